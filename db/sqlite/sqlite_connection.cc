@@ -1,0 +1,284 @@
+// The SQLite driver: a connection over one database file.
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/sqlite/sqlite_dialect.h"
+#include "frame/static_recordset.h"
+#include "frame/text.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/sqlite.h"
+
+namespace wrenhaven {
+namespace {
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
+using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+[[noreturn]] void Fail(sqlite3* db, std::string_view statement) {
+  std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+  if (!statement.empty()) {
+    message += " [statement: " + std::string(statement) + "]";
+  }
+  Raise(ErrorCode::kDatabase, std::move(message));
+}
+
+void Check(sqlite3* db, int rc, std::string_view statement) {
+  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    Fail(db, statement);
+  }
+}
+
+bool IsDateType(const char* decl) {
+  if (!decl) return false;
+  std::string d;
+  for (const char* p = decl; *p; ++p) d += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  return d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos;
+}
+
+// "YYYY-MM-DD HH:MM:SS", as the schema stores date/time values.
+bool LooksLikeStoredDate(const unsigned char* text, int len) {
+  if (len != 19) return false;
+  static const char kPattern[] = "dddd-dd-dd dd:dd:dd";
+  for (int i = 0; i < 19; ++i) {
+    const char p = kPattern[i];
+    const char c = static_cast<char>(text[i]);
+    if (p == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != p) return false;
+  }
+  return true;
+}
+
+// How a result column's text is read: as a date when its declared type is
+// a date/time type, or when it has no declared type (an expression) and
+// its text has the stored date form.
+enum class DateRule { kNever, kAlways, kWhenShaped };
+
+std::vector<DateRule> DateRules(sqlite3_stmt* stmt) {
+  const int n = sqlite3_column_count(stmt);
+  std::vector<DateRule> rules(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* decl = sqlite3_column_decltype(stmt, i);
+    rules[static_cast<size_t>(i)] = decl == nullptr    ? DateRule::kWhenShaped
+                                    : IsDateType(decl) ? DateRule::kAlways
+                                                       : DateRule::kNever;
+  }
+  return rules;
+}
+
+Variant ColumnValue(sqlite3_stmt* stmt, int i, DateRule rule) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL:
+      return Variant::Null();
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 v = sqlite3_column_int64(stmt, i);
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        return Variant::Long(static_cast<int32_t>(v));
+      }
+      return Variant::Double(static_cast<double>(v));
+    }
+    case SQLITE_FLOAT:
+      return Variant::Double(sqlite3_column_double(stmt, i));
+    default: {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      const int len = sqlite3_column_bytes(stmt, i);
+      std::string s(reinterpret_cast<const char*>(text ? text : reinterpret_cast<const unsigned char*>("")),
+                    static_cast<size_t>(len));
+      if (rule == DateRule::kAlways ||
+          (rule == DateRule::kWhenShaped && LooksLikeStoredDate(text, len))) {
+        Date d;
+        if (Date::ParseIso(s, &d)) return Variant::FromDate(d);
+      }
+      return Variant::String(std::move(s));
+    }
+  }
+}
+
+std::vector<std::string> ColumnNames(sqlite3_stmt* stmt) {
+  const int n = sqlite3_column_count(stmt);
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(stmt, i);
+    names.emplace_back(name ? name : "");
+  }
+  return names;
+}
+
+// Rows are read one at a time as the caller moves on.
+class ForwardRecordset : public Recordset {
+ public:
+  ForwardRecordset(sqlite3* db, StmtHandle stmt, std::string statement)
+      : db_(db), stmt_(std::move(stmt)), statement_(std::move(statement)),
+        names_(ColumnNames(stmt_.get())), rules_(DateRules(stmt_.get())) {
+    Step();
+  }
+
+  bool Eof() const override { CheckOpen(); return done_; }
+  int32_t RecordCount() const override {
+    CheckOpen();
+    Raise(ErrorCode::kDatabase,
+          "A forward-only result set does not know its record count");
+  }
+  int FieldCount() const override { CheckOpen(); return static_cast<int>(names_.size()); }
+  std::string FieldName(int index) const override {
+    CheckOpen();
+    CheckIndex(index);
+    return names_[static_cast<size_t>(index)];
+  }
+  Variant Value(int index) const override {
+    CheckOpen();
+    CheckIndex(index);
+    if (done_) {
+      Raise(ErrorCode::kDatabase,
+            "Either BOF or EOF is True: there is no current record");
+    }
+    return ColumnValue(stmt_.get(), index, rules_[static_cast<size_t>(index)]);
+  }
+  void MoveNext() override {
+    CheckOpen();
+    if (done_) {
+      Raise(ErrorCode::kDatabase,
+            "Either BOF or EOF is True: there is no current record");
+    }
+    Step();
+  }
+  void SetPageSize(int32_t) override { NoPaging(); }
+  void SetAbsolutePage(int32_t) override { NoPaging(); }
+  void Close() override {
+    CheckOpen();
+    stmt_.reset();
+  }
+
+ private:
+  void Step() {
+    const int rc = sqlite3_step(stmt_.get());
+    Check(db_, rc, statement_);
+    done_ = rc == SQLITE_DONE;
+  }
+  void CheckOpen() const {
+    if (!stmt_) {
+      Raise(ErrorCode::kDatabase,
+            "Operation is not allowed when the object is closed");
+    }
+  }
+  void CheckIndex(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= names_.size()) {
+      Raise(ErrorCode::kSubscriptOutOfRange,
+            "Item cannot be found in the collection: field " + std::to_string(index));
+    }
+  }
+  [[noreturn]] void NoPaging() const {
+    Raise(ErrorCode::kDatabase, "A forward-only result set cannot be paged");
+  }
+
+  sqlite3* db_;
+  StmtHandle stmt_;
+  std::string statement_;
+  std::vector<std::string> names_;
+  std::vector<DateRule> rules_;
+  bool done_ = false;
+};
+
+class SqliteConnection : public Connection {
+ public:
+  explicit SqliteConnection(DbHandle db) : db_(std::move(db)) {}
+
+  void Execute(std::string_view statement) override {
+    StmtHandle stmt = Prepare(statement);
+    if (!stmt) return;  // nothing but blanks or a comment
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    Check(db_.get(), rc, statement);
+  }
+
+  std::unique_ptr<Recordset> Open(std::string_view statement,
+                                  CursorType cursor) override {
+    StmtHandle stmt = Prepare(statement);
+    if (!stmt) {
+      Raise(ErrorCode::kDatabase,
+            "The statement is empty [statement: " + std::string(statement) + "]");
+    }
+    if (cursor == CursorType::kForwardOnly) {
+      return std::make_unique<ForwardRecordset>(db_.get(), std::move(stmt),
+                                                std::string(statement));
+    }
+    std::vector<std::string> names = ColumnNames(stmt.get());
+    std::vector<DateRule> rules = DateRules(stmt.get());
+    std::vector<Variant> cells;
+    int rc;
+    const int n = static_cast<int>(names.size());
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      for (int i = 0; i < n; ++i) {
+        cells.push_back(ColumnValue(stmt.get(), i, rules[static_cast<size_t>(i)]));
+      }
+    }
+    Check(db_.get(), rc, statement);
+    return std::make_unique<StaticRecordset>(std::move(names), std::move(cells));
+  }
+
+  const Dialect& dialect() const override { return dialect_; }
+
+ private:
+  // One statement only: text after the first statement other than blanks
+  // is refused, so a value can never smuggle in a second one.
+  StmtHandle Prepare(std::string_view statement) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), statement.data(),
+                                      static_cast<int>(statement.size()), &raw,
+                                      &tail);
+    StmtHandle stmt(raw);
+    Check(db_.get(), rc, statement);
+    const char* end = statement.data() + statement.size();
+    for (const char* p = tail; p && p < end; ++p) {
+      if (!std::isspace(static_cast<unsigned char>(*p)) && *p != ';') {
+        Raise(ErrorCode::kDatabase,
+              "Only one statement may be sent at a time [statement: " +
+                  std::string(statement) + "]");
+      }
+    }
+    return stmt;
+  }
+
+  DbHandle db_;
+  SqliteDialect dialect_;
+};
+
+}  // namespace
+
+std::shared_ptr<Connection> OpenSqlite(const std::string& path, bool create) {
+  sqlite3* raw = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
+                    SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  DbHandle db(raw);
+  if (rc != SQLITE_OK) {
+    Raise(ErrorCode::kDatabase, "Cannot open the database " + path + ": " +
+                                    (raw ? sqlite3_errmsg(raw) : "out of memory"));
+  }
+  sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), 5000);
+  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
+                             "PRAGMA synchronous=NORMAL"}) {
+    char* err = nullptr;
+    if (sqlite3_exec(db.get(), pragma, nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string message = err ? err : sqlite3_errmsg(db.get());
+      sqlite3_free(err);
+      Raise(ErrorCode::kDatabase, "Cannot open the database " + path + ": " + message);
+    }
+  }
+  return std::make_shared<SqliteConnection>(std::move(db));
+}
+
+}  // namespace wrenhaven

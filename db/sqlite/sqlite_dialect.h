@@ -1,0 +1,26 @@
+// SQLite's texts for the statements that differ between databases: INSERT
+// with INTO, LEFT JOIN for the outer join, and strftime for the date parts
+// with the month selected as a range of loginTime.
+#ifndef WRENHAVEN_DB_SQLITE_SQLITE_DIALECT_H_
+#define WRENHAVEN_DB_SQLITE_SQLITE_DIALECT_H_
+
+#include "wrenhaven/dialect.h"
+
+namespace wrenhaven {
+
+class SqliteDialect : public TsqlDialect {
+ public:
+  std::string_view name() const override { return "sqlite"; }
+  std::string LoginInsertHead() const override;
+  std::string MonthLogin(int year, int month) const override;
+  std::string TopMenu(std::string_view roles) const override;
+  std::string LeftMenu(std::string_view parent,
+                       std::string_view roles) const override;
+  std::string LeftSubMenu(std::string_view roles,
+                          std::string_view menu_id) const override;
+  std::string RoleInsertHead() const override;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_DB_SQLITE_SQLITE_DIALECT_H_

@@ -1,0 +1,59 @@
+// Statement assembly: literal pieces joined with parameter values in a fixed
+// order, so a reader can hold the code next to the exact statement text.
+//
+//   Statement s;
+//   s.Text("Delete from SYS_Menu where MenuID=").Bare(id, "ID");
+//   conn.Execute(s.Finish());
+//
+// Quoted values stand between single quotes that belong to the neighbouring
+// literal pieces; each single quote inside the value is doubled. Bare values
+// must be numbers or empty: anything else raises an error naming the
+// parameter before any statement text leaves the builder. An empty bare
+// value leaves a slot that the class's NullMarkers pairs turn into null;
+// the pairs apply only around such slots, never inside a value's own text.
+#ifndef WRENHAVEN_FRAME_STATEMENT_H_
+#define WRENHAVEN_FRAME_STATEMENT_H_
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "wrenhaven/variant.h"
+
+namespace wrenhaven {
+
+struct NullMarker {
+  std::string_view marker;
+  std::string_view replacement;
+};
+
+class Statement {
+ public:
+  Statement& Text(std::string_view literal);
+  // The value's text form with each "'" doubled.
+  Statement& Quoted(const Variant& value);
+  // A number in its text form, or (Empty, Null, "") a slot for null.
+  // `name` names the parameter in the error for anything else.
+  Statement& Bare(const Variant& value, std::string_view name);
+
+  // The assembled text with the pairs applied in order. Each pair replaces
+  // every occurrence of its marker that surrounds an empty bare value's
+  // slot, scanning from the start and again until none is left, so two
+  // empty bare values side by side both become null.
+  std::string Finish(std::span<const NullMarker> pairs = {}) const;
+
+ private:
+  std::string text_;
+  std::vector<size_t> slots_;  // positions of empty bare values, ascending
+};
+
+// True when `text` is a decimal number as a bare value may be written:
+// optional sign, digits, optional fraction and exponent, no blanks.
+bool IsNumberText(std::string_view text);
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_FRAME_STATEMENT_H_

@@ -1,0 +1,23 @@
+// Small text helpers shared by the frame and the classes.
+#ifndef WRENHAVEN_FRAME_TEXT_H_
+#define WRENHAVEN_FRAME_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+namespace wrenhaven {
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Every occurrence of `from` replaced by `to`, scanning left to right.
+std::string ReplaceAll(std::string_view text, std::string_view from,
+                       std::string_view to);
+// Leading and trailing blanks (spaces only) removed.
+std::string_view TrimSpaces(std::string_view text);
+// True for an optionally signed run of decimal digits.
+bool IsWholeNumber(std::string_view text);
+// True for a comma list of whole numbers, e.g. "2,5,11" (no blanks).
+bool IsWholeNumberList(std::string_view text);
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_FRAME_TEXT_H_

@@ -1,0 +1,73 @@
+// The reference statement texts, exactly as pages and peers know them.
+#include <string>
+
+#include "wrenhaven/dialect.h"
+
+namespace wrenhaven {
+
+std::string TsqlDialect::LoginInsertHead() const { return "Insert  HR_Login("; }
+
+std::string TsqlDialect::MonthLogin(int year, int month) const {
+  return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+         "day(loginTime), CONVERT(char(16), min(loginTime), 120),count(*) "
+         "FROM HR_login, HR_person,HR_Dept WHERE HR_Login.personID = "
+         "HR_person.personID and HR_person.DeptID=HR_Dept.DeptID AND "
+         "YEAR(loginTime) =" +
+         std::to_string(year) + " and month(loginTime)=" +
+         std::to_string(month) +
+         " and DATEPART(hh, loginTime)>5 GROUP BY "
+         "HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+         "day(loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID";
+}
+
+std::string TsqlDialect::TopMenu(std::string_view roles) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
+         "MenuEnglishTip From SYS_Menu,SYS_Function  where  "
+         "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID is null and "
+         "menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))order by menuOrder";
+}
+
+std::string TsqlDialect::LeftMenu(std::string_view parent,
+                                  std::string_view roles) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID,MenuTip,"
+         "MenuEnglish,MenuEnglishTip  From SYS_Menu,SYS_Function  where  "
+         "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID=" +
+         std::string(parent) +
+         "  and menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + ")) order by menuOrder";
+}
+
+std::string TsqlDialect::LeftSubMenu(std::string_view roles,
+                                     std::string_view menu_id) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID From "
+         "SYS_Menu,SYS_Function  Where SYS_Menu.FunID*=SYS_Function.FunID "
+         "and menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))  and menuParentID=" + std::string(menu_id) +
+         " order by menuOrder";
+}
+
+std::string TsqlDialect::MenuLevel(int32_t parent) const {
+  if (parent == 0) {
+    return "Select * from SYS_Menu where MenuParentID IS NULL  order by "
+           "menuorder";
+  }
+  return "Select * from SYS_Menu where MenuParentID=" +
+         std::to_string(parent) + " order by menuorder";
+}
+
+std::string TsqlDialect::FunctionList() const {
+  return "Select * from SYS_Function order by FunClass";
+}
+
+std::string TsqlDialect::RoleList() const {
+  return "Select * from SYS_Role order by RoleClass";
+}
+
+std::string TsqlDialect::RolePageList() const {
+  return "Select * from SYS_Role order by  RoleClass";
+}
+
+std::string TsqlDialect::RoleInsertHead() const { return "insert SYS_Role("; }
+
+}  // namespace wrenhaven

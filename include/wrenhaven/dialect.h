@@ -1,0 +1,66 @@
+// The statements whose text differs from one database to another. Every
+// other statement is the same literal text on every database.
+//
+// TsqlDialect gives the reference texts, byte for byte; a driver's dialect
+// derives from it and overrides what its database writes differently, with
+// the same meaning (same rows, columns, order and value kinds).
+#ifndef WRENHAVEN_DIALECT_H_
+#define WRENHAVEN_DIALECT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace wrenhaven {
+
+class Dialect {
+ public:
+  virtual ~Dialect() = default;
+  virtual std::string_view name() const = 0;
+
+  // Login: the login-record insert up to and including the "(" that opens
+  // its column list.
+  virtual std::string LoginInsertHead() const = 0;
+  // Login: the attendance view of one month (first sign-in after 05:59 per
+  // person and day).
+  virtual std::string MonthLogin(int year, int month) const = 0;
+
+  // Menu: `roles` is the visitor's role-ID list, already checked to be a
+  // comma list of whole numbers; `parent` and `menu_id` are decimal texts.
+  virtual std::string TopMenu(std::string_view roles) const = 0;
+  virtual std::string LeftMenu(std::string_view parent,
+                               std::string_view roles) const = 0;
+  virtual std::string LeftSubMenu(std::string_view roles,
+                                  std::string_view menu_id) const = 0;
+  // Menu: one level of the menu tree; parent 0 is the first level.
+  virtual std::string MenuLevel(int32_t parent) const = 0;
+
+  // Catalogue listings (ordered by a nullable text column).
+  virtual std::string FunctionList() const = 0;
+  virtual std::string RoleList() const = 0;
+  virtual std::string RolePageList() const = 0;
+  // Role: the insert up to and including the "(" of its column list.
+  virtual std::string RoleInsertHead() const = 0;
+};
+
+// The reference texts.
+class TsqlDialect : public Dialect {
+ public:
+  std::string_view name() const override { return "tsql"; }
+  std::string LoginInsertHead() const override;
+  std::string MonthLogin(int year, int month) const override;
+  std::string TopMenu(std::string_view roles) const override;
+  std::string LeftMenu(std::string_view parent,
+                       std::string_view roles) const override;
+  std::string LeftSubMenu(std::string_view roles,
+                          std::string_view menu_id) const override;
+  std::string MenuLevel(int32_t parent) const override;
+  std::string FunctionList() const override;
+  std::string RoleList() const override;
+  std::string RolePageList() const override;
+  std::string RoleInsertHead() const override;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_DIALECT_H_

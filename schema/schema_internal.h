@@ -1,0 +1,15 @@
+// The statements that set up each database, one list per database.
+#ifndef WRENHAVEN_SCHEMA_SCHEMA_INTERNAL_H_
+#define WRENHAVEN_SCHEMA_SCHEMA_INTERNAL_H_
+
+#include <string_view>
+#include <vector>
+
+namespace wrenhaven {
+
+const std::vector<std::string_view>& SqliteSchema();
+const std::vector<std::string_view>& DemoData();
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_SCHEMA_SCHEMA_INTERNAL_H_

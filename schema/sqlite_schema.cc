@@ -1,0 +1,98 @@
+// The tables for SQLite. Column orders are part of the interface: pages
+// index "Select *" results by position (see README).
+#include "schema/schema_internal.h"
+
+namespace wrenhaven {
+
+const std::vector<std::string_view>& SqliteSchema() {
+  static const std::vector<std::string_view> kStatements = {
+      "CREATE TABLE IF NOT EXISTS HR_Dept ("
+      "DeptID INTEGER PRIMARY KEY, DeptName TEXT NOT NULL DEFAULT '')",
+
+      // Account names compare without regard to letter case, passwords with.
+      "CREATE TABLE IF NOT EXISTS HR_person ("
+      "PersonID INTEGER PRIMARY KEY, "
+      "personAccount TEXT NOT NULL COLLATE NOCASE, "
+      "personPwd TEXT NOT NULL DEFAULT '' COLLATE BINARY, "
+      "PersonName TEXT NOT NULL DEFAULT '', "
+      "DeptID INTEGER, "
+      "PersonJobCode TEXT)",
+      "CREATE INDEX IF NOT EXISTS HR_person_account ON HR_person(personAccount)",
+
+      // loginTime is the local date and time of the insert.
+      "CREATE TABLE IF NOT EXISTS HR_Login ("
+      "LoginID INTEGER PRIMARY KEY AUTOINCREMENT, "
+      "personID INTEGER, "
+      "LoginAccount TEXT NOT NULL DEFAULT '', "
+      "LoginPwd TEXT NOT NULL DEFAULT '', "
+      "LoginOK INTEGER NOT NULL DEFAULT 0, "
+      "LoginIP TEXT NOT NULL DEFAULT '', "
+      "LoginMemo TEXT NOT NULL DEFAULT '', "
+      "LoginScreen TEXT NOT NULL DEFAULT '', "
+      "loginTime DATETIME NOT NULL DEFAULT (datetime('now','localtime')), "
+      "loginOutTime DATETIME)",
+      "CREATE INDEX IF NOT EXISTS HR_Login_person_time ON HR_Login(personID, loginTime)",
+      "CREATE INDEX IF NOT EXISTS HR_Login_time ON HR_Login(loginTime)",
+
+      "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
+      "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "
+      "PRIMARY KEY (PersonID, RoleID))",
+
+      "CREATE TABLE IF NOT EXISTS SYS_Role ("
+      "RoleID INTEGER PRIMARY KEY AUTOINCREMENT, "
+      "RoleName TEXT NOT NULL DEFAULT '', "
+      "RoleParentID INTEGER, "
+      "RoleLevel TEXT, "
+      "RoleClass TEXT, "
+      "RoleMemo TEXT)",
+
+      // MenuID stays first: the tree listing reads it from the first field.
+      // Identifiers are never reused, so the grants a deleted menu leaves
+      // behind never pass to a new one.
+      "CREATE TABLE IF NOT EXISTS SYS_Menu ("
+      "MenuID INTEGER PRIMARY KEY AUTOINCREMENT, "
+      "FunID INTEGER, "
+      "MenuParentID INTEGER, "
+      "MenuName TEXT NOT NULL DEFAULT '', "
+      "MenuTip TEXT, "
+      "MenuEnglish TEXT, "
+      "MenuEnglishTip TEXT, "
+      "MenuIcon TEXT, "
+      "MenuOrder NUMERIC)",
+      "CREATE INDEX IF NOT EXISTS SYS_Menu_parent_order ON SYS_Menu(MenuParentID, MenuOrder)",
+      // The insert writes MenuOrder quoted: a number text becomes that
+      // number, the empty text 0, and any other text is refused, as a
+      // number column of the reference database does.
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_check BEFORE INSERT ON SYS_Menu "
+      "WHEN typeof(NEW.MenuOrder) = 'text' AND trim(NEW.MenuOrder) <> '' "
+      "BEGIN SELECT RAISE(ABORT, 'Conversion failed when converting the "
+      "MenuOrder text to a number'); END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_empty AFTER INSERT ON SYS_Menu "
+      "WHEN typeof(NEW.MenuOrder) = 'text' "
+      "BEGIN UPDATE SYS_Menu SET MenuOrder = 0 WHERE MenuID = NEW.MenuID; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_check BEFORE UPDATE OF MenuOrder ON SYS_Menu "
+      "WHEN typeof(NEW.MenuOrder) = 'text' AND trim(NEW.MenuOrder) <> '' "
+      "BEGIN SELECT RAISE(ABORT, 'Conversion failed when converting the "
+      "MenuOrder text to a number'); END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_empty AFTER UPDATE OF MenuOrder ON SYS_Menu "
+      "WHEN typeof(NEW.MenuOrder) = 'text' "
+      "BEGIN UPDATE SYS_Menu SET MenuOrder = 0 WHERE MenuID = NEW.MenuID; END",
+
+      "CREATE TABLE IF NOT EXISTS SYS_Function ("
+      "FunID INTEGER PRIMARY KEY AUTOINCREMENT, "
+      "FunName TEXT NOT NULL DEFAULT '', "
+      "FunMemo TEXT, "
+      "FunType INTEGER, "
+      "FunOrder INTEGER, "
+      "FunClass TEXT, "
+      "FunUrl TEXT)",
+
+      "CREATE TABLE IF NOT EXISTS SYS_right ("
+      "menuID INTEGER NOT NULL, roleID INTEGER NOT NULL, "
+      "PRIMARY KEY (roleID, menuID))",
+      "CREATE INDEX IF NOT EXISTS SYS_right_menu ON SYS_right(menuID)",
+  };
+  return kStatements;
+}
+
+}  // namespace wrenhaven

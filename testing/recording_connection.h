@@ -1,0 +1,44 @@
+// A connection that records every statement it is sent and answers queries
+// from results queued in advance (an empty result when none is queued).
+// Its dialect is the reference one unless another is given, so tests can
+// compare statement texts byte for byte.
+#ifndef WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
+#define WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "wrenhaven/connection.h"
+#include "wrenhaven/dialect.h"
+
+namespace wrenhaven {
+
+class RecordingConnection : public Connection {
+ public:
+  struct Result {
+    std::vector<std::string> names;
+    std::vector<std::vector<Variant>> rows;
+  };
+
+  void Execute(std::string_view statement) override;
+  std::unique_ptr<Recordset> Open(std::string_view statement,
+                                  CursorType cursor) override;
+  const Dialect& dialect() const override { return dialect_; }
+
+  void Queue(Result result) { results_.push_back(std::move(result)); }
+
+  // Every statement in the order sent, executed and opened alike.
+  std::vector<std::string> sent;
+  std::vector<CursorType> cursors;  // one per opened statement
+  // When set, Execute and Open raise this database error.
+  std::string fail_with;
+
+ private:
+  TsqlDialect dialect_;
+  std::deque<Result> results_;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
