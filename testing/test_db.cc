@@ -11,7 +11,17 @@
 
 namespace wrenhaven {
 
-TestDb::TestDb(bool demo) {
+std::vector<std::string> TestDatabases() {
+  std::vector<std::string> dbs = {"sqlite"};
+  const char* pg = std::getenv("WRENHAVEN_TEST_POSTGRES");
+  if (pg && *pg) dbs.push_back("postgresql");
+  return dbs;
+}
+
+TestDb::TestDb(std::string_view database, bool demo) {
+  if (database != "sqlite") {
+    throw std::runtime_error("no test database of kind " + std::string(database));
+  }
   const char* dir = std::getenv("TMPDIR");
   std::string pattern = std::string(dir ? dir : "/tmp") + "/wrenhaven-test-XXXXXX";
   int fd = mkstemp(pattern.data());

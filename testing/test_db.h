@@ -1,20 +1,33 @@
-// A SQLite database in a temporary file with the office schema, removed
-// when the TestDb goes away.
+// A fresh office database for one test: a SQLite file in a temporary
+// folder, or (where a PostgreSQL server is configured) a schema of its own
+// on that server; removed when the TestDb goes away.
+//
+// Behavioural suites run on every database in TestDatabases():
+//   class LoginTest : public ::testing::TestWithParam<std::string> {};
+//   INSTANTIATE_TEST_SUITE_P(Databases, LoginTest,
+//                            ::testing::ValuesIn(TestDatabases()));
+//   TestDb db(GetParam());
 #ifndef WRENHAVEN_TESTING_TEST_DB_H_
 #define WRENHAVEN_TESTING_TEST_DB_H_
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "wrenhaven/connection.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
+// "sqlite" always; "postgresql" too when the environment variable
+// WRENHAVEN_TEST_POSTGRES holds a server address.
+std::vector<std::string> TestDatabases();
+
 class TestDb {
  public:
   // With `demo`, the demo office is loaded too.
-  explicit TestDb(bool demo = false);
+  explicit TestDb(std::string_view database = "sqlite", bool demo = false);
   ~TestDb();
   TestDb(const TestDb&) = delete;
   TestDb& operator=(const TestDb&) = delete;
