@@ -454,6 +454,13 @@ Variant& VariantArray::at(std::initializer_list<int32_t> index) {
   return cells_[Offset(index.begin(), index.size())];
 }
 
+Variant& VariantArray::flat(size_t offset) {
+  if (offset >= cells_.size()) {
+    Raise(ErrorCode::kSubscriptOutOfRange, "Subscript out of range");
+  }
+  return cells_[offset];
+}
+
 void VariantArray::Resize(std::vector<Bounds> bounds) {
   VariantArray next(std::move(bounds));
   if (next.dimensions() == dimensions() && !next.cells_.empty()) {

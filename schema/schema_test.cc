@@ -1,1 +1,106 @@
+#include "wrenhaven/schema.h"
+
 #include <gtest/gtest.h>
+
+#include "testing/test_db.h"
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+namespace {
+
+class SchemaTest : public ::testing::TestWithParam<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Databases, SchemaTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+std::string Columns(const TestDb& db, const std::string& table) {
+  auto rs = db.conn()->Open("Select * from " + table + " where 1=0",
+                            CursorType::kStatic);
+  std::string names;
+  for (int i = 0; i < rs->FieldCount(); ++i)
+    names += (i ? "," : "") + rs->FieldName(i);
+  return names;
+}
+
+TEST_P(SchemaTest, ColumnOrdersAreTheDocumentedOnes) {
+  TestDb db(GetParam());
+  auto lower = [](std::string s) {
+    for (char& c : s)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  EXPECT_EQ(
+      lower(Columns(db, "SYS_Menu")),
+      "menuid,funid,menuparentid,menuname,menutip,menuenglish,menuenglishtip,"
+      "menuicon,menuorder");
+  EXPECT_EQ(lower(Columns(db, "HR_Login")),
+            "loginid,personid,loginaccount,loginpwd,loginok,loginip,loginmemo,"
+            "loginscreen,logintime,loginouttime");
+  EXPECT_EQ(lower(Columns(db, "SYS_Function")),
+            "funid,funname,funmemo,funtype,funorder,funclass,funurl");
+  EXPECT_EQ(lower(Columns(db, "SYS_Role")),
+            "roleid,rolename,roleparentid,rolelevel,roleclass,rolememo");
+  EXPECT_EQ(lower(Columns(db, "HR_person")),
+            "personid,personaccount,personpwd,personname,deptid,personjobcode");
+}
+
+TEST_P(SchemaTest, CreatingTwiceChangesNothing) {
+  TestDb db(GetParam(), /*demo=*/true);
+  CreateSchema(*db.conn());
+  EXPECT_EQ(db.Scalar("select count(*) from HR_person"), Variant::Long(10));
+}
+
+TEST_P(SchemaTest, QuotedMenuOrderIsStoredAsTheNumberItNames) {
+  TestDb db(GetParam());
+  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('a','')");
+  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('b','10')");
+  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('c','2')");
+  EXPECT_EQ(db.Scalar("select MenuOrder from SYS_Menu where MenuName='a'"),
+            Variant::Long(0));
+  // Numbers sort as numbers: 2 before 10.
+  EXPECT_EQ(db.Scalar("select MenuName from SYS_Menu where MenuOrder > 0 order "
+                      "by MenuOrder"),
+            Variant::String("c"));
+  EXPECT_THROW(
+      db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('d','abc')"),
+      Error);
+}
+
+TEST_P(SchemaTest, AccountsIgnoreLetterCasePasswordsDoNot) {
+  TestDb db(GetParam(), /*demo=*/true);
+  EXPECT_EQ(
+      db.Scalar("Select PersonID from HR_person where personAccount='ANN' and "
+                "personPwd='ann123'"),
+      Variant::Long(1));
+  EXPECT_TRUE(
+      db.Scalar("Select PersonID from HR_person where personAccount='ann' and "
+                "personPwd='ANN123'")
+          .is_empty());
+}
+
+TEST_P(SchemaTest, IdentifiersAreNotReusedAfterADelete) {
+  TestDb db(GetParam());
+  db.Exec("Insert into SYS_Menu (MenuName) values('a')");
+  db.Exec("Insert into SYS_Menu (MenuName) values('b')");
+  db.Exec("Delete from SYS_Menu where MenuName='b'");
+  db.Exec("Insert into SYS_Menu (MenuName) values('c')");
+  EXPECT_EQ(db.Scalar("select MenuID from SYS_Menu where MenuName='c'"),
+            Variant::Long(3));
+}
+
+TEST_P(SchemaTest, DemoOfficeHasATwoLevelTreeAndPeopleWithAndWithoutRoles) {
+  TestDb db(GetParam(), /*demo=*/true);
+  EXPECT_EQ(
+      db.Scalar("select count(*) from SYS_Menu where MenuParentID is null"),
+      Variant::Long(5));
+  EXPECT_EQ(
+      db.Scalar("select count(*) from SYS_Menu m join SYS_Menu p on "
+                "m.MenuParentID=p.MenuID where p.MenuParentID is not null"),
+      Variant::Long(0));
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_PersonRole where PersonID=8"),
+            Variant::Long(0));
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_PersonRole where PersonID=1"),
+            Variant::Long(2));
+}
+
+}  // namespace
+}  // namespace wrenhaven

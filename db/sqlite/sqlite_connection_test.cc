@@ -1,1 +1,164 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "frame/shapes.h"
+#include "testing/test_db.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/sqlite.h"
+
+namespace wrenhaven {
+namespace {
+
+TEST(SqliteTest, ValuesComeBackAsTheirKinds) {
+  TestDb db;
+  db.Exec(
+      "CREATE TABLE t (i INTEGER, big INTEGER, r REAL, s TEXT, n TEXT, d "
+      "DATETIME)");
+  db.Exec(
+      "INSERT INTO t VALUES (7, 5000000000, 2.5, 'x''y', NULL, '2003-05-06 "
+      "08:12:45')");
+  auto rs = db.conn()->Open(
+      "SELECT i, big, r, s, n, d, MAX(d), substr(d,1,16) FROM t",
+      CursorType::kStatic);
+  EXPECT_EQ(rs->Value(0), Variant::Long(7));
+  EXPECT_EQ(rs->Value(1), Variant::Double(5000000000.0));
+  EXPECT_EQ(rs->Value(2), Variant::Double(2.5));
+  EXPECT_EQ(rs->Value(3), Variant::String("x'y"));
+  EXPECT_EQ(rs->Value(4), Variant::Null());
+  EXPECT_EQ(rs->Value(5),
+            Variant::FromDate(Date::FromParts(2003, 5, 6, 8, 12, 45)));
+  EXPECT_EQ(rs->Value(6),
+            Variant::FromDate(Date::FromParts(2003, 5, 6, 8, 12, 45)));
+  EXPECT_EQ(rs->Value(7), Variant::String("2003-05-06 08:12"));
+}
+
+TEST(SqliteTest, ATextColumnHoldingADateShapedTextStaysText) {
+  TestDb db;
+  db.Exec(
+      "INSERT INTO SYS_Function (FunName, FunMemo) VALUES ('x', '2003-05-06 "
+      "08:12:45')");
+  auto rs =
+      db.conn()->Open("SELECT FunMemo FROM SYS_Function", CursorType::kStatic);
+  EXPECT_EQ(rs->Value(0), Variant::String("2003-05-06 08:12:45"));
+}
+
+TEST(SqliteTest, FieldsByIndexAndByNameIgnoringLetterCase) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  auto rs = db.conn()->Open("Select * from HR_person where PersonID=1",
+                            CursorType::kStatic);
+  EXPECT_EQ(rs->FieldName(0), "PersonID");
+  EXPECT_EQ(rs->Value("PERSONACCOUNT"), Variant::String("ann"));
+  EXPECT_EQ(rs->Value("personname"), rs->Value(3));
+  EXPECT_THROW(rs->Value("nosuch"), Error);
+  EXPECT_THROW(rs->FieldName(6), Error);
+}
+
+TEST(SqliteTest, StaticCursorCountsAndPages) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  auto rs = db.conn()->Open("Select * from SYS_Role order by RoleID",
+                            CursorType::kStatic);
+  EXPECT_EQ(rs->RecordCount(), 5);
+  rs->SetPageSize(2);
+  rs->SetAbsolutePage(3);
+  EXPECT_EQ(rs->Value(0), Variant::Long(5));
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_THROW(rs->SetAbsolutePage(4), Error);
+  EXPECT_THROW(rs->SetAbsolutePage(0), Error);
+  EXPECT_THROW(rs->SetPageSize(0), Error);
+}
+
+TEST(SqliteTest, ForwardOnlyCursorReadsOnceAndHasNoCount) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  auto rs = db.conn()->Open("Select RoleID from SYS_Role order by RoleID",
+                            CursorType::kForwardOnly);
+  EXPECT_THROW((void)rs->RecordCount(), Error);
+  EXPECT_EQ(rs->GetRows().Dump(), "(0 To 0, 0 To 4) [1] [2] [3] [4] [5]");
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_THROW(rs->SetPageSize(2), Error);
+}
+
+TEST(SqliteTest, ASecondResultSetCanBeOpenWhileOneIs) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  auto outer = db.conn()->Open(
+      "Select MenuID from SYS_Menu where MenuParentID IS NULL order by "
+      "MenuOrder",
+      CursorType::kForwardOnly);
+  int children = 0;
+  while (!outer->Eof()) {
+    auto inner =
+        db.conn()->Open("Select MenuID from SYS_Menu where MenuParentID=" +
+                            outer->Value(0).ToText(),
+                        CursorType::kForwardOnly);
+    while (!inner->Eof()) {
+      ++children;
+      inner->MoveNext();
+    }
+    inner->Close();
+    outer->MoveNext();
+  }
+  EXPECT_EQ(children, 16);
+}
+
+TEST(SqliteTest, RejectedStatementsCarryTheDatabaseMessage) {
+  TestDb db;
+  try {
+    db.conn()->Execute("Delete from NoSuchTable");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::kDatabase);
+    EXPECT_NE(std::string(e.what()).find("no such table: NoSuchTable"),
+              std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("Delete from NoSuchTable"),
+              std::string::npos);
+    EXPECT_EQ(CurrentError(), e.what());
+  }
+}
+
+TEST(SqliteTest, OnlyOneStatementIsSentAtATime) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  EXPECT_THROW(db.conn()->Execute(
+                   "Delete from SYS_Role where RoleID=1; delete from SYS_Role"),
+               Error);
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_Role"), Variant::Long(5));
+  EXPECT_THROW(db.conn()->Open("Select 1; Select 2", CursorType::kStatic),
+               Error);
+}
+
+TEST(SqliteTest, AFileThatCannotBeOpenedRaises) {
+  EXPECT_THROW(OpenSqlite("/nonexistent-dir/x.db"), Error);
+  EXPECT_THROW(OpenSqlite("/tmp/wrenhaven-missing-file.db", /*create=*/false),
+               Error);
+}
+
+TEST(SqliteTest, LoginTimeIsTheLocalTimeOfTheInsert) {
+  TestDb db;
+  const Date before = Date::Now();
+  db.Exec("Insert into HR_Login(personID,LoginAccount) values(NULL,'x')");
+  const Date stored = db.Scalar("select loginTime from HR_Login").ToDate();
+  EXPECT_NEAR(stored.serial, before.serial, 5.0 / 86400);
+}
+
+// The month view reads only the month's records through the index.
+TEST(SqliteTest, MonthViewSearchesTheTimeIndex) {
+  TestDb db;
+  {
+    auto rs = db.conn()->Open(
+        "EXPLAIN QUERY PLAN " + db.conn()->dialect().MonthLogin(2024, 12),
+        CursorType::kStatic);
+    std::string plan;
+    while (!rs->Eof()) {
+      plan += rs->Value(3).ToText() + "\n";
+      rs->MoveNext();
+    }
+    EXPECT_NE(
+        plan.find("USING INDEX HR_Login_time (loginTime>? AND loginTime<?)"),
+        std::string::npos)
+        << plan;
+  }
+}
+
+}  // namespace
+}  // namespace wrenhaven

@@ -168,6 +168,8 @@ class VariantArray {
 
   // Cells in storage order: the last index runs fastest.
   const std::vector<Variant>& cells() const { return cells_; }
+  // A cell by its place in storage order; raises "Subscript out of range".
+  Variant& flat(size_t offset);
 
   // Keeps the cells that lie inside both the old and the new bounds (the
   // "ReDim Preserve" of the page languages, without its one-dimension limit).

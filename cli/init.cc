@@ -1,0 +1,45 @@
+// wrenhaven init --db PATH [--demo]
+#include <iostream>
+
+#include "cli/commands.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/schema.h"
+
+namespace wrenhaven::cli {
+
+void AddInitCommand(CLI::App& app, Action* action) {
+  auto* cmd = app.add_subcommand(
+      "init", "Create the office tables (and the demo office) in a database");
+  auto db = std::make_shared<std::string>();
+  auto demo = std::make_shared<bool>(false);
+  cmd->add_option("--db", *db, "SQLite file to create or complete")->required();
+  cmd->add_flag("--demo", *demo, "Load the demo office into empty tables");
+  cmd->callback([=] {
+    *action = [=]() -> int {
+      auto conn = OpenDatabase(*db, /*create=*/true);
+      try {
+        CreateSchema(*conn);
+        if (*demo) {
+          auto rs =
+              conn->Open("SELECT COUNT(*) FROM HR_person", CursorType::kStatic);
+          const bool empty = rs->Value(0).ToLong() == 0;
+          rs->Close();
+          if (empty) {
+            LoadDemoData(*conn);
+          } else {
+            std::cerr
+                << "wrenhaven: " << *db
+                << " already holds people; the demo office was not loaded\n";
+          }
+        }
+      } catch (const Error& e) {
+        throw CommandError(e.what());
+      }
+      std::cout << "Office tables ready in " << *db
+                << (*demo ? " (demo office)" : "") << "\n";
+      return 0;
+    };
+  });
+}
+
+}  // namespace wrenhaven::cli

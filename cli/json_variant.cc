@@ -1,0 +1,138 @@
+#include "cli/json_variant.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace wrenhaven::cli {
+namespace {
+
+// Cells of dimension `dim` onwards, starting at storage offset `*pos`.
+Json NestCells(const VariantArray& a, size_t dim, size_t* pos) {
+  Json out = Json::array();
+  const auto& b = a.bounds()[dim];
+  for (int32_t i = b.lower; i <= b.upper; ++i) {
+    if (dim + 1 == a.bounds().size()) {
+      out.push_back(ToJson(a.cells()[(*pos)++]));
+    } else {
+      out.push_back(NestCells(a, dim + 1, pos));
+    }
+  }
+  return out;
+}
+
+bool FillCells(const Json& j, VariantArray* a, size_t dim, size_t* pos) {
+  const auto& b = a->bounds()[dim];
+  if (!j.is_array() || j.size() != static_cast<size_t>(b.size())) return false;
+  for (const Json& item : j) {
+    if (dim + 1 == a->bounds().size()) {
+      auto v = FromJson(item);
+      if (!v) return false;
+      a->flat((*pos)++) = std::move(*v);
+    } else if (!FillCells(item, a, dim + 1, pos)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Json ToJson(const Variant& v) {
+  switch (v.kind()) {
+    case Kind::kEmpty:
+      return Json{{"type", "empty"}};
+    case Kind::kNull:
+      return nullptr;
+    case Kind::kInteger:
+      return v.integer();
+    case Kind::kLong:
+      return v.long_value();
+    case Kind::kDouble: {
+      const double d = v.double_value();
+      if (!std::isfinite(d)) return nullptr;
+      return d;
+    }
+    case Kind::kString:
+      return v.string();
+    case Kind::kBoolean:
+      return v.boolean();
+    case Kind::kDate:
+      return Json{{"type", "date"}, {"value", v.date().ToIso()}};
+    case Kind::kObject:
+      return Json{{"type", "object"}};
+    case Kind::kArray: {
+      const VariantArray& a = v.array();
+      Json bounds = Json::array();
+      for (const auto& b : a.bounds())
+        bounds.push_back(Json::array({b.lower, b.upper}));
+      size_t pos = 0;
+      Json cells = a.undimensioned() ? Json::array() : NestCells(a, 0, &pos);
+      return Json{{"type", "array"}, {"bounds", bounds}, {"cells", cells}};
+    }
+  }
+  return nullptr;
+}
+
+std::optional<Variant> FromJson(const Json& j) {
+  if (j.is_null()) return Variant::Null();
+  if (j.is_boolean()) return Variant::Boolean(j.get<bool>());
+  if (j.is_number_integer()) {
+    const auto n = j.get<int64_t>();
+    if (n >= std::numeric_limits<int32_t>::min() &&
+        n <= std::numeric_limits<int32_t>::max()) {
+      return Variant::Long(static_cast<int32_t>(n));
+    }
+    return Variant::Double(static_cast<double>(n));
+  }
+  if (j.is_number()) return Variant::Double(j.get<double>());
+  if (j.is_string()) return Variant::String(j.get<std::string>());
+  if (!j.is_object() || !j.contains("type") || !j["type"].is_string()) {
+    return std::nullopt;
+  }
+  const std::string type = j["type"].get<std::string>();
+  if (type == "empty") return Variant();
+  if (type == "object") return Variant::Nothing();
+  if (type == "date") {
+    Date d;
+    if (!j.contains("value") || !j["value"].is_string() ||
+        !Date::ParseIso(j["value"].get<std::string>(), &d)) {
+      return std::nullopt;
+    }
+    return Variant::FromDate(d);
+  }
+  if (type == "array") {
+    if (!j.contains("bounds") || !j["bounds"].is_array()) return std::nullopt;
+    std::vector<VariantArray::Bounds> bounds;
+    for (const Json& b : j["bounds"]) {
+      if (!b.is_array() || b.size() != 2 || !b[0].is_number_integer() ||
+          !b[1].is_number_integer()) {
+        return std::nullopt;
+      }
+      const auto lo = b[0].get<int32_t>();
+      const auto hi = b[1].get<int32_t>();
+      if (hi < lo - 1 || hi - lo > 1000000) return std::nullopt;
+      bounds.push_back({lo, hi});
+    }
+    VariantArray a(std::move(bounds));
+    if (!a.undimensioned()) {
+      size_t pos = 0;
+      if (!j.contains("cells") || !FillCells(j["cells"], &a, 0, &pos)) {
+        return std::nullopt;
+      }
+    }
+    return Variant::Array(std::move(a));
+  }
+  return std::nullopt;
+}
+
+Variant ParseArgument(std::string_view text) {
+  Json j = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!j.is_discarded()) {
+    if (auto v = FromJson(j)) return *v;
+  }
+  return Variant::String(std::string(text));
+}
+
+}  // namespace wrenhaven::cli
