@@ -1,0 +1,116 @@
+// Wrenhaven.Login: the sign-in page's handler and the login records.
+//
+// The sign-in page creates a Login, which the host binds to the page with
+// OnStartPage, hands it its connection with SetConn and calls LoginMain. A
+// form post is a sign-in attempt: the account and password are checked
+// against HR_person, the visitor's session receives the person's identity
+// and role lists, one HR_Login row records the attempt, and the page gets
+// the script that opens the main window (or the failure alert). Any other
+// visit of the sign-in page abandons the session.
+//
+// The administration pages read the login records back with GetAllData,
+// GetPersonData, GetMonthLogin and GetData; those need the connection only.
+//
+// Every method but GetError clears the thread's current error when it
+// starts; a failure raises Error with a readable description, which
+// GetError returns afterwards. The connection and the page objects are
+// borrowed: the page owns, opens and closes them.
+#ifndef WRENHAVEN_LOGIN_H_
+#define WRENHAVEN_LOGIN_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "wrenhaven/component.h"
+#include "wrenhaven/connection.h"
+#include "wrenhaven/page.h"
+#include "wrenhaven/variant.h"
+
+namespace wrenhaven {
+
+// Defined in frame/members.h.
+class ConnectionMember;
+class PageMembers;
+
+class Login : public Component {
+ public:
+  Login();
+  ~Login() override;
+
+  static const ClassInfo& Info();
+  const ClassInfo& class_info() const override { return Info(); }
+
+  // Slot 1. Keeps the context's response, request, server, application and
+  // session, in this order, replacing what was held; raises naming the
+  // first object the context lacks (those taken before it stay held).
+  // Returns Empty.
+  Variant OnStartPage(std::shared_ptr<ScriptingContext> sc);
+  // Slot 2. Releases the five page objects; the connection stays. Returns
+  // Empty.
+  Variant OnEndPage();
+  // Slot 3. Keeps `pConn` (nullptr empties the member); does nothing with
+  // it.
+  void SetConn(std::shared_ptr<Connection> pConn);
+  // Slot 4. The description of the most recent failure on this thread, ""
+  // when the last call succeeded.
+  std::string GetError();
+
+  // Slot 5. Does nothing; always false.
+  bool UpdateLogin();
+  // Slot 6. Does nothing; always "".
+  std::string GetLoginAll();
+
+  // The queries below need SetConn. Each reads the database once and
+  // returns an array the page owns.
+
+  // Slot 7. Successful sign-ins per person, the latest first: row 0 the
+  // field names (PersonID, personName, lastTime, outTime, Times), then one
+  // row per person: (0 To N, 0 To 4). With no successful sign-in, the names
+  // row alone.
+  VariantArray GetAllData();
+  // Slot 8. Every record of one person, newest first, field first:
+  // (0 To F-1, 0 To N-1) over the columns of HR_Login. For a person without
+  // records, the column names as one row: (0 To 0, 0 To F-1).
+  // REQUIRES: `personID` is a number (or number text); anything else, empty
+  // and Null included, raises before a statement is sent.
+  VariantArray GetPersonData(const Variant& personID);
+  // Slot 9. The month of `dtDate` (Empty reads as December 1899): per
+  // person and day, the first sign-in from 06:00 on, as an array inside the
+  // Variant, field first: person, name, department, day of month, the
+  // earliest time as "YYYY-MM-DD HH:MM", the number of sign-ins; ordered by
+  // department, then person. EmptyGrid when nobody signed in. Raises before
+  // any statement for a Null or non-date `dtDate` or one outside the years
+  // 100 to 9999.
+  Variant GetMonthLogin(const Variant& dtDate);
+  // Slot 10. The record `ID` as one row (0 To F-1); a one-cell array
+  // (0 To 0) holding Empty when there is none.
+  VariantArray GetData(int32_t ID);
+
+  // Slot 11. Handles the sign-in page (needs OnStartPage, and SetConn for a
+  // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd",
+  // sets cookie "pname" for 30 days, checks them; on success draws the
+  // session's "rnd", sets cookie "name" and either redirects to
+  // "MyOffice/?<rnd>" (when "oldwin" reads true: the word true in any
+  // letter case, or a whole number other than 0) or writes the window
+  // script and ends the response; on failure writes the failure alert and
+  // leaves the response open. Any other method abandons the session and
+  // writes nothing.
+  void LoginMain();
+
+ private:
+  // The named request item, its single quotes doubled and surrounding
+  // blanks cut: safe between single quotes in a statement. "" when absent.
+  std::string GetRequestValue(std::string_view strName) const;
+  // Looks the account up, fills the session (or clears "PersonID"), writes
+  // the HR_Login row. REQUIRES: both texts came through GetRequestValue.
+  bool CheckLogin(const std::string& strAccount, const std::string& strPwd);
+
+  std::unique_ptr<ConnectionMember> conn_;
+  std::unique_ptr<PageMembers> page_;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_LOGIN_H_

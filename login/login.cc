@@ -1,0 +1,355 @@
+#include "wrenhaven/login.h"
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/binding.h"
+#include "frame/guard.h"
+#include "frame/members.h"
+#include "frame/shapes.h"
+#include "frame/statement.h"
+#include "frame/text.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+
+const ClassInfo& Login::Info() {
+  static const ClassInfo info{
+      "Wrenhaven.Login",
+      "_Login",
+      {
+          Method("OnStartPage", &Login::OnStartPage, {ByRef("sc")}),
+          Method("OnEndPage", &Login::OnEndPage),
+          Method("SetConn", &Login::SetConn, {ByRef("pConn")}),
+          Method("GetError", &Login::GetError),
+          Method("UpdateLogin", &Login::UpdateLogin),
+          Method("GetLoginAll", &Login::GetLoginAll),
+          Method("GetAllData", &Login::GetAllData),
+          Method("GetPersonData", &Login::GetPersonData, {ByRef("personID")}),
+          Method("GetMonthLogin", &Login::GetMonthLogin, {ByRef("dtDate")}),
+          Method("GetData", &Login::GetData, {ByVal("ID")}),
+          Method("LoginMain", &Login::LoginMain),
+      },
+      [] { return std::make_shared<Login>(); },
+  };
+  return info;
+}
+
+namespace {
+
+const bool kRegistered = RegisterClass(Login::Info());
+
+// The main window's address (the token follows it) and the scripts that
+// answer a sign-in attempt. The alert says that the sign-in failed.
+constexpr std::string_view kMainWindow = "MyOffice/?";
+constexpr std::string_view kScriptOpen = "<script language='javascript'>\r\n";
+constexpr std::string_view kFailureAlert =
+    "   alert(\"登陆失败!\")</script>\r\n";
+
+constexpr std::string_view kSummary =
+    "SELECT HR_Login.PersonID,personName, MAX(loginTime) AS "
+    "lastTime,MAX(loginOutTime) as outTime, COUNT(*) AS Times FROM "
+    "HR_Login,HR_person  where HR_Login.personID=HR_Person.personID and "
+    "LoginOK=1 GROUP BY HR_Login.PersonID,personName ORDER BY MAX(loginTime) "
+    "DESC";
+
+// The dates a page can pass: 1 January 100 to 31 December 9999.
+constexpr double kFirstDate = -657434.0;
+constexpr double kLastDate = 2958466.0;  // exclusive: 1 January 10000
+
+// Text joined between single quotes as it stands must not end its literal
+// early (every quote doubled) nor cut the statement short (no NUL).
+void RequireJoinable(std::string_view text, std::string_view what) {
+  if (text.find('\0') != std::string_view::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          std::string(what) + " must not contain a NUL character");
+  }
+  size_t run = 0;
+  for (char c : text) {
+    if (c == '\'') {
+      ++run;
+    } else {
+      if (run % 2 != 0) break;
+      run = 0;
+    }
+  }
+  if (run % 2 != 0) {
+    Raise(ErrorCode::kInvalidArgument,
+          std::string(what) + " has a single quote that is not doubled");
+  }
+}
+
+// Client details are recorded with their single quotes removed.
+std::string WithoutQuotes(std::string_view text) {
+  return ReplaceAll(text, "'", "");
+}
+
+// The switch "oldwin": the word true in any letter case, or a whole number
+// other than 0. Anything else, absent and empty included, reads as false.
+bool ReadsTrue(std::string_view text) {
+  if (EqualsIgnoreCase(text, "true")) return true;
+  if (!IsWholeNumber(text)) return false;
+  for (char c : text) {
+    if (c >= '1' && c <= '9') return true;
+  }
+  return false;
+}
+
+// A fresh token for the main window's address: the whole part of a fraction
+// in [0, 1) times 10^15, drawn from the system's entropy source.
+int64_t DrawToken() {
+  std::random_device source;
+  const uint64_t bits =
+      (static_cast<uint64_t>(source()) << 32) | static_cast<uint64_t>(source());
+  const double fraction = static_cast<double>(bits >> 11) * 0x1p-53;
+  const auto token = static_cast<int64_t>(std::floor(fraction * 1e15));
+  return token < 999999999999999 ? token : 999999999999999;
+}
+
+// The role lists of the session: the values themselves for a single role,
+// Empty for none, otherwise their texts joined by commas, one entry per role
+// so that the n-th name belongs to the n-th identifier.
+Variant JoinRoleValues(const std::vector<Variant>& values) {
+  if (values.empty()) return Variant();
+  if (values.size() == 1) return values.front();
+  std::string joined;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) joined += ',';
+    joined += values[i].ToText();
+  }
+  return Variant::String(std::move(joined));
+}
+
+}  // namespace
+
+Login::Login()
+    : conn_(std::make_unique<ConnectionMember>()),
+      page_(std::make_unique<PageMembers>()) {}
+
+Login::~Login() = default;
+
+Variant Login::OnStartPage(std::shared_ptr<ScriptingContext> sc) {
+  return Guarded([&] {
+    page_->Start(sc);
+    return Variant();
+  });
+}
+
+Variant Login::OnEndPage() {
+  return Guarded([&] {
+    page_->End();
+    return Variant();
+  });
+}
+
+void Login::SetConn(std::shared_ptr<Connection> pConn) {
+  Guarded([&] { conn_->Set(std::move(pConn)); });
+}
+
+std::string Login::GetError() { return CurrentError(); }
+
+bool Login::UpdateLogin() {
+  return Guarded([] { return false; });
+}
+
+std::string Login::GetLoginAll() {
+  return Guarded([] { return std::string(); });
+}
+
+VariantArray Login::GetAllData() {
+  return Guarded([&] {
+    return Query(conn_->Get(), kSummary, CursorType::kStatic, ReadTitledTable);
+  });
+}
+
+VariantArray Login::GetPersonData(const Variant& personID) {
+  return Guarded([&] {
+    if (personID.is_empty() || personID.is_null() ||
+        (personID.kind() == Kind::kString && personID.string().empty())) {
+      Raise(ErrorCode::kInvalidArgument,
+            "personID must be given: the records of which person?");
+    }
+    Statement s;
+    s.Text("SELECT * from hr_login where personID=")
+        .Bare(personID, "personID")
+        .Text(" order by loginTime desc ");
+    return Query(conn_->Get(), s.Finish(), CursorType::kForwardOnly,
+                 [](Recordset& rs) {
+                   return rs.Eof() ? ReadNamesRow(rs) : rs.GetRows();
+                 });
+  });
+}
+
+Variant Login::GetMonthLogin(const Variant& dtDate) {
+  return Guarded([&] {
+    const Date date = dtDate.ToDate();
+    if (!(date.serial >= kFirstDate && date.serial < kLastDate)) {
+      Raise(ErrorCode::kOverflow, "Overflow: dtDate " + dtDate.Debug() +
+                                      " lies outside the years 100 to 9999");
+    }
+    int year, month, day, hour, minute, second;
+    date.ToParts(&year, &month, &day, &hour, &minute, &second);
+    Connection& conn = conn_->Get();
+    return Variant::Array(Query(conn, conn.dialect().MonthLogin(year, month),
+                                CursorType::kForwardOnly, ReadAllRows));
+  });
+}
+
+VariantArray Login::GetData(int32_t ID) {
+  return Guarded([&] {
+    const std::string statement =
+        "Select * From HR_Login Where LoginID=" + std::to_string(ID);
+    return Query(
+        conn_->Get(), statement, CursorType::kStatic, [](Recordset& rs) {
+          return rs.Eof() ? VariantArray::OneDim(0) : ReadFirstRecord(rs);
+        });
+  });
+}
+
+void Login::LoginMain() {
+  Guarded([&] {
+    if (page_->request().ServerVariable("REQUEST_METHOD") != "POST") {
+      page_->session().Abandon();
+      return;
+    }
+    const std::string name = GetRequestValue("LoginName");
+    const std::string password = GetRequestValue("LoginPwd");
+
+    Response& response = page_->response();
+    response.SetCookieExpires("pname", Date{Date::Now().serial + 30});
+    response.SetCookie("pname", name);
+
+    if (!CheckLogin(name, password)) {
+      response.Write(std::string(kScriptOpen) + std::string(kFailureAlert));
+      return;
+    }
+
+    const int64_t token = DrawToken();
+    page_->session().Set("rnd", Variant::Double(static_cast<double>(token)));
+    const std::string address =
+        std::string(kMainWindow) + std::to_string(token);
+    response.SetCookie("name", name);
+
+    if (ReadsTrue(GetRequestValue("oldwin"))) {
+      response.Redirect(address);
+      return;
+    }
+    response.Write(std::string(kScriptOpen) + "var tesselWin=window.open('" +
+                   address +
+                   "','tessel','toolbars=no,statusbar=1');\r\n"
+                   "tesselWin.moveTo(0,0);\r\n"
+                   "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
+                   "tesselWin.focus();\r\n"
+                   "</script>\r\n");
+    response.End();
+  });
+}
+
+std::string Login::GetRequestValue(std::string_view strName) const {
+  const std::string doubled =
+      ReplaceAll(page_->request().Item(strName), "'", "''");
+  return std::string(TrimSpaces(doubled));
+}
+
+bool Login::CheckLogin(const std::string& strAccount,
+                       const std::string& strPwd) {
+  Connection& conn = conn_->Get();
+  Request& request = page_->request();
+  Session& session = page_->session();
+
+  // Everything joined into a statement is checked before the first one
+  // leaves, so bad input never reaches the database half way.
+  const std::string screen =
+      std::string(TrimSpaces(WithoutQuotes(request.Item("Screen"))));
+  const std::string address = request.ServerVariable("REMOTE_ADDR");
+  const std::string browser =
+      WithoutQuotes(request.ServerVariable("HTTP_USER_AGENT"));
+  RequireJoinable(strAccount, "The account name");
+  RequireJoinable(strPwd, "The password");
+  RequireJoinable(screen, "The screen description");
+  RequireJoinable(browser, "The browser description");
+  if (address.find('\0') != std::string::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          "The client address must not contain a NUL character");
+  }
+
+  Statement person;
+  person.Text("Select * from HR_person where personAccount='")
+      .Text(strAccount)
+      .Text("' and personPwd='")
+      .Text(strPwd)
+      .Text("'");
+  std::unique_ptr<Recordset> rs =
+      conn.Open(person.Finish(), CursorType::kStatic);
+
+  const bool ok = rs->RecordCount() == 1;
+  Variant person_id;
+  if (ok) {
+    person_id = rs->Value("PersonID");
+    session.Set("PersonID", person_id);
+    session.Set("PersonName", rs->Value("PersonName"));
+    session.Set("DeptID", rs->Value("DeptID"));
+    session.Set("jobid", rs->Value("PersonJobCode"));
+    rs->Close();
+
+    if (!person_id.is_numeric() && !IsNumberText(person_id.ToText())) {
+      Raise(ErrorCode::kDatabase, "The matched person's PersonID " +
+                                      person_id.Debug() + " is no number");
+    }
+    Statement roles;
+    roles
+        .Text(
+            "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
+            "SYS_PersonRole,SYS_Role where SYS_PersonRole.RoleID="
+            "SYS_Role.RoleID and PersonID=")
+        .Bare(person_id, "PersonID")
+        .Text(" order by SYS_PersonRole.RoleID");
+    rs = conn.Open(roles.Finish(), CursorType::kStatic);
+    std::vector<Variant> names;
+    std::vector<Variant> ids;
+    while (!rs->Eof()) {
+      names.push_back(rs->Value("roleName"));
+      ids.push_back(rs->Value("roleID"));
+      rs->MoveNext();
+    }
+    session.Set("Role", JoinRoleValues(names));
+    session.Set("RoleID", JoinRoleValues(ids));
+    rs->Close();
+  } else {
+    session.Set("PersonID", Variant::String(""));
+    rs->Close();
+  }
+
+  Statement insert;
+  insert.Text(conn.dialect().LoginInsertHead())
+      .Text(
+          "personID,LoginAccount,LoginPwd,LoginOK,LoginIP,LoginMemo,"
+          "LoginScreen) values(");
+  if (ok) {
+    insert.Bare(person_id, "PersonID");
+  } else {
+    insert.Text("NULL");
+  }
+  insert.Text(",'")
+      .Text(strAccount)
+      .Text("','")
+      .Text(ok ? std::string("******") : strPwd)
+      .Text("',")
+      .Text(ok ? "1" : "0")
+      .Text(",'")
+      .Quoted(Variant::String(address))
+      .Text("','")
+      .Text(browser)
+      .Text("','")
+      .Text(screen)
+      .Text("')");
+  conn.Execute(insert.Finish());
+  return ok;
+}
+
+}  // namespace wrenhaven
