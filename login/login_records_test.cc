@@ -1,0 +1,382 @@
+// The login records: the statements the queries send, the shapes they
+// return, and sign-in end to end over a real database.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/text.h"
+#include "testing/recording_connection.h"
+#include "testing/test_db.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/login.h"
+#include "wrenhaven/memory_page.h"
+
+namespace wrenhaven {
+namespace {
+
+using Collection = Request::Collection;
+
+// ---- Statement texts (reference dialect)
+// -------------------------------------
+
+struct Recorded {
+  std::shared_ptr<RecordingConnection> conn =
+      std::make_shared<RecordingConnection>();
+  Login login;
+  Recorded() { login.SetConn(conn); }
+};
+
+TEST(LoginRecordsTextTest, EachQuerySendsItsStatementWithItsCursor) {
+  Recorded r;
+  r.login.GetAllData();
+  r.login.GetPersonData(Variant::Long(7));
+  r.login.GetMonthLogin(Variant::FromDate(Date::FromParts(2003, 5, 6, 8, 0)));
+  r.login.GetData(40000);
+  EXPECT_EQ(
+      r.conn->sent,
+      (std::vector<std::string>{
+          "SELECT HR_Login.PersonID,personName, MAX(loginTime) AS "
+          "lastTime,MAX(loginOutTime) as outTime, COUNT(*) AS Times FROM "
+          "HR_Login,HR_person  where HR_Login.personID=HR_Person.personID and "
+          "LoginOK=1 GROUP BY HR_Login.PersonID,personName ORDER BY "
+          "MAX(loginTime) DESC",
+          "SELECT * from hr_login where personID=7 order by loginTime desc ",
+          "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+          "day(loginTime), CONVERT(char(16), min(loginTime), 120),count(*) "
+          "FROM HR_login, HR_person,HR_Dept WHERE HR_Login.personID = "
+          "HR_person.personID and HR_person.DeptID=HR_Dept.DeptID AND "
+          "YEAR(loginTime) =2003 and month(loginTime)=5 and DATEPART(hh, "
+          "loginTime)>5 GROUP BY "
+          "HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+          "day(loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID",
+          // Identifiers are whole 32-bit numbers: above 32767 too.
+          "Select * From HR_Login Where LoginID=40000",
+      }));
+  EXPECT_EQ(
+      r.conn->cursors,
+      (std::vector<CursorType>{CursorType::kStatic, CursorType::kForwardOnly,
+                               CursorType::kForwardOnly, CursorType::kStatic}));
+}
+
+TEST(LoginRecordsTextTest, PersonIdIsJoinedAsANumberOnly) {
+  Recorded r;
+  r.login.GetPersonData(Variant::String("12"));
+  r.login.GetPersonData(Variant::Integer(-3));
+  EXPECT_EQ(
+      r.conn->sent[0],
+      "SELECT * from hr_login where personID=12 order by loginTime desc ");
+  EXPECT_EQ(
+      r.conn->sent[1],
+      "SELECT * from hr_login where personID=-3 order by loginTime desc ");
+
+  for (const Variant& bad :
+       {Variant(), Variant::Null(), Variant::String(""),
+        Variant::String("7 or 1=1"), Variant::String("7;drop table x"),
+        Variant::Boolean(true)}) {
+    SCOPED_TRACE(bad.Debug());
+    EXPECT_THROW(r.login.GetPersonData(bad), Error);
+    EXPECT_NE(r.login.GetError().find("personID"), std::string::npos);
+  }
+  EXPECT_EQ(r.conn->sent.size(), 2u);
+}
+
+TEST(LoginRecordsTextTest, MonthOfTheDateGivenInAnyForm) {
+  Recorded r;
+  auto month_of = [&](const Variant& d) {
+    r.login.GetMonthLogin(d);
+    const std::string& s = r.conn->sent.back();
+    const size_t y = s.find("YEAR(loginTime) =") + 17;
+    return s.substr(y, s.find(" and DATEPART") - y);
+  };
+  EXPECT_EQ(month_of(Variant::String("2003-12-31 23:59")),
+            "2003 and month(loginTime)=12");
+  EXPECT_EQ(month_of(Variant::String("1999-01-01")),
+            "1999 and month(loginTime)=1");
+  // Empty is the zero date, 30 December 1899.
+  EXPECT_EQ(month_of(Variant()), "1899 and month(loginTime)=12");
+}
+
+TEST(LoginRecordsTextTest, ABadDateIsRefusedBeforeAnyStatement) {
+  Recorded r;
+  EXPECT_THROW(r.login.GetMonthLogin(Variant::Null()), Error);
+  EXPECT_EQ(r.login.GetError(), "Invalid use of Null");
+  EXPECT_THROW(r.login.GetMonthLogin(Variant::String("last May")), Error);
+  EXPECT_NE(r.login.GetError().find("Type mismatch"), std::string::npos);
+  EXPECT_THROW(r.login.GetMonthLogin(Variant::Double(1e300)), Error);
+  EXPECT_NE(r.login.GetError().find("Overflow"), std::string::npos);
+  EXPECT_TRUE(r.conn->sent.empty());
+}
+
+TEST(LoginRecordsTextTest, ADatabaseErrorReachesThePage) {
+  Recorded r;
+  r.conn->fail_with = "Invalid object name 'HR_Login'.";
+  EXPECT_THROW(r.login.GetData(1), Error);
+  EXPECT_EQ(r.login.GetError(), "Invalid object name 'HR_Login'.");
+}
+
+// ---- Over a real database
+// ------------------------------------------------------
+
+class LoginDbTest : public ::testing::TestWithParam<std::string> {};
+
+// Three departments' worth of people: ann (dept 1, roles 1 and 2), ben
+// (dept 2, role 3), "o'neil" (dept 2, no role), cy (dept 99, which does not
+// exist).
+void AddPeople(const TestDb& db) {
+  db.Exec(
+      "INSERT INTO HR_Dept (DeptID, DeptName) VALUES (1,'Board'),"
+      "(2,'Accounts')");
+  db.Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+      "PersonName, DeptID, PersonJobCode) VALUES "
+      "(1,'ann','ann123','Ann Carter',1,'GM'),"
+      "(2,'ben','ben123','Ben Ortiz',2,'ACC'),"
+      "(3,'o''neil','pw','Pat O''Neil',2,NULL),"
+      "(4,'cy','cy123','Cy Young',99,'X')");
+  db.Exec(
+      "INSERT INTO SYS_Role (RoleID, RoleName) VALUES (1,'Administrator'),"
+      "(2,'Manager'),(3,'Clerk')");
+  db.Exec(
+      "INSERT INTO SYS_PersonRole (PersonID, RoleID) VALUES (1,2),(1,1),"
+      "(2,3)");
+}
+
+// One login record at a given local time.
+void Record(const TestDb& db, int person, const char* time, int ok = 1) {
+  db.Exec(
+      "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+      "loginTime) VALUES (" +
+      (person ? std::to_string(person) : std::string("NULL")) +
+      ",'x','******'," + std::to_string(ok) + ",'" + time + "')");
+}
+
+struct Page {
+  std::shared_ptr<MemoryContext> ctx = std::make_shared<MemoryContext>();
+  Login login;
+  Page(const TestDb& db, const std::string& name, const std::string& pwd) {
+    MemoryRequest& req = *ctx->request_obj;
+    req.Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
+    req.Set(Collection::kServerVariables, "REMOTE_ADDR", "10.0.0.8");
+    req.Set(Collection::kServerVariables, "HTTP_USER_AGENT", "Moz 'x'");
+    req.Set(Collection::kForm, "LoginName", name);
+    req.Set(Collection::kForm, "LoginPwd", pwd);
+    req.Set(Collection::kForm, "Screen", " 800'600 ");
+    login.OnStartPage(ctx);
+    login.SetConn(db.conn());
+  }
+  Variant Session(const char* key) const { return ctx->session_obj->Get(key); }
+};
+
+TEST_P(LoginDbTest, SignInFillsTheSessionAndRecordsTheAttempt) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Page page(db, " ann ", "ann123");
+  page.login.LoginMain();
+
+  EXPECT_EQ(page.Session("PersonID"), Variant::Long(1));
+  EXPECT_EQ(page.Session("PersonName"), Variant::String("Ann Carter"));
+  EXPECT_EQ(page.Session("DeptID"), Variant::Long(1));
+  EXPECT_EQ(page.Session("jobid"), Variant::String("GM"));
+  // Ascending role identifier, whatever the order of assignment.
+  EXPECT_EQ(page.Session("RoleID"), Variant::String("1,2"));
+  EXPECT_EQ(page.Session("Role"), Variant::String("Administrator,Manager"));
+  EXPECT_TRUE(page.ctx->response_obj->ended());
+
+  const VariantArray rec = page.login.GetData(1);
+  ASSERT_EQ(rec.UBound(1), 9);
+  EXPECT_EQ(rec(1), Variant::Long(1));             // personID
+  EXPECT_EQ(rec(2), Variant::String("ann"));       // LoginAccount
+  EXPECT_EQ(rec(3), Variant::String("******"));    // LoginPwd
+  EXPECT_EQ(rec(4), Variant::Long(1));             // LoginOK
+  EXPECT_EQ(rec(5), Variant::String("10.0.0.8"));  // LoginIP
+  EXPECT_EQ(rec(6), Variant::String("Moz x"));     // LoginMemo
+  EXPECT_EQ(rec(7), Variant::String("800600"));    // LoginScreen
+  EXPECT_EQ(rec(8).kind(), Kind::kDate);           // loginTime
+  EXPECT_LT(Date::Now().serial - rec(8).date().serial, 1.0 / 24);
+  EXPECT_TRUE(rec(9).is_null());  // loginOutTime
+}
+
+TEST_P(LoginDbTest, FailedSignInRecordsTheTypedPasswordWithoutPerson) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Page page(db, "ann", "it's wrong");
+  page.login.LoginMain();
+
+  EXPECT_EQ(page.Session("PersonID"), Variant::String(""));
+  EXPECT_FALSE(page.ctx->response_obj->ended());
+  const VariantArray rec = page.login.GetData(1);
+  EXPECT_TRUE(rec(1).is_null());
+  EXPECT_EQ(rec(3), Variant::String("it's wrong"));
+  EXPECT_EQ(rec(4), Variant::Long(0));
+  // No per-person result shows it.
+  EXPECT_EQ(page.login.GetAllData().UBound(1), 0);
+}
+
+TEST_P(LoginDbTest, AnAccountWithAQuoteSignsInAndIsRecordedAsTyped) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Page page(db, "o'neil", "pw");
+  page.login.LoginMain();
+  EXPECT_EQ(page.Session("PersonID"), Variant::Long(3));
+  EXPECT_TRUE(page.Session("jobid").is_null());
+  EXPECT_EQ(page.Session("RoleID"), Variant());
+  EXPECT_EQ(page.login.GetData(1)(2), Variant::String("o'neil"));
+  EXPECT_EQ(page.ctx->response_obj->cookie("pname")->value, "o''neil");
+}
+
+TEST_P(LoginDbTest, AQuoteCannotWidenTheMatch) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Page page(db, "ann", "' or '1'='1");
+  page.login.LoginMain();
+  EXPECT_EQ(page.Session("PersonID"), Variant::String(""));
+  EXPECT_EQ(page.login.GetData(1)(3), Variant::String("' or '1'='1"));
+}
+
+TEST_P(LoginDbTest, TwoPeopleWithTheSameCredentialsMatchNobody) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  db.Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+      "PersonName, DeptID) VALUES (5,'ann','ann123','Another Ann',1)");
+  Page page(db, "ann", "ann123");
+  page.login.LoginMain();
+  EXPECT_EQ(page.Session("PersonID"), Variant::String(""));
+  EXPECT_EQ(page.login.GetData(1)(4), Variant::Long(0));
+}
+
+TEST_P(LoginDbTest, ADeletedRoleLeavesTheSessionLists) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  db.Exec("DELETE FROM SYS_Role WHERE RoleID=1");
+  Page page(db, "ann", "ann123");
+  page.login.LoginMain();
+  EXPECT_EQ(page.Session("RoleID"), Variant::Long(2));
+  EXPECT_EQ(page.Session("Role"), Variant::String("Manager"));
+}
+
+TEST_P(LoginDbTest, SummaryOfSuccessfulSignInsLatestFirst) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Login login;
+  login.SetConn(db.conn());
+
+  // No successful sign-in yet: the names row alone.
+  Record(db, 0, "2003-05-06 08:00:00", 0);
+  Record(db, 1, "2003-05-06 08:00:00", 0);
+  VariantArray none = login.GetAllData();
+  ASSERT_EQ(none.bounds(), (std::vector<VariantArray::Bounds>{{0, 0}, {0, 4}}));
+  const char* names[] = {"PersonID", "personName", "lastTime", "outTime",
+                         "Times"};
+  for (int f = 0; f < 5; ++f) {
+    EXPECT_TRUE(EqualsIgnoreCase(none(0, f).ToText(), names[f]))
+        << none(0, f).ToText();
+  }
+
+  Record(db, 1, "2003-05-06 08:00:00");
+  Record(db, 1, "2003-05-07 09:30:00");
+  Record(db, 2, "2003-05-08 07:00:00");
+  Record(db, 3, "2003-05-01 10:00:00");
+  db.Exec(
+      "UPDATE HR_Login SET loginOutTime='2003-05-06 17:00:00' WHERE "
+      "personID=1 AND loginTime='2003-05-06 08:00:00' AND LoginOK=1");
+  const VariantArray all = login.GetAllData();
+  ASSERT_EQ(all.bounds(), (std::vector<VariantArray::Bounds>{{0, 3}, {0, 4}}));
+  EXPECT_EQ(all.Dump().substr(all.Dump().find("[2]")),
+            "[2] [Ben Ortiz] [2003-05-08 07:00:00] [Null] [1] "
+            "[1] [Ann Carter] [2003-05-07 09:30:00] [2003-05-06 17:00:00] [2] "
+            "[3] [Pat O'Neil] [2003-05-01 10:00:00] [Null] [1]");
+  EXPECT_EQ(all(1, 2).kind(), Kind::kDate);
+}
+
+TEST_P(LoginDbTest, OnePersonsRecordsNewestFirst) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Record(db, 1, "2003-05-06 08:00:00");
+  Record(db, 2, "2003-05-06 09:00:00");
+  Record(db, 1, "2003-05-07 08:00:00");
+  Login login;
+  login.SetConn(db.conn());
+
+  const VariantArray two = login.GetPersonData(Variant::Long(1));
+  ASSERT_EQ(two.bounds(), (std::vector<VariantArray::Bounds>{{0, 9}, {0, 1}}));
+  EXPECT_EQ(two(0, 0), Variant::Long(3));  // LoginID of the newer record
+  EXPECT_EQ(two(0, 1), Variant::Long(1));
+  EXPECT_EQ(two(8, 0).ToText(), "2003-05-07 08:00:00");
+
+  // Nobody's records: the column names as a single row.
+  const VariantArray empty = login.GetPersonData(Variant::String("4"));
+  ASSERT_EQ(empty.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 0}, {0, 9}}));
+  EXPECT_EQ(empty.Dump(),
+            "(0 To 0, 0 To 9) [LoginID] [personID] [LoginAccount] [LoginPwd] "
+            "[LoginOK] [LoginIP] [LoginMemo] [LoginScreen] [loginTime] "
+            "[loginOutTime]");
+}
+
+TEST_P(LoginDbTest, MonthViewCountsFromSixOClock) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Login login;
+  login.SetConn(db.conn());
+
+  // Only early hours: nothing.
+  Record(db, 1, "2003-04-02 05:59:59");
+  Record(db, 1, "2003-04-03 00:00:00");
+  EXPECT_EQ(login.GetMonthLogin(Variant::String("2003-04-15")).array(),
+            VariantArray::EmptyGrid());
+
+  Record(db, 1, "2003-05-06 05:30:00");
+  Record(db, 1, "2003-05-06 09:10:00");
+  Record(db, 1, "2003-05-06 07:50:00");
+  Record(db, 1, "2003-05-07 06:00:00");
+  Record(db, 2, "2003-05-06 11:00:00", 0);  // counted: the view ignores LoginOK
+  Record(db, 0, "2003-05-06 08:00:00", 0);  // no person: drops out
+  Record(db, 4, "2003-05-06 08:00:00");     // no department row: drops out
+  Record(db, 2, "2003-06-01 08:00:00");     // next month
+  const Variant v = login.GetMonthLogin(
+      Variant::FromDate(Date::FromParts(2003, 5, 31, 23, 0)));
+  const VariantArray& month = v.array();
+  ASSERT_EQ(month.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 5}, {0, 2}}));
+  // Field first; rows by department, then person (ann's days in any order).
+  EXPECT_EQ(month(0, 2), Variant::Long(2));
+  EXPECT_EQ(month(2, 2), Variant::Long(2));
+  EXPECT_EQ(month(3, 2), Variant::Long(6));
+  for (int r = 0; r < 2; ++r) {
+    EXPECT_EQ(month(0, r), Variant::Long(1));
+    EXPECT_EQ(month(1, r), Variant::String("Ann Carter"));
+    if (month(3, r) == Variant::Long(6)) {
+      EXPECT_EQ(month(4, r), Variant::String("2003-05-06 07:50"));
+      EXPECT_EQ(month(5, r), Variant::Long(2));
+    } else {
+      EXPECT_EQ(month(3, r), Variant::Long(7));
+      EXPECT_EQ(month(4, r), Variant::String("2003-05-07 06:00"));
+      EXPECT_EQ(month(5, r), Variant::Long(1));
+    }
+  }
+}
+
+TEST_P(LoginDbTest, OneRecordByIdentifier) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Login login;
+  login.SetConn(db.conn());
+  EXPECT_EQ(login.GetData(1).Dump(), "(0 To 0) []");
+
+  db.Exec(
+      "INSERT INTO HR_Login (LoginID, personID, LoginAccount, LoginOK, "
+      "loginTime) VALUES (40000, 2, 'ben', 1, '2003-05-06 08:00:00')");
+  const VariantArray rec = login.GetData(40000);
+  ASSERT_EQ(rec.bounds(), (std::vector<VariantArray::Bounds>{{0, 9}}));
+  EXPECT_EQ(rec(0), Variant::Long(40000));
+  EXPECT_EQ(rec(2), Variant::String("ben"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, LoginDbTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+}  // namespace
+}  // namespace wrenhaven

@@ -1,0 +1,529 @@
+// The sign-in page: what LoginMain sends to the database, writes into the
+// session and answers on the page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testing/recording_connection.h"
+#include "testing/test_db.h"
+#include "wrenhaven/component.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/login.h"
+#include "wrenhaven/memory_page.h"
+
+namespace wrenhaven {
+namespace {
+
+using Collection = Request::Collection;
+
+constexpr char kWorkedInsert[] =
+    "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
+    "LoginMemo,LoginScreen) values(7,'ann','******',1,'10.0.0.8','Mozilla/4.0 "
+    "(compatible)','1024*768')";
+
+constexpr char kFailureScript[] =
+    "<script language='javascript'>\r\n   alert(\"登陆失败!\")</script>\r\n";
+
+// A sign-in form post from 10.0.0.8.
+std::shared_ptr<MemoryContext> Post(const std::string& name,
+                                    const std::string& pwd) {
+  auto ctx = std::make_shared<MemoryContext>();
+  MemoryRequest& req = *ctx->request_obj;
+  req.Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
+  req.Set(Collection::kServerVariables, "REMOTE_ADDR", "10.0.0.8");
+  req.Set(Collection::kServerVariables, "HTTP_USER_AGENT",
+          "Mozilla/4.0 (compatible)");
+  req.Set(Collection::kForm, "LoginName", name);
+  req.Set(Collection::kForm, "LoginPwd", pwd);
+  req.Set(Collection::kForm, "Screen", "1024*768");
+  return ctx;
+}
+
+RecordingConnection::Result PersonRows(
+    const std::vector<std::vector<Variant>>& rows) {
+  return {{"PersonID", "personAccount", "personPwd", "PersonName", "DeptID",
+           "PersonJobCode"},
+          rows};
+}
+
+std::vector<Variant> Ann() {
+  return {Variant::Long(7),          Variant::String("ann"),
+          Variant::String("secret"), Variant::String("Ann Carter"),
+          Variant::Long(1),          Variant::String("GM")};
+}
+
+RecordingConnection::Result RoleRows(
+    const std::vector<std::pair<int32_t, std::string>>& roles) {
+  RecordingConnection::Result r{{"RoleID", "RoleName", "PersonID"}, {}};
+  for (const auto& [id, name] : roles) {
+    r.rows.push_back(
+        {Variant::Long(id), Variant::String(name), Variant::Long(7)});
+  }
+  return r;
+}
+
+struct SignIn {
+  std::shared_ptr<MemoryContext> ctx;
+  std::shared_ptr<RecordingConnection> conn =
+      std::make_shared<RecordingConnection>();
+  Login login;
+
+  explicit SignIn(std::shared_ptr<MemoryContext> c) : ctx(std::move(c)) {
+    login.OnStartPage(ctx);
+    login.SetConn(conn);
+  }
+  const MemoryResponse& response() const { return *ctx->response_obj; }
+  const MemorySession& session() const { return *ctx->session_obj; }
+};
+
+std::vector<std::string> Keys(const MemorySession& s) {
+  std::vector<std::string> keys;
+  for (const auto& [k, v] : s.values()) keys.push_back(k);
+  return keys;
+}
+
+// ---- The credential check ------------------------------------------------
+
+TEST(SignInTest, MatchSendsTheThreeStatementsOfTheWorkedExample) {
+  SignIn s(Post("ann", "secret"));
+  s.conn->Queue(PersonRows({Ann()}));
+  s.conn->Queue(RoleRows({{2, "Clerk"}, {5, "Manager"}}));
+  s.login.LoginMain();
+
+  ASSERT_EQ(s.conn->sent.size(), 3u);
+  EXPECT_EQ(s.conn->sent[0],
+            "Select * from HR_person where personAccount='ann' and "
+            "personPwd='secret'");
+  EXPECT_EQ(s.conn->sent[1],
+            "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
+            "SYS_PersonRole,SYS_Role where SYS_PersonRole.RoleID="
+            "SYS_Role.RoleID and PersonID=7 order by SYS_PersonRole.RoleID");
+  EXPECT_EQ(s.conn->sent[2], kWorkedInsert);
+  EXPECT_EQ(s.conn->cursors, (std::vector<CursorType>{CursorType::kStatic,
+                                                      CursorType::kStatic}));
+}
+
+TEST(SignInTest, MatchFillsTheSessionInContractOrder) {
+  SignIn s(Post("ann", "secret"));
+  s.conn->Queue(PersonRows({Ann()}));
+  s.conn->Queue(RoleRows({{2, "Clerk"}, {5, "Manager"}}));
+  s.login.LoginMain();
+
+  EXPECT_EQ(Keys(s.session()),
+            (std::vector<std::string>{"PersonID", "PersonName", "DeptID",
+                                      "jobid", "Role", "RoleID", "rnd"}));
+  const MemorySession& session = s.session();
+  EXPECT_EQ(session.Get("PersonID"), Variant::Long(7));
+  EXPECT_EQ(session.Get("PersonName"), Variant::String("Ann Carter"));
+  EXPECT_EQ(session.Get("DeptID"), Variant::Long(1));
+  EXPECT_EQ(session.Get("jobid"), Variant::String("GM"));
+  EXPECT_EQ(session.Get("Role"), Variant::String("Clerk,Manager"));
+  EXPECT_EQ(session.Get("RoleID"), Variant::String("2,5"));
+}
+
+TEST(SignInTest, RoleListsForOneRoleNoRoleAndAnUnnamedRole) {
+  {
+    SignIn s(Post("ann", "secret"));
+    s.conn->Queue(PersonRows({Ann()}));
+    s.conn->Queue(RoleRows({{11, "Clerk"}}));
+    s.login.LoginMain();
+    // One role: the values themselves, the identifier still a number.
+    EXPECT_EQ(s.session().Get("RoleID"), Variant::Long(11));
+    EXPECT_EQ(s.session().Get("Role"), Variant::String("Clerk"));
+  }
+  {
+    SignIn s(Post("ann", "secret"));
+    s.conn->Queue(PersonRows({Ann()}));
+    s.login.LoginMain();
+    EXPECT_EQ(s.session().Get("RoleID"), Variant());
+    EXPECT_EQ(s.session().Get("Role"), Variant());
+    EXPECT_EQ(Keys(s.session()).size(), 7u);  // written, as Empty
+  }
+  {
+    // A role without a name keeps its place, so the lists stay parallel.
+    SignIn s(Post("ann", "secret"));
+    s.conn->Queue(PersonRows({Ann()}));
+    s.conn->Queue(RoleRows({{2, ""}, {5, "Manager"}, {9, "Clerk"}}));
+    s.login.LoginMain();
+    EXPECT_EQ(s.session().Get("RoleID"), Variant::String("2,5,9"));
+    EXPECT_EQ(s.session().Get("Role"), Variant::String(",Manager,Clerk"));
+  }
+}
+
+TEST(SignInTest, NoMatchOrTwoMatchesClearOnlyPersonIdAndRecordTheFailure) {
+  for (size_t matches : {0u, 2u}) {
+    SCOPED_TRACE(matches);
+    SignIn s(Post("ann", "secret"));
+    s.ctx->session_obj->Set("PersonName", Variant::String("Earlier"));
+    s.ctx->session_obj->Set("RoleID", Variant::String("1,2"));
+    std::vector<std::vector<Variant>> rows(matches, Ann());
+    s.conn->Queue(PersonRows(rows));
+    s.login.LoginMain();
+
+    ASSERT_EQ(s.conn->sent.size(), 2u);  // no role query
+    EXPECT_EQ(s.conn->sent[1],
+              "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,"
+              "LoginIP,LoginMemo,LoginScreen) values(NULL,'ann','secret',0,"
+              "'10.0.0.8','Mozilla/4.0 (compatible)','1024*768')");
+    EXPECT_EQ(s.session().Get("PersonID"), Variant::String(""));
+    EXPECT_EQ(s.session().Get("PersonName"), Variant::String("Earlier"));
+    EXPECT_EQ(s.session().Get("RoleID"), Variant::String("1,2"));
+    EXPECT_EQ(s.session().Get("rnd"), Variant());
+  }
+}
+
+TEST(SignInTest, QuotesAndBlanksOfTheTypedValuesAndClientDetails) {
+  auto ctx = Post("  o'brien ", " it's ");
+  MemoryRequest& req = *ctx->request_obj;
+  req.Set(Collection::kForm, "Screen", "  800'600 ");
+  req.Set(Collection::kServerVariables, "HTTP_USER_AGENT", " Moz 'x' ");
+  SignIn s(ctx);
+  s.login.LoginMain();
+
+  EXPECT_EQ(s.conn->sent[0],
+            "Select * from HR_person where personAccount='o''brien' and "
+            "personPwd='it''s'");
+  EXPECT_EQ(s.conn->sent[1],
+            "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
+            "LoginMemo,LoginScreen) values(NULL,'o''brien','it''s',0,"
+            "'10.0.0.8',' Moz x ','800600')");
+  // The cookie keeps the processed name.
+  EXPECT_EQ(s.response().cookie("pname")->value, "o''brien");
+}
+
+TEST(SignInTest, AbsentClientDetailsAreRecordedEmpty) {
+  auto ctx = std::make_shared<MemoryContext>();
+  ctx->request_obj->Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
+  SignIn s(ctx);
+  s.login.LoginMain();
+  ASSERT_EQ(s.conn->sent.size(), 2u);
+  EXPECT_EQ(s.conn->sent[0],
+            "Select * from HR_person where personAccount='' and personPwd=''");
+  EXPECT_EQ(s.conn->sent[1],
+            "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
+            "LoginMemo,LoginScreen) values(NULL,'','',0,'','','')");
+  EXPECT_EQ(s.response().cookie("pname")->value, "");
+}
+
+TEST(SignInTest, AnAddressWithAQuoteCannotBreakTheInsert) {
+  auto ctx = Post("ann", "x");
+  ctx->request_obj->Set(Collection::kServerVariables, "REMOTE_ADDR",
+                        "1.2.3.4','x");
+  SignIn s(ctx);
+  s.login.LoginMain();
+  EXPECT_EQ(s.conn->sent[1],
+            "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
+            "LoginMemo,LoginScreen) values(NULL,'ann','x',0,'1.2.3.4'',''x',"
+            "'Mozilla/4.0 (compatible)','1024*768')");
+}
+
+TEST(SignInTest, ANulCharacterIsRefusedBeforeAnyStatement) {
+  for (const char* item : {"LoginName", "LoginPwd", "Screen"}) {
+    SCOPED_TRACE(item);
+    auto ctx = Post("ann", "x");
+    ctx->request_obj->Set(Collection::kForm, item, std::string("a\0b", 3));
+    SignIn s(ctx);
+    EXPECT_THROW(s.login.LoginMain(), Error);
+    EXPECT_TRUE(s.conn->sent.empty());
+    EXPECT_NE(s.login.GetError().find("NUL"), std::string::npos);
+  }
+}
+
+// ---- The page's answer ---------------------------------------------------
+
+TEST(SignInTest, SuccessWritesTheWindowScriptAndEndsTheResponse) {
+  SignIn s(Post("ann", "secret"));
+  s.conn->Queue(PersonRows({Ann()}));
+  s.login.LoginMain();
+
+  const Variant rnd = s.session().Get("rnd");
+  ASSERT_EQ(rnd.kind(), Kind::kDouble);
+  const std::string token = rnd.ToText();
+  EXPECT_EQ(s.response().written(),
+            "<script language='javascript'>\r\n"
+            "var tesselWin=window.open('MyOffice/?" +
+                token +
+                "','tessel','toolbars=no,statusbar=1');\r\n"
+                "tesselWin.moveTo(0,0);\r\n"
+                "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
+                "tesselWin.focus();\r\n"
+                "</script>\r\n");
+  EXPECT_TRUE(s.response().ended());
+  EXPECT_FALSE(s.response().redirect().has_value());
+  ASSERT_NE(s.response().cookie("name"), nullptr);
+  EXPECT_EQ(s.response().cookie("name")->value, "ann");
+  EXPECT_FALSE(s.response().cookie("name")->expires.has_value());
+  // Page content after the call is not sent.
+  s.ctx->response_obj->Write("more");
+  EXPECT_EQ(s.response().written().find("more"), std::string::npos);
+}
+
+TEST(SignInTest, FailureWritesTheAlertAndLeavesTheResponseOpen) {
+  SignIn s(Post("ann", "wrong"));
+  s.login.LoginMain();
+  EXPECT_EQ(s.response().written(), kFailureScript);
+  EXPECT_FALSE(s.response().ended());
+  EXPECT_EQ(s.response().cookie("name"), nullptr);
+}
+
+TEST(SignInTest, CookiePnameHoldsTheNameForThirtyDaysAtEveryPost) {
+  for (bool match : {true, false}) {
+    SCOPED_TRACE(match);
+    SignIn s(Post(" ann ", "secret"));
+    if (match) s.conn->Queue(PersonRows({Ann()}));
+    const double before = Date::Now().serial;
+    s.login.LoginMain();
+    const MemoryResponse::Cookie* pname = s.response().cookie("pname");
+    ASSERT_NE(pname, nullptr);
+    EXPECT_EQ(pname->value, "ann");
+    ASSERT_TRUE(pname->expires.has_value());
+    EXPECT_GE(pname->expires->serial, before + 30 - 1.0 / 86400);
+    EXPECT_LE(pname->expires->serial, Date::Now().serial + 30);
+  }
+}
+
+TEST(SignInTest, OldwinRedirectsInsteadOfWritingTheScript) {
+  for (const char* on : {"True", "TRUE", " true ", "1", "-1"}) {
+    SCOPED_TRACE(on);
+    auto ctx = Post("ann", "secret");
+    ctx->request_obj->Set(Collection::kForm, "oldwin", on);
+    SignIn s(ctx);
+    s.conn->Queue(PersonRows({Ann()}));
+    s.login.LoginMain();
+    const std::string token = s.session().Get("rnd").ToText();
+    ASSERT_TRUE(s.response().redirect().has_value());
+    EXPECT_EQ(*s.response().redirect(), "MyOffice/?" + token);
+    EXPECT_EQ(s.response().written(), "");
+    EXPECT_EQ(s.response().cookie("name")->value, "ann");
+  }
+  for (const char* off : {"", "0", "False", "yes", "tru'e"}) {
+    SCOPED_TRACE(off);
+    auto ctx = Post("ann", "secret");
+    ctx->request_obj->Set(Collection::kForm, "oldwin", off);
+    SignIn s(ctx);
+    s.conn->Queue(PersonRows({Ann()}));
+    s.login.LoginMain();
+    EXPECT_FALSE(s.response().redirect().has_value());
+    EXPECT_NE(s.response().written().find("window.open("), std::string::npos);
+  }
+}
+
+TEST(SignInTest, EachSuccessDrawsAFreshTokenInRangeWrittenAsDigits) {
+  auto ctx = Post("ann", "secret");
+  std::vector<std::string> tokens;
+  for (int i = 0; i < 20; ++i) {
+    SignIn s(ctx);
+    s.conn->Queue(PersonRows({Ann()}));
+    s.login.LoginMain();
+    const Variant rnd = ctx->session_obj->Get("rnd");
+    ASSERT_EQ(rnd.kind(), Kind::kDouble);
+    EXPECT_GE(rnd.double_value(), 0);
+    EXPECT_LT(rnd.double_value(), 1e15);
+    EXPECT_EQ(rnd.double_value(),
+              static_cast<double>(static_cast<int64_t>(rnd.double_value())));
+    const std::string written = ctx->response_obj->written();
+    const size_t at = written.find("MyOffice/?") + 10;
+    const std::string token = written.substr(at, written.find('\'', at) - at);
+    EXPECT_EQ(token, std::to_string(static_cast<int64_t>(rnd.double_value())));
+    tokens.push_back(token);
+    ctx->response_obj = std::make_shared<MemoryResponse>();
+  }
+  std::sort(tokens.begin(), tokens.end());
+  EXPECT_EQ(std::unique(tokens.begin(), tokens.end()), tokens.end());
+}
+
+TEST(SignInTest, QueryStringItemsWinOverFormFields) {
+  auto ctx = Post("ann", "secret");
+  ctx->request_obj->Set(Collection::kQueryString, "LoginName", "ben");
+  ctx->request_obj->Set(Collection::kQueryString, "LoginPwd", "b");
+  SignIn s(ctx);
+  s.login.LoginMain();
+  EXPECT_EQ(s.conn->sent[0],
+            "Select * from HR_person where personAccount='ben' and "
+            "personPwd='b'");
+}
+
+TEST(SignInTest, APlainVisitAbandonsTheSessionAndWritesNothing) {
+  for (const char* method : {"GET", "post", "HEAD", ""}) {
+    SCOPED_TRACE(method);
+    auto ctx = Post("ann", "secret");
+    ctx->request_obj->Set(Collection::kServerVariables, "REQUEST_METHOD",
+                          method);
+    ctx->session_obj->Set("PersonID", Variant::Long(7));
+    SignIn s(ctx);
+    s.login.LoginMain();
+    EXPECT_TRUE(s.session().abandoned());
+    EXPECT_TRUE(s.conn->sent.empty());
+    EXPECT_EQ(s.response().written(), "");
+    EXPECT_TRUE(s.response().cookies().empty());
+    EXPECT_FALSE(s.response().ended());
+  }
+}
+
+TEST(SignInTest, APlainVisitNeedsNoConnection) {
+  auto ctx = std::make_shared<MemoryContext>();
+  Login login;
+  login.OnStartPage(ctx);
+  login.LoginMain();
+  EXPECT_TRUE(ctx->session_obj->abandoned());
+}
+
+// ---- Failures --------------------------------------------------------------
+
+TEST(SignInTest, WithoutOnStartPageTheRequestIsMissing) {
+  Login login;
+  login.SetConn(std::make_shared<RecordingConnection>());
+  EXPECT_THROW(login.LoginMain(), Error);
+  EXPECT_EQ(login.GetError(),
+            "No request object: the page did not call OnStartPage");
+}
+
+TEST(SignInTest, APostWithoutConnectionFailsAfterSettingPname) {
+  auto ctx = Post("ann", "secret");
+  Login login;
+  login.OnStartPage(ctx);
+  EXPECT_THROW(login.LoginMain(), Error);
+  EXPECT_NE(login.GetError().find("No database connection"), std::string::npos);
+  EXPECT_EQ(ctx->response_obj->cookie("pname")->value, "ann");
+  EXPECT_TRUE(ctx->session_obj->values().empty());
+}
+
+TEST(SignInTest, AFailedInsertLeavesTheSessionFilledAndNoToken) {
+  SignIn s(Post("ann", "secret"));
+  // A connection that fails the insert only.
+  struct FailingInsert : RecordingConnection {
+    void Execute(std::string_view statement) override {
+      sent.emplace_back(statement);
+      Raise(ErrorCode::kDatabase, "disk full");
+    }
+  };
+  auto conn = std::make_shared<FailingInsert>();
+  conn->Queue(PersonRows({Ann()}));
+  s.login.SetConn(conn);
+  EXPECT_THROW(s.login.LoginMain(), Error);
+  EXPECT_EQ(s.login.GetError(), "disk full");
+  EXPECT_EQ(s.session().Get("PersonID"), Variant::Long(7));
+  EXPECT_EQ(s.session().Get("rnd"), Variant());
+  EXPECT_EQ(s.response().written(), "");
+}
+
+TEST(SignInTest, ANonNumericPersonIdIsRefusedBeforeTheRoleQuery) {
+  SignIn s(Post("ann", "secret"));
+  std::vector<Variant> row = Ann();
+  row[0] = Variant::String("7 or 1=1");
+  s.conn->Queue(PersonRows({row}));
+  EXPECT_THROW(s.login.LoginMain(), Error);
+  EXPECT_EQ(s.conn->sent.size(), 1u);
+}
+
+// ---- The class on the page
+// ---------------------------------------------------
+
+TEST(LoginClassTest, MethodTableInSlotOrder) {
+  auto login = CreateObject("Wrenhaven.Login");
+  ASSERT_NE(std::dynamic_pointer_cast<Login>(login), nullptr);
+  const ClassInfo& info = login->class_info();
+  EXPECT_EQ(info.interface_name, "_Login");
+  std::vector<std::string> names;
+  for (const MethodInfo& m : info.methods) names.push_back(m.name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{
+                "OnStartPage", "OnEndPage", "SetConn", "GetError",
+                "UpdateLogin", "GetLoginAll", "GetAllData", "GetPersonData",
+                "GetMonthLogin", "GetData", "LoginMain"}));
+  auto param = [&](int slot) { return info.methods[slot - 1].params.at(0); };
+  EXPECT_EQ(param(1).name, "sc");
+  EXPECT_EQ(param(1).passing, Passing::kByRef);
+  EXPECT_EQ(param(3).name, "pConn");
+  EXPECT_EQ(param(8).name, "personID");
+  EXPECT_EQ(param(8).passing, Passing::kByRef);
+  EXPECT_EQ(param(9).name, "dtDate");
+  EXPECT_EQ(param(10).name, "ID");
+  EXPECT_EQ(param(10).passing, Passing::kByVal);
+  EXPECT_FALSE(info.methods[10].has_result);
+  EXPECT_TRUE(info.methods[1].has_result);
+}
+
+TEST(LoginClassTest, PageHooksByName) {
+  auto login = CreateObject("wrenhaven.login");
+  std::vector<Variant> none;
+  // OnEndPage without OnStartPage.
+  EXPECT_EQ(login->Invoke("OnEndPage", none), Variant());
+
+  auto first = Post("ann", "secret");
+  auto second = std::make_shared<MemoryContext>();
+  std::vector<Variant> sc1 = {Variant::FromObject(first)};
+  std::vector<Variant> sc2 = {Variant::FromObject(second)};
+  EXPECT_EQ(login->Invoke("OnStartPage", sc1), Variant());
+  EXPECT_EQ(login->Invoke("OnStartPage", sc2), Variant());
+  // The second context's request (no POST) is the one read now.
+  login->Invoke("LoginMain", none);
+  EXPECT_TRUE(second->session_obj->abandoned());
+  EXPECT_FALSE(first->session_obj->abandoned());
+
+  login->Invoke("OnEndPage", none);
+  EXPECT_THROW(login->Invoke("LoginMain", none), Error);
+}
+
+TEST(LoginClassTest, OnStartPageNamesTheMissingObjectAndKeepsTheEarlierOnes) {
+  auto ctx = Post("ann", "secret");
+  ctx->session_obj = nullptr;
+  auto conn = std::make_shared<RecordingConnection>();
+  Login login;
+  login.SetConn(conn);
+  EXPECT_THROW(login.OnStartPage(ctx), Error);
+  EXPECT_EQ(login.GetError(), "The scripting context has no session object");
+  // The request and response were taken before the failure; the session
+  // was not, and the check needs it before it sends anything.
+  EXPECT_THROW(login.LoginMain(), Error);
+  EXPECT_EQ(login.GetError(),
+            "No session object: the page did not call OnStartPage");
+  EXPECT_EQ(ctx->response_obj->cookie("pname")->value, "ann");
+  EXPECT_TRUE(conn->sent.empty());
+}
+
+TEST(LoginClassTest, SetConnTwiceKeepsTheSecond) {
+  auto first = std::make_shared<RecordingConnection>();
+  auto second = std::make_shared<RecordingConnection>();
+  Login login;
+  login.SetConn(first);
+  login.SetConn(second);
+  login.GetData(1);
+  EXPECT_TRUE(first->sent.empty());
+  EXPECT_EQ(second->sent.size(), 1u);
+
+  login.SetConn(nullptr);
+  EXPECT_THROW(login.GetData(1), Error);
+}
+
+TEST(LoginClassTest, GetErrorDescribesTheLastCallOnly) {
+  Login login;
+  ClearError();
+  EXPECT_EQ(login.GetError(), "");
+  EXPECT_THROW(login.GetAllData(), Error);
+  const std::string described = login.GetError();
+  EXPECT_EQ(described, "No database connection: SetConn was not given one");
+  EXPECT_EQ(login.GetError(), described);  // reading changes nothing
+  EXPECT_FALSE(login.UpdateLogin());
+  EXPECT_EQ(login.GetError(), "");
+}
+
+TEST(LoginClassTest, UpdateLoginAndGetLoginAllDoNothing) {
+  auto conn = std::make_shared<RecordingConnection>();
+  Login login;
+  EXPECT_FALSE(login.UpdateLogin());
+  EXPECT_EQ(login.GetLoginAll(), "");
+  login.SetConn(conn);
+  EXPECT_FALSE(login.UpdateLogin());
+  EXPECT_EQ(login.GetLoginAll(), "");
+  EXPECT_TRUE(conn->sent.empty());
+  std::vector<Variant> none;
+  EXPECT_EQ(login.InvokeSlot(5, none), Variant::Boolean(false));
+  EXPECT_EQ(login.InvokeSlot(6, none), Variant::String(""));
+}
+
+}  // namespace
+}  // namespace wrenhaven
