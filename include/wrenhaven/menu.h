@@ -1,0 +1,86 @@
+// Wrenhaven.Menu: the navigation menus a visitor's roles may see, and the
+// upkeep of the menu tree in SYS_Menu.
+//
+// The role-filtered menus read the visitor's role-ID list from the session
+// value "RoleID" at every call, so they need OnStartPage (for the session)
+// and SetConn; the tree upkeep needs SetConn only. Every failure raises an
+// Error whose description GetError returns afterwards. Results are owned by
+// the caller; nothing is kept between calls.
+#ifndef WRENHAVEN_MENU_H_
+#define WRENHAVEN_MENU_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "wrenhaven/component.h"
+#include "wrenhaven/connection.h"
+#include "wrenhaven/page.h"
+#include "wrenhaven/variant.h"
+
+namespace wrenhaven {
+
+class Menu : public Component {
+ public:
+  Menu();
+  ~Menu() override;
+
+  static const ClassInfo& Info();
+  const ClassInfo& class_info() const override { return Info(); }
+
+  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
+  void SetConn(std::shared_ptr<Connection> pConn);
+  // Slot 2. Keeps the page's response, request, server, application and
+  // session objects; raises naming the first one the context lacks.
+  Variant OnStartPage(std::shared_ptr<ScriptingContext> sc);
+  // Slot 3. Releases the page objects; the connection stays.
+  Variant OnEndPage();
+  // Slot 4. The description of the most recent failure on this thread.
+  std::string GetError();
+
+  // Slot 5. The visible first-level menus, (0 To N-1, 0 To 6): menuID,
+  // menuName, menuIcon, FunUrl (Null without a function), MenuTip,
+  // MenuEnglish, MenuEnglishTip, by menuOrder. UndimensionedArray when none
+  // is visible or the visitor has no roles.
+  VariantArray GetTopMenu();
+  // Slot 6. The visible children of `MenuParentID`, each followed by its
+  // visible children, (0 To K, 0 To 8): menuID, menuName, menuIcon, FunUrl,
+  // menuParentID, then MenuTip, MenuEnglish, MenuEnglishTip for the
+  // children only (Empty in their children's rows); column 8 and row K are
+  // Empty. (0 To 0, 0 To 8), all Empty, when there is no entry.
+  VariantArray GetLeftMenu(int32_t MenuParentID);
+
+  // Slot 7. Every menu below `ParentID` (0: the first level), depth first,
+  // siblings by MenuOrder: row 0 the column names of SYS_Menu, then one row
+  // per menu in the table's column order. Raises naming the menu when the
+  // parent links below `ParentID` form a loop or reach a menu numbered 0.
+  VariantArray GetAllData(int32_t ParentID);
+  // Slot 8. One menu's row, (0 To F-1); UndimensionedArray when absent.
+  VariantArray GetData(int32_t ID);
+  // Slot 9. Adds a menu; FunID and MenuParentID are numbers or empty (then
+  // Null). Always true; the new MenuID is not returned.
+  bool AddData(const Variant& FunID, const Variant& MenuParentID,
+               const Variant& MenuName, const Variant& MenuTip,
+               const Variant& MenuEnglish, const Variant& MenuEnglishTip,
+               const Variant& MenuIcon, const Variant& MenuOrder);
+  // Slot 10. Deletes one menu; its children and grants stay. REQUIRES: `ID`
+  // a number (raises before anything is sent otherwise).
+  bool DelData(const Variant& ID);
+  // Slot 11. Rewrites every column of one menu; empty FunID, MenuParentID
+  // and MenuOrder become Null. REQUIRES: `ID` a number.
+  bool UpdateData(const Variant& ID, const Variant& FunID,
+                  const Variant& MenuParentID, const Variant& MenuName,
+                  const Variant& MenuTip, const Variant& MenuEnglish,
+                  const Variant& MenuEnglishTip, const Variant& MenuIcon,
+                  const Variant& MenuOrder);
+
+ private:
+  // The connection, then the five page objects (held from OnStartPage to
+  // OnEndPage).
+  struct Members;
+  std::unique_ptr<Members> members_;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_MENU_H_

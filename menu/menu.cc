@@ -1,0 +1,363 @@
+#include "wrenhaven/menu.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/binding.h"
+#include "frame/guard.h"
+#include "frame/members.h"
+#include "frame/shapes.h"
+#include "frame/statement.h"
+#include "frame/text.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+
+struct Menu::Members {
+  ConnectionMember conn;
+  PageMembers page;
+};
+
+Menu::Menu() : members_(std::make_unique<Members>()) {}
+Menu::~Menu() = default;
+
+const ClassInfo& Menu::Info() {
+  static const ClassInfo info{
+      "Wrenhaven.Menu",
+      "_Menu",
+      {
+          Method("SetConn", &Menu::SetConn, {ByRef("pConn")}),
+          Method("OnStartPage", &Menu::OnStartPage, {ByRef("sc")}),
+          Method("OnEndPage", &Menu::OnEndPage),
+          Method("GetError", &Menu::GetError),
+          Method("GetTopMenu", &Menu::GetTopMenu),
+          Method("GetLeftMenu", &Menu::GetLeftMenu, {ByVal("MenuParentID")}),
+          Method("GetAllData", &Menu::GetAllData, {ByVal("ParentID")}),
+          Method("GetData", &Menu::GetData, {ByVal("ID")}),
+          Method(
+              "AddData", &Menu::AddData,
+              {ByVal("FunID"), ByVal("MenuParentID"), ByVal("MenuName"),
+               ByVal("MenuTip"), ByVal("MenuEnglish"), ByVal("MenuEnglishTip"),
+               ByVal("MenuIcon"), ByVal("MenuOrder")}),
+          Method("DelData", &Menu::DelData, {ByRef("ID")}),
+          Method(
+              "UpdateData", &Menu::UpdateData,
+              {ByVal("ID"), ByVal("FunID"), ByVal("MenuParentID"),
+               ByVal("MenuName"), ByVal("MenuTip"), ByVal("MenuEnglish"),
+               ByVal("MenuEnglishTip"), ByVal("MenuIcon"), ByVal("MenuOrder")}),
+      },
+      [] { return std::make_shared<Menu>(); },
+  };
+  return info;
+}
+
+namespace {
+
+const bool kRegistered = RegisterClass(Menu::Info());
+
+// An empty FunID or MenuParentID in the insert's values list.
+constexpr std::array<NullMarker, 3> kAddPairs = {{
+    {",,", ",null,"},
+    {"(,", "(null,"},
+    {",)", ",NUll)"},
+}};
+
+// An empty FunID, MenuParentID or MenuOrder in the update's set list.
+constexpr std::array<NullMarker, 2> kUpdatePairs = {{
+    {"=,", "=null,"},
+    {"= where", "= null where"},
+}};
+
+// The left menu's last column: a child's eight columns, then one that
+// stays Empty.
+constexpr int32_t kLeftLastColumn = 8;
+
+using Row = std::vector<Variant>;
+
+Row ReadRow(const Recordset& rs, int fields) {
+  Row row;
+  row.reserve(static_cast<size_t>(fields));
+  for (int f = 0; f < fields; ++f) row.push_back(rs.Value(f));
+  return row;
+}
+
+// The visitor's role-ID list as it goes into "roleID in (...)"; nullopt for
+// a visitor without roles (Empty, Null or the empty text). Anything but a
+// comma list of whole numbers is refused, so it never reaches a statement.
+std::optional<std::string> VisitorRoles(const Session& session) {
+  const Variant roles = session.Get("RoleID");
+  if (roles.kind() == Kind::kObject || roles.kind() == Kind::kArray) {
+    Raise(ErrorCode::kTypeMismatch,
+          "The session's RoleID must be a comma list of role numbers, not " +
+              roles.Debug());
+  }
+  std::string text = roles.ToText();
+  if (text.empty()) return std::nullopt;
+  if (!IsWholeNumberList(text)) {
+    Raise(ErrorCode::kTypeMismatch,
+          "The session's RoleID must be a comma list of role numbers, not " +
+              roles.Debug());
+  }
+  return text;
+}
+
+// A menu identifier read from the database, as it goes into a statement.
+std::string MenuIdText(const Variant& id) {
+  std::string text = id.ToText();
+  if (!IsWholeNumber(text)) {
+    Raise(ErrorCode::kTypeMismatch,
+          "A menu identifier must be a whole number, not " + id.Debug());
+  }
+  return text;
+}
+
+// The rows in the order read, no names row; UndimensionedArray when none.
+VariantArray ReadRowsByFields(Recordset& rs) {
+  if (rs.Eof()) return VariantArray::Undimensioned();
+  const int32_t n = rs.RecordCount();
+  const int fields = rs.FieldCount();
+  VariantArray out = VariantArray::TwoDim(n - 1, fields - 1);
+  for (int32_t r = 0; r < n && !rs.Eof(); ++r) {
+    for (int f = 0; f < fields; ++f) out(r, f) = rs.Value(f);
+    rs.MoveNext();
+  }
+  return out;
+}
+
+// The rows of a titled listing: `rows` holds the names row first.
+VariantArray Titled(const std::vector<Row>& rows, int fields) {
+  VariantArray out =
+      VariantArray::TwoDim(static_cast<int32_t>(rows.size()) - 1, fields - 1);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (int f = 0; f < fields; ++f) {
+      out(static_cast<int32_t>(r), f) = rows[r][static_cast<size_t>(f)];
+    }
+  }
+  return out;
+}
+
+// The walk of the tree below `parent` never comes back to a menu it is
+// already below, nor to a menu numbered 0 (which stands for the first
+// level): either would list the same menus again without end.
+void CheckWalk(int32_t id, const std::vector<int32_t>& ancestors) {
+  if (id == 0) {
+    Raise(ErrorCode::kInvalidArgument,
+          "The menu tree cannot be listed: menu 0 lies inside it, and 0 "
+          "stands for the first level");
+  }
+  if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) {
+    Raise(ErrorCode::kInvalidArgument, "The menu tree cannot be listed: menu " +
+                                           std::to_string(id) +
+                                           " is its own ancestor");
+  }
+}
+
+// The target row of an update or delete must be named.
+void RequireId(const Variant& id) {
+  if (id.is_empty() || id.is_null() ||
+      (id.kind() == Kind::kString && id.string().empty())) {
+    Raise(ErrorCode::kInvalidArgument, "ID must name a menu, not be empty");
+  }
+}
+
+}  // namespace
+
+void Menu::SetConn(std::shared_ptr<Connection> pConn) {
+  Guarded([&] { members_->conn.Set(std::move(pConn)); });
+}
+
+Variant Menu::OnStartPage(std::shared_ptr<ScriptingContext> sc) {
+  return Guarded([&] {
+    members_->page.Start(sc);
+    return Variant();
+  });
+}
+
+Variant Menu::OnEndPage() {
+  return Guarded([&] {
+    members_->page.End();
+    return Variant();
+  });
+}
+
+std::string Menu::GetError() { return CurrentError(); }
+
+VariantArray Menu::GetTopMenu() {
+  return Guarded([&] {
+    const std::optional<std::string> roles =
+        VisitorRoles(members_->page.session());
+    Connection& conn = members_->conn.Get();
+    if (!roles) return VariantArray::Undimensioned();
+    return Query(conn, conn.dialect().TopMenu(*roles), CursorType::kStatic,
+                 ReadRowsByFields);
+  });
+}
+
+VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
+  return Guarded([&] {
+    const std::optional<std::string> roles =
+        VisitorRoles(members_->page.session());
+    Connection& conn = members_->conn.Get();
+    if (!roles) return VariantArray::TwoDim(0, kLeftLastColumn);
+    const Dialect& dialect = conn.dialect();
+
+    std::vector<Row> entries;
+    std::unique_ptr<Recordset> children =
+        conn.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
+                  CursorType::kStatic);
+    const int fields = children->FieldCount();
+    const int id_field = children->FieldIndex("MenuID");
+    while (!children->Eof()) {
+      entries.push_back(ReadRow(*children, fields));
+      std::unique_ptr<Recordset> subs = conn.Open(
+          dialect.LeftSubMenu(*roles, MenuIdText(children->Value(id_field))),
+          CursorType::kStatic);
+      const int sub_fields = std::min(subs->FieldCount(), fields);
+      while (!subs->Eof()) {
+        entries.push_back(ReadRow(*subs, sub_fields));
+        subs->MoveNext();
+      }
+      subs->Close();
+      children->MoveNext();
+    }
+    children->Close();
+
+    // One more row and one more column than the entries fill, both Empty.
+    VariantArray out =
+        VariantArray::TwoDim(static_cast<int32_t>(entries.size()), fields);
+    for (size_t r = 0; r < entries.size(); ++r) {
+      for (size_t f = 0; f < entries[r].size(); ++f) {
+        out(static_cast<int32_t>(r), static_cast<int32_t>(f)) = entries[r][f];
+      }
+    }
+    return out;
+  });
+}
+
+VariantArray Menu::GetAllData(int32_t ParentID) {
+  return Guarded([&] {
+    Connection& conn = members_->conn.Get();
+    const Dialect& dialect = conn.dialect();
+
+    // One open level per menu on the way down; ancestors[i] is the menu
+    // whose children levels[i] reads.
+    std::vector<std::unique_ptr<Recordset>> levels;
+    std::vector<int32_t> ancestors;
+    levels.push_back(
+        conn.Open(dialect.MenuLevel(ParentID), CursorType::kStatic));
+    ancestors.push_back(ParentID);
+    const int fields = levels.front()->FieldCount();
+
+    std::vector<Row> rows;
+    Row names;
+    for (int f = 0; f < fields; ++f) {
+      names.push_back(Variant::String(levels.front()->FieldName(f)));
+    }
+    rows.push_back(std::move(names));
+
+    while (!levels.empty()) {
+      Recordset& level = *levels.back();
+      if (level.Eof()) {
+        level.Close();
+        levels.pop_back();
+        ancestors.pop_back();
+        continue;
+      }
+      Row row = ReadRow(level, fields);
+      level.MoveNext();
+      const int32_t id = row.front().ToLong();
+      CheckWalk(id, ancestors);
+      rows.push_back(std::move(row));
+      levels.push_back(conn.Open(dialect.MenuLevel(id), CursorType::kStatic));
+      ancestors.push_back(id);
+    }
+    return Titled(rows, fields);
+  });
+}
+
+VariantArray Menu::GetData(int32_t ID) {
+  return Guarded([&] {
+    Connection& conn = members_->conn.Get();
+    return Query(conn,
+                 "Select * From SYS_Menu Where MenuID=" + std::to_string(ID),
+                 CursorType::kStatic, ReadFirstRecord);
+  });
+}
+
+bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
+                   const Variant& MenuName, const Variant& MenuTip,
+                   const Variant& MenuEnglish, const Variant& MenuEnglishTip,
+                   const Variant& MenuIcon, const Variant& MenuOrder) {
+  return Guarded([&] {
+    Connection& conn = members_->conn.Get();
+    Statement s;
+    s.Text(
+         "Insert into SYS_Menu (FunID,MenuParentID,MenuName,MenuTip,"
+         "MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) values(")
+        .Bare(FunID, "FunID")
+        .Text(",")
+        .Bare(MenuParentID, "MenuParentID")
+        .Text(",'")
+        .Quoted(MenuName)
+        .Text("','")
+        .Quoted(MenuTip)
+        .Text("','")
+        .Quoted(MenuEnglish)
+        .Text("','")
+        .Quoted(MenuEnglishTip)
+        .Text("','")
+        .Quoted(MenuIcon)
+        .Text("','")
+        .Quoted(MenuOrder)
+        .Text("')");
+    return RunCommand(conn, s.Finish(kAddPairs));
+  });
+}
+
+bool Menu::DelData(const Variant& ID) {
+  return Guarded([&] {
+    Connection& conn = members_->conn.Get();
+    RequireId(ID);
+    Statement s;
+    s.Text("Delete from SYS_Menu where MenuID=").Bare(ID, "ID");
+    return RunCommand(conn, s.Finish());
+  });
+}
+
+bool Menu::UpdateData(const Variant& ID, const Variant& FunID,
+                      const Variant& MenuParentID, const Variant& MenuName,
+                      const Variant& MenuTip, const Variant& MenuEnglish,
+                      const Variant& MenuEnglishTip, const Variant& MenuIcon,
+                      const Variant& MenuOrder) {
+  return Guarded([&] {
+    Connection& conn = members_->conn.Get();
+    RequireId(ID);
+    Statement s;
+    s.Text("update SYS_Menu set FunID=")
+        .Bare(FunID, "FunID")
+        .Text(",MenuParentID=")
+        .Bare(MenuParentID, "MenuParentID")
+        .Text(",MenuName='")
+        .Quoted(MenuName)
+        .Text("',MenuTip='")
+        .Quoted(MenuTip)
+        .Text("',MenuEnglish='")
+        .Quoted(MenuEnglish)
+        .Text("',MenuEnglishTip='")
+        .Quoted(MenuEnglishTip)
+        .Text("',MenuIcon='")
+        .Quoted(MenuIcon)
+        .Text("',MenuOrder=")
+        .Bare(MenuOrder, "MenuOrder")
+        .Text(" where MenuID=")
+        .Bare(ID, "ID");
+    return RunCommand(conn, s.Finish(kUpdatePairs));
+  });
+}
+
+}  // namespace wrenhaven
