@@ -1,7 +1,15 @@
 #include "wrenhaven/role_right.h"
 
+#include <string>
+#include <vector>
+
 #include "frame/binding.h"
 #include "frame/guard.h"
+#include "frame/members.h"
+#include "frame/shapes.h"
+#include "frame/statement.h"
+#include "frame/text.h"
+#include "frame/transaction.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
@@ -13,6 +21,21 @@ const ClassInfo& RoleRight::Info() {
       {
           Method("SetConn", &RoleRight::SetConn, {ByRef("pConn")}),
           Method("GetError", &RoleRight::GetError),
+          Method("GetRoleMenus", &RoleRight::GetRoleMenus, {ByVal("RoleID")}),
+          Method("AddRoleMenu", &RoleRight::AddRoleMenu,
+                 {ByVal("RoleID"), ByVal("MenuID")}),
+          Method("DelRoleMenu", &RoleRight::DelRoleMenu,
+                 {ByVal("RoleID"), ByVal("MenuID")}),
+          Method("UpdateRoleMenus", &RoleRight::UpdateRoleMenus,
+                 {ByVal("RoleID"), ByVal("MenuIDs")}),
+          Method("GetPersonRoles", &RoleRight::GetPersonRoles,
+                 {ByVal("PersonID")}),
+          Method("AddPersonRole", &RoleRight::AddPersonRole,
+                 {ByVal("PersonID"), ByVal("RoleID")}),
+          Method("DelPersonRole", &RoleRight::DelPersonRole,
+                 {ByVal("PersonID"), ByVal("RoleID")}),
+          Method("UpdatePersonRoles", &RoleRight::UpdatePersonRoles,
+                 {ByVal("PersonID"), ByVal("RoleIDs")}),
       },
       [] { return std::make_shared<RoleRight>(); },
   };
@@ -20,13 +43,143 @@ const ClassInfo& RoleRight::Info() {
 }
 
 namespace {
+
 const bool kRegistered = RegisterClass(RoleRight::Info());
+
+// The identifiers of a comma list ("" or Empty for none). Raises before
+// anything is sent when the list is anything else.
+std::vector<std::string> IdList(const Variant& list, const char* name) {
+  std::string text;
+  if (list.is_numeric()) {
+    text = std::to_string(list.ToLong());
+  } else if (list.kind() == Kind::kString || list.is_empty()) {
+    text = std::string(TrimSpaces(list.ToText()));
+  } else {
+    Raise(ErrorCode::kTypeMismatch,
+          std::string(name) + " must be a comma list of whole numbers");
+  }
+  std::vector<std::string> ids;
+  if (text.empty()) return ids;
+  if (!IsWholeNumberList(text)) {
+    Raise(ErrorCode::kTypeMismatch, std::string(name) +
+                                        " must be a comma list of whole "
+                                        "numbers, not \"" +
+                                        text + "\"");
+  }
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(
+        start, comma == std::string::npos ? std::string::npos : comma - start);
+    // Each identifier must fit a 32-bit whole number.
+    ids.push_back(std::to_string(Variant::String(item).ToLong()));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return ids;
+}
+
+std::string Grant(const std::string& role, const std::string& menu) {
+  return "Insert into SYS_right (menuID,roleID) select " + menu + "," + role +
+         " where not exists (select 1 from SYS_right where menuID=" + menu +
+         " and roleID=" + role + ")";
+}
+
+std::string Assign(const std::string& person, const std::string& role) {
+  return "Insert into SYS_PersonRole (PersonID,RoleID) select " + person + "," +
+         role +
+         " where not exists (select 1 from SYS_PersonRole where PersonID=" +
+         person + " and RoleID=" + role + ")";
+}
+
 }  // namespace
 
-void RoleRight::SetConn(std::shared_ptr<Connection> conn) {
-  Guarded([&] { conn_ = std::move(conn); });
+RoleRight::RoleRight() : conn_(std::make_unique<ConnectionMember>()) {}
+RoleRight::~RoleRight() = default;
+
+void RoleRight::SetConn(std::shared_ptr<Connection> pConn) {
+  Guarded([&] { conn_->Set(std::move(pConn)); });
 }
 
 std::string RoleRight::GetError() { return CurrentError(); }
+
+VariantArray RoleRight::GetRoleMenus(int32_t RoleID) {
+  return Guarded([&] {
+    return Query(conn_->Get(),
+                 "Select menuID,roleID from SYS_right where roleID=" +
+                     std::to_string(RoleID) + " order by menuID",
+                 CursorType::kForwardOnly, ReadAllRows);
+  });
+}
+
+bool RoleRight::AddRoleMenu(int32_t RoleID, int32_t MenuID) {
+  return Guarded([&] {
+    return RunCommand(conn_->Get(),
+                      Grant(std::to_string(RoleID), std::to_string(MenuID)));
+  });
+}
+
+bool RoleRight::DelRoleMenu(int32_t RoleID, int32_t MenuID) {
+  return Guarded([&] {
+    return RunCommand(
+        conn_->Get(),
+        "Delete from SYS_right where roleID=" + std::to_string(RoleID) +
+            " and menuID=" + std::to_string(MenuID));
+  });
+}
+
+bool RoleRight::UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs) {
+  return Guarded([&] {
+    const std::vector<std::string> menus = IdList(MenuIDs, "MenuIDs");
+    const std::string role = std::to_string(RoleID);
+    Connection& conn = conn_->Get();
+    Transaction t(conn);
+    conn.Execute("Delete from SYS_right where roleID=" + role);
+    for (const std::string& menu : menus) conn.Execute(Grant(role, menu));
+    t.Commit();
+    return true;
+  });
+}
+
+VariantArray RoleRight::GetPersonRoles(int32_t PersonID) {
+  return Guarded([&] {
+    return Query(conn_->Get(),
+                 "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
+                 "SYS_PersonRole left join SYS_Role on "
+                 "SYS_PersonRole.RoleID=SYS_Role.RoleID where PersonID=" +
+                     std::to_string(PersonID) +
+                     " order by SYS_PersonRole.RoleID",
+                 CursorType::kForwardOnly, ReadAllRows);
+  });
+}
+
+bool RoleRight::AddPersonRole(int32_t PersonID, int32_t RoleID) {
+  return Guarded([&] {
+    return RunCommand(conn_->Get(),
+                      Assign(std::to_string(PersonID), std::to_string(RoleID)));
+  });
+}
+
+bool RoleRight::DelPersonRole(int32_t PersonID, int32_t RoleID) {
+  return Guarded([&] {
+    return RunCommand(conn_->Get(),
+                      "Delete from SYS_PersonRole where PersonID=" +
+                          std::to_string(PersonID) +
+                          " and RoleID=" + std::to_string(RoleID));
+  });
+}
+
+bool RoleRight::UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs) {
+  return Guarded([&] {
+    const std::vector<std::string> roles = IdList(RoleIDs, "RoleIDs");
+    const std::string person = std::to_string(PersonID);
+    Connection& conn = conn_->Get();
+    Transaction t(conn);
+    conn.Execute("Delete from SYS_PersonRole where PersonID=" + person);
+    for (const std::string& role : roles) conn.Execute(Assign(person, role));
+    t.Commit();
+    return true;
+  });
+}
 
 }  // namespace wrenhaven

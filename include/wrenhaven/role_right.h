@@ -1,4 +1,16 @@
-// Wrenhaven.RoleRight: holds a connection and reports errors.
+// Wrenhaven.RoleRight: who may see what. Grants menus to roles (SYS_right)
+// and roles to people (SYS_PersonRole).
+//
+// Slots 1 and 2 hold the connection and report errors like every class.
+// The methods after them read and change the two assignment tables; no
+// other class writes them. Identifiers are whole numbers (32-bit); lists
+// are comma lists of whole numbers such as "2,5,11" ("" for none). Bad
+// input raises before any statement is sent. A change of a whole set runs
+// in one transaction: all of it or none. The class checks no rights: the
+// calling page decides who may use it.
+//
+// A person's new roles reach the session at their next sign-in; a role's
+// new grants show at the next menu page.
 #ifndef WRENHAVEN_ROLE_RIGHT_H_
 #define WRENHAVEN_ROLE_RIGHT_H_
 
@@ -7,21 +19,49 @@
 
 #include "wrenhaven/component.h"
 #include "wrenhaven/connection.h"
+#include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
+class ConnectionMember;
+
 class RoleRight : public Component {
  public:
+  RoleRight();
+  ~RoleRight() override;
+
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
 
-  // Slot 1. Keeps `conn` (nullptr empties the member); does nothing with it.
-  void SetConn(std::shared_ptr<Connection> conn);
+  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
+  void SetConn(std::shared_ptr<Connection> pConn);
   // Slot 2. The description of the most recent failure on this thread.
   std::string GetError();
 
+  // Slot 3. The menus granted to a role, field first: (0 To 1, 0 To N-1)
+  // holding menuID and roleID, by menuID; EmptyGrid when none.
+  VariantArray GetRoleMenus(int32_t RoleID);
+  // Slot 4. Grants a menu to a role; granting it again changes nothing.
+  bool AddRoleMenu(int32_t RoleID, int32_t MenuID);
+  // Slot 5. Withdraws a grant; withdrawing a missing one changes nothing.
+  bool DelRoleMenu(int32_t RoleID, int32_t MenuID);
+  // Slot 6. Makes `MenuIDs` the role's whole grant set, in one transaction.
+  bool UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs);
+
+  // Slot 7. The roles of a person, field first: (0 To 2, 0 To N-1) holding
+  // RoleID, RoleName (Null for a role since deleted) and PersonID, by
+  // RoleID; EmptyGrid when none.
+  VariantArray GetPersonRoles(int32_t PersonID);
+  // Slot 8. Gives a person a role; giving it again changes nothing.
+  bool AddPersonRole(int32_t PersonID, int32_t RoleID);
+  // Slot 9. Takes a role from a person.
+  bool DelPersonRole(int32_t PersonID, int32_t RoleID);
+  // Slot 10. Makes `RoleIDs` the person's whole set of roles, in one
+  // transaction.
+  bool UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs);
+
  private:
-  std::shared_ptr<Connection> conn_;
+  std::unique_ptr<ConnectionMember> conn_;
 };
 
 }  // namespace wrenhaven
