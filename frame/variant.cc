@@ -174,19 +174,19 @@ Date Date::Now() {
 
 // ---- Variant --------------------------------------------------------------
 
-Variant Variant::Null() { return Variant(Storage(NullTag{})); }
-Variant Variant::Integer(int16_t v) { return Variant(Storage(v)); }
-Variant Variant::Long(int32_t v) { return Variant(Storage(v)); }
-Variant Variant::Double(double v) { return Variant(Storage(v)); }
-Variant Variant::String(std::string v) { return Variant(Storage(std::move(v))); }
-Variant Variant::Boolean(bool v) { return Variant(Storage(v)); }
-Variant Variant::FromDate(Date v) { return Variant(Storage(v)); }
+Variant Variant::Null() { return Make(NullTag{}); }
+Variant Variant::Integer(int16_t v) { return Make(v); }
+Variant Variant::Long(int32_t v) { return Make(v); }
+Variant Variant::Double(double v) { return Make(v); }
+Variant Variant::String(std::string v) { return Make(std::move(v)); }
+Variant Variant::Boolean(bool v) { return Make(v); }
+Variant Variant::FromDate(Date v) { return Make(v); }
 Variant Variant::FromObject(std::shared_ptr<Object> v) {
-  return Variant(Storage(std::move(v)));
+  return Make(std::move(v));
 }
 Variant Variant::Array(VariantArray v) {
-  return Variant(
-      Storage(std::make_shared<const VariantArray>(std::move(v))));
+  return Make(std::shared_ptr<const VariantArray>(
+      std::make_shared<const VariantArray>(std::move(v))));
 }
 
 Kind Variant::kind() const {

@@ -123,7 +123,14 @@ class Variant {
       std::variant<std::monostate, NullTag, int16_t, int32_t, double,
                    std::string, bool, Date, std::shared_ptr<Object>,
                    std::shared_ptr<const VariantArray>>;
-  explicit Variant(Storage s) : value_(std::move(s)) {}
+  // Builds in place: moving a whole Storage into a new Variant trips a
+  // false "may be used uninitialized" warning in GCC 12.
+  template <class T>
+  static Variant Make(T v) {
+    Variant out;
+    out.value_.template emplace<T>(std::move(v));
+    return out;
+  }
   Storage value_;
 };
 
