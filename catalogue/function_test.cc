@@ -1,0 +1,281 @@
+#include "wrenhaven/function.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testing/recording_connection.h"
+#include "testing/test_db.h"
+#include "wrenhaven/component.h"
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+namespace {
+
+using Texts = std::vector<std::string>;
+Variant S(const char* text) { return Variant::String(text); }
+Variant L(int32_t v) { return Variant::Long(v); }
+
+// The description of the error a call raises; "" when it raises none.
+std::string FailureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The method table as pages see it: "Name(ByRef a,b)" per slot.
+std::string Slots(const ClassInfo& info) {
+  std::string out;
+  for (const MethodInfo& m : info.methods) {
+    out += m.name + "(";
+    for (const ParamInfo& p : m.params) {
+      if (&p != &m.params.front()) out += ",";
+      out += (p.passing == Passing::kByRef ? "ByRef " : "") + p.name;
+    }
+    out += ") ";
+  }
+  return out;
+}
+
+struct Recorded {
+  std::shared_ptr<RecordingConnection> rec =
+      std::make_shared<RecordingConnection>();
+  Function fun;
+  Recorded() { fun.SetConn(rec); }
+};
+
+const std::string kInsert =
+    "Insert into SYS_Function "
+    "(FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) values(";
+
+TEST(FunctionInterfaceTest, RegisteredWithItsSlotsInOrder) {
+  auto obj = CreateObject("wrenhaven.function");
+  ASSERT_NE(obj, nullptr);
+  EXPECT_EQ(obj->class_info().progid, "Wrenhaven.Function");
+  EXPECT_EQ(obj->class_info().interface_name, "_Function");
+  EXPECT_EQ(Slots(obj->class_info()),
+            "SetConn(ByRef pConn) GetError() "
+            "AddData(FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) "
+            "DelData(ByRef ID) "
+            "UpdateData(ID,FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) "
+            "GetAllData() GetPageData(nPageSize,nPage) GetData(ID) ");
+}
+
+TEST(FunctionStatementTest, InsertTurnsEveryEmptyBareValueIntoNull) {
+  Recorded r;
+  EXPECT_TRUE(r.fun.AddData(S("Mail"), S("in"), L(1), S("20"), S("C"), S("u")));
+  r.fun.AddData(S("Mail"), Variant(), Variant(), L(4), S("C"), S("u"));
+  r.fun.AddData(S("Mail"), S(""), S("3"), Variant::Null(), S("C"), S("u"));
+  // Side by side, both become null: no ",," is left for the database.
+  r.fun.AddData(S("Mail"), S(""), S(""), Variant(), S("C"), S("u"));
+  EXPECT_EQ(r.rec->sent, (Texts{kInsert + "'Mail','in',1,20,'C','u')",
+                                kInsert + "'Mail','',NULL,4,'C','u')",
+                                kInsert + "'Mail','',3,NULL,'C','u')",
+                                kInsert + "'Mail','',NULL,NULL,'C','u')"}));
+}
+
+TEST(FunctionStatementTest, UpdateDeleteAndReadsUseTheReferenceTexts) {
+  Recorded r;
+  EXPECT_TRUE(
+      r.fun.UpdateData(L(7), S("N"), S("m"), L(2), S("-3"), S("C"), S("u")));
+  r.fun.UpdateData(S("7"), S("N"), S("m"), Variant(), L(3), S("C"), S("u"));
+  r.fun.UpdateData(L(7), S("N"), S("m"), S(""), Variant::Null(), S("C"),
+                   S("u"));
+  EXPECT_TRUE(r.fun.DelData(L(9)));
+  r.fun.GetAllData();
+  r.fun.GetPageData(L(2), L(1));
+  r.fun.GetData(-3);
+  r.fun.GetData(40000);  // identifiers are not cut to 16 bits
+  const std::string set = "update SYS_Function set FunName='N',FunMemo='m',";
+  const std::string tail = ",FunClass='C',FunUrl='u' where FunID=7";
+  EXPECT_EQ(r.rec->sent, (Texts{
+                             set + "FunType=2,FunOrder=-3" + tail,
+                             set + "FunType=null,FunOrder=3" + tail,
+                             set + "FunType=null,FunOrder=null" + tail,
+                             "Delete from SYS_Function where FunID=9",
+                             "Select * from SYS_Function order by FunClass",
+                             "Select * from SYS_Function order by FunClass",
+                             "Select * From SYS_Function Where FunID=-3",
+                             "Select * From SYS_Function Where FunID=40000",
+                         }));
+  EXPECT_EQ(r.rec->cursors, std::vector<CursorType>(4, CursorType::kStatic));
+}
+
+TEST(FunctionSafetyTest, QuotesAreDoubledAndMarkersInsideTextsStayAsTyped) {
+  Recorded r;
+  r.fun.AddData(S("O'Brien"), S("a,,b (, c ,)"), L(1), L(2), S("x = where"),
+                S("p.asp?a=(,)"));
+  r.fun.UpdateData(L(1), S("it's"), S("=,"), L(1), L(2), S("= where"),
+                   S("',FunUrl='x"));
+  EXPECT_EQ(r.rec->sent,
+            (Texts{kInsert + "'O''Brien','a,,b (, c ,)',1,2,'x = where',"
+                             "'p.asp?a=(,)')",
+                   "update SYS_Function set FunName='it''s',FunMemo='=,',"
+                   "FunType=1,FunOrder=2,FunClass='= where',"
+                   "FunUrl=''',FunUrl=''x' where FunID=1"}));
+}
+
+TEST(FunctionSafetyTest, BadBareValuesAndEmptyIdsRaiseBeforeAnythingIsSent) {
+  Recorded r;
+  const Variant attack = S("1; delete from SYS_Role");
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+      {"FunType must be a number",
+       [&] { r.fun.AddData(S("a"), S(""), attack, L(1), S("c"), S("d")); }},
+      {"FunOrder must be a number",
+       [&] { r.fun.AddData(S("a"), S(""), L(1), S("1,2"), S("c"), S("d")); }},
+      {"FunOrder must be a number",
+       [&] {
+         r.fun.UpdateData(L(1), S("a"), S(""), L(1), Variant::Boolean(true),
+                          S("c"), S("d"));
+       }},
+      {"ID must be a number", [&] { r.fun.DelData(attack); }},
+      {"ID must be a number",
+       [&] {
+         r.fun.UpdateData(S("1 or 1=1"), S("a"), S(""), L(1), L(1), S("c"),
+                          S("d"));
+       }},
+      {"ID is empty", [&] { r.fun.DelData(S("")); }},
+      {"ID is empty",
+       [&] {
+         r.fun.UpdateData(Variant(), S("a"), S(""), L(1), L(1), S("c"), S("d"));
+       }},
+      {"Invalid use of Null", [&] { r.fun.DelData(Variant::Null()); }},
+  };
+  for (const auto& [start, call] : calls) {
+    const std::string failure = FailureOf(call);
+    EXPECT_EQ(failure.rfind(start, 0), 0u) << failure;
+    EXPECT_EQ(r.fun.GetError(), failure);
+  }
+  EXPECT_TRUE(r.rec->sent.empty());
+}
+
+TEST(FunctionFailureTest, NoConnectionAndDatabaseErrorsAreRaisedAndDescribed) {
+  Function fun;
+  EXPECT_EQ(FailureOf([&] { fun.GetAllData(); }).rfind("No database", 0), 0u);
+  EXPECT_EQ(fun.GetError().rfind("No database", 0), 0u);
+  fun.SetConn(nullptr);
+  EXPECT_EQ(fun.GetError(), "");
+  EXPECT_THROW(fun.DelData(L(1)), Error);
+
+  auto rec = std::make_shared<RecordingConnection>();
+  rec->fail_with = "Invalid object name 'SYS_Function'.";
+  fun.SetConn(rec);
+  EXPECT_THROW(fun.AddData(S("a"), S(""), L(1), L(1), S("c"), S("d")), Error);
+  EXPECT_EQ(fun.GetError(), "Invalid object name 'SYS_Function'.");
+}
+
+// --- Behaviour over a real database -------------------------------------
+
+class FunctionTest : public ::testing::TestWithParam<std::string> {};
+
+// Five functions whose classes C1 .. C5 are added out of order.
+void AddFive(Function& fun) {
+  for (const char* cls : {"C3", "C1", "C5", "C2", "C4"}) {
+    fun.AddData(Variant::String(std::string("F") + cls), S(""), L(1), L(1),
+                Variant::String(cls), S("u"));
+  }
+}
+
+TEST_P(FunctionTest, AddStoresNullsForEmptyNumbersAndTextsAsTyped) {
+  TestDb db(GetParam(), /*demo=*/false);
+  Function fun;
+  fun.SetConn(db.conn());
+  EXPECT_TRUE(fun.AddData(S("Mail"), S(""), S(""), L(5), S("C"), S("m.asp")));
+  EXPECT_TRUE(fun.AddData(S("O'Neil"), S("it's (, ,) ,, = where"), Variant(),
+                          S(""), S("C"), S("go.asp?x=(,)")));
+  EXPECT_EQ(fun.GetData(1).Dump(),
+            "(0 To 6) [1] [Mail] [] [Null] [5] [C] "
+            "[m.asp]");
+  EXPECT_EQ(fun.GetData(1)(2), S(""));  // a quoted empty memo is no null
+  EXPECT_EQ(fun.GetData(2).Dump(),
+            "(0 To 6) [2] [O'Neil] [it's (, ,) ,, = where] [Null] [Null] [C] "
+            "[go.asp?x=(,)]");
+  EXPECT_TRUE(fun.GetData(3).undimensioned());
+}
+
+TEST_P(FunctionTest, UpdateAndDeleteTouchOneRowAndAttacksReachNoTable) {
+  TestDb db(GetParam(), /*demo=*/false);
+  db.Exec("insert into SYS_Role(RoleName,RoleClass) values('Admin','A')");
+  Function fun;
+  fun.SetConn(db.conn());
+  fun.AddData(S("A"), S("a"), L(1), L(2), S("C1"), S("a.asp"));
+  fun.AddData(S("B"), S("b"), L(3), L(4), S("C2"), S("b.asp"));
+  EXPECT_TRUE(fun.UpdateData(L(1), S("A2"), S("a2"), S(""), Variant(), S("C9"),
+                             S("a2.asp")));
+  EXPECT_EQ(fun.GetData(1).Dump(),
+            "(0 To 6) [1] [A2] [a2] [Null] [Null] [C9] [a2.asp]");
+  EXPECT_EQ(fun.GetData(2).Dump(), "(0 To 6) [2] [B] [b] [3] [4] [C2] [b.asp]");
+  // No row with that identifier: no failure, nothing changed.
+  EXPECT_TRUE(fun.UpdateData(L(99), S("Z"), S(""), L(1), L(1), S("Z"), S("")));
+  EXPECT_TRUE(fun.DelData(L(99)));
+
+  EXPECT_THROW(fun.DelData(S("1; delete from SYS_Role")), Error);
+  EXPECT_THROW(fun.DelData(S("1 or 1=1")), Error);
+  EXPECT_THROW(
+      fun.AddData(S("x"), S(""), S("1,1,'a','b');delete from SYS_Role"), L(1),
+                  S("c"), S("u")),
+      Error);
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_Role"), L(1));
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_Function"), L(2));
+
+  EXPECT_TRUE(fun.DelData(S("2")));
+  EXPECT_EQ(db.Scalar("select FunName from SYS_Function"), S("A2"));
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_Function"), L(1));
+}
+
+TEST_P(FunctionTest, AllDataIsTitledAndSortedByClass) {
+  TestDb db(GetParam(), /*demo=*/false);
+  Function fun;
+  fun.SetConn(db.conn());
+  const std::string names =
+      "[FunID] [FunName] [FunMemo] [FunType] [FunOrder] [FunClass] [FunUrl]";
+  EXPECT_EQ(fun.GetAllData().Dump(), "(0 To 0, 0 To 6) " + names);
+  fun.AddData(S("One"), S("m"), L(1), L(2), S("C"), S("o.asp"));
+  EXPECT_EQ(fun.GetAllData().Dump(),
+            "(0 To 1, 0 To 6) " + names + " [1] [One] [m] [1] [2] [C] [o.asp]");
+  fun.DelData(L(1));
+  AddFive(fun);
+  const VariantArray all = fun.GetAllData();
+  ASSERT_EQ(all.UBound(1), 5);
+  for (int32_t r = 1; r <= 5; ++r) {
+    EXPECT_EQ(all(r, 5), Variant::String("C" + std::to_string(r)));
+  }
+}
+
+TEST_P(FunctionTest, PagesCutTheSortedCatalogueAndEmptyPagesRaise) {
+  TestDb db(GetParam(), /*demo=*/false);
+  Function fun;
+  fun.SetConn(db.conn());
+  EXPECT_TRUE(fun.GetPageData(L(2), L(1)).undimensioned());
+  AddFive(fun);
+  const Texts pages = {"[C1] [C2]", "[C3] [C4]", "[C5]"};
+  for (int32_t p = 1; p <= 3; ++p) {
+    const VariantArray page = fun.GetPageData(L(2), L(p));
+    ASSERT_EQ(page.dimensions(), 2);
+    EXPECT_EQ(page.UBound(2), 6);
+    std::string classes;
+    for (int32_t r = 0; r <= page.UBound(1); ++r) {
+      classes += (r ? " [" : "[") + page(r, 5).ToText() + "]";
+    }
+    EXPECT_EQ(classes, pages[static_cast<size_t>(p - 1)]);
+  }
+  EXPECT_EQ(fun.GetPageData(S("5"), S("1")).UBound(1), 4);  // as a form sends
+  for (const auto& [size, page] : std::vector<std::pair<Variant, Variant>>{
+           {L(2), L(0)}, {L(2), L(4)}, {L(0), L(1)}, {S("two"), L(1)}}) {
+    const std::string failure = FailureOf([&] { fun.GetPageData(size, page); });
+    EXPECT_NE(failure, "") << size.Debug() << " " << page.Debug();
+    EXPECT_EQ(fun.GetError(), failure);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, FunctionTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+}  // namespace
+}  // namespace wrenhaven

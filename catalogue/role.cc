@@ -1,0 +1,175 @@
+#include "wrenhaven/role.h"
+
+#include <array>
+#include <string>
+
+#include "frame/binding.h"
+#include "frame/guard.h"
+#include "frame/members.h"
+#include "frame/shapes.h"
+#include "frame/statement.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+
+const ClassInfo& Role::Info() {
+  static const ClassInfo info{
+      "Wrenhaven.Role",
+      "_Role",
+      {
+          Method("SetConn", &Role::SetConn, {ByRef("pConn")}),
+          Method("GetError", &Role::GetError),
+          Method("AddData", &Role::AddData,
+                 {ByVal("RoleName"), ByVal("RoleParentID"), ByVal("roleLevel"),
+                  ByVal("roleClass"), ByVal("roleMemo")}),
+          Method("DelData", &Role::DelData, {ByRef("ID")}),
+          Method("UpdateData", &Role::UpdateData,
+                 {ByVal("ID"), ByVal("RoleName"), ByVal("RoleParentID"),
+                  ByVal("roleLevel"), ByVal("roleClass"), ByVal("roleMemo")}),
+          Method("GetAllData", &Role::GetAllData),
+          Method("GetPageData", &Role::GetPageData,
+                 {ByVal("nPageSize"), ByVal("nPage")}),
+          Method("GetData", &Role::GetData, {ByVal("ID")}),
+      },
+      [] { return std::make_shared<Role>(); },
+  };
+  return info;
+}
+
+namespace {
+
+const bool kRegistered = RegisterClass(Role::Info());
+
+// The insert's values list: an empty RoleParentID stands between two
+// commas. The insert has no where clause; its second pair only guards one.
+constexpr std::array<NullMarker, 2> kInsertNulls{{
+    {",,", ",null,"},
+    {"= where", "= null where"},
+}};
+
+// The update's set list: an empty RoleParentID is followed by a comma; the
+// value before the where clause is quoted.
+constexpr std::array<NullMarker, 2> kUpdateNulls{{
+    {"=,", "=null,"},
+    {"= where", "= null where"},
+}};
+
+// The parent and the identifier of an update are taken as text on their
+// own, before the statement is built: a Null fails there.
+Variant AsText(const Variant& value, const char* name) {
+  if (value.is_null()) {
+    Raise(ErrorCode::kInvalidUseOfNull,
+          std::string("Invalid use of Null: ") + name + " is Null");
+  }
+  return Variant::String(value.ToText());
+}
+
+// The row a change or delete is aimed at must be named: an empty ID would
+// leave a where clause without a value.
+void RequireId(const Variant& id) {
+  if (id.is_null()) {
+    Raise(ErrorCode::kInvalidUseOfNull, "Invalid use of Null: ID is Null");
+  }
+  if (id.is_empty() || (id.kind() == Kind::kString && id.string().empty())) {
+    Raise(ErrorCode::kInvalidArgument,
+          "ID is empty: name the role to change or delete");
+  }
+}
+
+}  // namespace
+
+Connection& Role::conn() const {
+  ConnectionMember held;
+  held.Set(conn_);
+  return held.Get();
+}
+
+void Role::SetConn(std::shared_ptr<Connection> pConn) {
+  Guarded([&] { conn_ = std::move(pConn); });
+}
+
+std::string Role::GetError() { return CurrentError(); }
+
+bool Role::AddData(const Variant& RoleName, const Variant& RoleParentID,
+                   const Variant& roleLevel, const Variant& roleClass,
+                   const Variant& roleMemo) {
+  return Guarded([&] {
+    Connection& c = conn();
+    Statement s;
+    s.Text(c.dialect().RoleInsertHead())
+        .Text("RoleName,RoleParentID,roleLevel,roleClass,roleMemo) values('")
+        .Quoted(RoleName)
+        .Text("',")
+        .Bare(RoleParentID, "RoleParentID")
+        .Text(",'")
+        .Quoted(roleLevel)
+        .Text("','")
+        .Quoted(roleClass)
+        .Text("','")
+        .Quoted(roleMemo)
+        .Text("')");
+    return RunCommand(c, s.Finish(kInsertNulls));
+  });
+}
+
+bool Role::DelData(const Variant& ID) {
+  return Guarded([&] {
+    Connection& c = conn();
+    RequireId(ID);
+    Statement s;
+    s.Text("Delete from SYS_Role where RoleID=").Bare(ID, "ID");
+    return RunCommand(c, s.Finish());
+  });
+}
+
+bool Role::UpdateData(const Variant& ID, const Variant& RoleName,
+                      const Variant& RoleParentID, const Variant& roleLevel,
+                      const Variant& roleClass, const Variant& roleMemo) {
+  return Guarded([&] {
+    Connection& c = conn();
+    const Variant parent = AsText(RoleParentID, "RoleParentID");
+    const Variant id = AsText(ID, "ID");
+    RequireId(id);
+    Statement s;
+    s.Text("update SYS_Role set RoleName='")
+        .Quoted(RoleName)
+        .Text("',RoleMemo='")
+        .Quoted(roleMemo)
+        .Text("',RoleParentID=")
+        .Bare(parent, "RoleParentID")
+        .Text(",RoleLevel='")
+        .Quoted(roleLevel)
+        .Text("',RoleClass='")
+        .Quoted(roleClass)
+        .Text("' where RoleID=")
+        .Bare(id, "ID");
+    return RunCommand(c, s.Finish(kUpdateNulls));
+  });
+}
+
+VariantArray Role::GetAllData() {
+  return Guarded([&] {
+    Connection& c = conn();
+    return Query(c, c.dialect().RoleList(), CursorType::kStatic, ReadAllRows);
+  });
+}
+
+VariantArray Role::GetPageData(const Variant& nPageSize, const Variant& nPage) {
+  return Guarded([&] {
+    Connection& c = conn();
+    return Query(c, c.dialect().RolePageList(), CursorType::kStatic,
+                 [&](Recordset& rs) { return ReadPage(rs, nPageSize, nPage); });
+  });
+}
+
+VariantArray Role::GetData(int32_t ID) {
+  return Guarded([&] {
+    Connection& c = conn();
+    const std::string text =
+        "Select * From SYS_Role Where RoleID=" + std::to_string(ID);
+    return Query(c, text, CursorType::kStatic, ReadAllRows);
+  });
+}
+
+}  // namespace wrenhaven

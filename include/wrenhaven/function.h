@@ -1,0 +1,71 @@
+// Wrenhaven.Function: the function catalogue, one row of SYS_Function per
+// feature page of the office system (name, memo, type, order number, class
+// and page address). Administration pages list, read, add, change and
+// delete functions through it.
+//
+// The instance borrows the page's connection (SetConn) and holds nothing
+// else. Every method but SetConn and GetError needs a connection first.
+// Failures raise Error and are recorded for GetError; commands never
+// return false. Text values have their single quotes doubled; a bare value
+// (FunType, FunOrder, ID) must be a number or empty, and anything else
+// raises before a statement is sent. An empty FunType or FunOrder stores
+// null.
+#ifndef WRENHAVEN_FUNCTION_H_
+#define WRENHAVEN_FUNCTION_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "wrenhaven/component.h"
+#include "wrenhaven/connection.h"
+#include "wrenhaven/variant.h"
+
+namespace wrenhaven {
+
+class Function : public Component {
+ public:
+  static const ClassInfo& Info();
+  const ClassInfo& class_info() const override { return Info(); }
+
+  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
+  void SetConn(std::shared_ptr<Connection> pConn);
+  // Slot 2. The description of the most recent failure on this thread.
+  std::string GetError();
+
+  // Slot 3. Inserts a function; the database assigns its FunID.
+  bool AddData(const Variant& FunName, const Variant& FunMemo,
+               const Variant& FunType, const Variant& FunOrder,
+               const Variant& FunClass, const Variant& FunUrl);
+  // Slot 4. Deletes the function `ID` (none matching is no failure).
+  // Menu entries that point at it are left as they are.
+  // REQUIRES: ID is a number; an empty ID raises before anything is sent.
+  bool DelData(const Variant& ID);
+  // Slot 5. Rewrites every column of the function `ID` (none matching is
+  // no failure). REQUIRES: ID is a number.
+  bool UpdateData(const Variant& ID, const Variant& FunName,
+                  const Variant& FunMemo, const Variant& FunType,
+                  const Variant& FunOrder, const Variant& FunClass,
+                  const Variant& FunUrl);
+
+  // Slot 6. Every function in FunClass order, row first, row 0 the column
+  // names: (0 To N, 0 To F-1); the names row alone when there is none.
+  VariantArray GetAllData();
+  // Slot 7. Page `nPage` (from 1) of `nPageSize` functions in FunClass
+  // order: (0 To K-1, 0 To F-1) without a names row; an undimensioned
+  // array when there is no function at all. A page size below 1, or a page
+  // below 1 or past the last one, raises.
+  VariantArray GetPageData(const Variant& nPageSize, const Variant& nPage);
+  // Slot 8. The columns of the function `ID`: (0 To F-1); an undimensioned
+  // array when no function has it.
+  VariantArray GetData(int32_t ID);
+
+ private:
+  // The borrowed connection; raises a clear error when none was given.
+  Connection& conn() const;
+  std::shared_ptr<Connection> conn_;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_FUNCTION_H_
