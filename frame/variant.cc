@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <ostream>
 
 #include "wrenhaven/error.h"
 
@@ -391,6 +392,10 @@ std::string Variant::Debug() const {
     case Kind::kArray: return "Array" + array().Dump();
   }
   return "";
+}
+
+std::ostream& operator<<(std::ostream& os, const Variant& v) {
+  return os << v.Debug();
 }
 
 // ---- VariantArray ---------------------------------------------------------

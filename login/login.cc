@@ -1,8 +1,9 @@
 #include "wrenhaven/login.h"
 
+#include <sodium.h>
+
 #include <cmath>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,11 +102,13 @@ bool ReadsTrue(std::string_view text) {
 }
 
 // A fresh token for the main window's address: the whole part of a fraction
-// in [0, 1) times 10^15, drawn from the system's entropy source.
+// in [0, 1) times 10^15, from the operating system's secure random source.
 int64_t DrawToken() {
-  std::random_device source;
-  const uint64_t bits =
-      (static_cast<uint64_t>(source()) << 32) | static_cast<uint64_t>(source());
+  if (sodium_init() < 0) {
+    Raise(ErrorCode::kHost, "The secure random source is not available");
+  }
+  uint64_t bits = 0;
+  randombytes_buf(&bits, sizeof bits);
   const double fraction = static_cast<double>(bits >> 11) * 0x1p-53;
   const auto token = static_cast<int64_t>(std::floor(fraction * 1e15));
   return token < 999999999999999 ? token : 999999999999999;
@@ -338,7 +341,9 @@ bool Login::CheckLogin(const std::string& strAccount,
   insert.Text(",'")
       .Text(strAccount)
       .Text("','")
-      .Text(ok ? std::string("******") : strPwd)
+      // The typed password is never recorded: a mistyped one is usually a
+      // near miss of the real one, and administrators read these records.
+      .Text("******")
       .Text("',")
       .Text(ok ? "1" : "0")
       .Text(",'")

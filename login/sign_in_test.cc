@@ -166,7 +166,7 @@ TEST(SignInTest, NoMatchOrTwoMatchesClearOnlyPersonIdAndRecordTheFailure) {
     ASSERT_EQ(s.conn->sent.size(), 2u);  // no role query
     EXPECT_EQ(s.conn->sent[1],
               "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,"
-              "LoginIP,LoginMemo,LoginScreen) values(NULL,'ann','secret',0,"
+              "LoginIP,LoginMemo,LoginScreen) values(NULL,'ann','******',0,"
               "'10.0.0.8','Mozilla/4.0 (compatible)','1024*768')");
     EXPECT_EQ(s.session().Get("PersonID"), Variant::String(""));
     EXPECT_EQ(s.session().Get("PersonName"), Variant::String("Earlier"));
@@ -188,7 +188,7 @@ TEST(SignInTest, QuotesAndBlanksOfTheTypedValuesAndClientDetails) {
             "personPwd='it''s'");
   EXPECT_EQ(s.conn->sent[1],
             "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
-            "LoginMemo,LoginScreen) values(NULL,'o''brien','it''s',0,"
+            "LoginMemo,LoginScreen) values(NULL,'o''brien','******',0,"
             "'10.0.0.8',' Moz x ','800600')");
   // The cookie keeps the processed name.
   EXPECT_EQ(s.response().cookie("pname")->value, "o''brien");
@@ -199,13 +199,13 @@ TEST(SignInTest, EmptyValuesAreCheckedAndRecordedLikeAnyOther) {
   ctx->request_obj->Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
   SignIn s(ctx);
   s.login.LoginMain();
-  EXPECT_EQ(
-      s.conn->sent,
-      (std::vector<std::string>{
-          "Select * from HR_person where personAccount='' and "
-          "personPwd=''",
-          "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,"
-          "LoginIP,LoginMemo,LoginScreen) values(NULL,'','',0,'','','')"}));
+  EXPECT_EQ(s.conn->sent,
+            (std::vector<std::string>{
+                "Select * from HR_person where personAccount='' and "
+                "personPwd=''",
+                "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,"
+                "LoginIP,LoginMemo,LoginScreen) "
+                "values(NULL,'','******',0,'','','')"}));
   EXPECT_EQ(s.response().cookie("pname")->value, "");
 }
 
@@ -215,10 +215,11 @@ TEST(SignInTest, AnAddressWithAQuoteCannotBreakTheInsert) {
                         "1.2.3.4','x");
   SignIn s(ctx);
   s.login.LoginMain();
-  EXPECT_EQ(s.conn->sent[1],
-            "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
-            "LoginMemo,LoginScreen) values(NULL,'ann','x',0,'1.2.3.4'',''x',"
-            "'Mozilla/4.0 (compatible)','1024*768')");
+  EXPECT_EQ(
+      s.conn->sent[1],
+      "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
+      "LoginMemo,LoginScreen) values(NULL,'ann','******',0,'1.2.3.4'',''x',"
+      "'Mozilla/4.0 (compatible)','1024*768')");
 }
 
 TEST(SignInTest, ANulCharacterIsRefusedBeforeAnyStatement) {

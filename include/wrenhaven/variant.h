@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -133,6 +134,9 @@ class Variant {
   }
   Storage value_;
 };
+
+// Writes v.Debug(): for logs, and for test frameworks' failure messages.
+std::ostream& operator<<(std::ostream& os, const Variant& v);
 
 // An array of variants with explicit lower and upper bounds per dimension.
 // An undimensioned array has no dimensions; asking it for a bound, or any
