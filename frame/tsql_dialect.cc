@@ -56,6 +56,10 @@ std::string TsqlDialect::MenuLevel(int32_t parent) const {
          std::to_string(parent) + " order by menuorder";
 }
 
+std::string TsqlDialect::MenuInsertHead() const {
+  return "Insert into SYS_Menu (";
+}
+
 std::string TsqlDialect::FunctionList() const {
   return "Select * from SYS_Function order by FunClass";
 }

@@ -13,6 +13,10 @@ void CreateSchema(Connection& conn) {
     for (std::string_view s : SqliteSchema()) conn.Execute(s);
     return;
   }
+  if (db == "postgresql") {
+    for (std::string_view s : PostgresSchema()) conn.Execute(s);
+    return;
+  }
   Raise(ErrorCode::kInvalidArgument,
         "No table definitions for the database " + std::string(db));
 }

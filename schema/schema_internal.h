@@ -8,6 +8,7 @@
 namespace wrenhaven {
 
 const std::vector<std::string_view>& SqliteSchema();
+const std::vector<std::string_view>& PostgresSchema();
 const std::vector<std::string_view>& DemoData();
 
 }  // namespace wrenhaven

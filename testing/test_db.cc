@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <stdexcept>
 
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
 #include "wrenhaven/sqlite.h"
 
@@ -18,12 +22,50 @@ std::vector<std::string> TestDatabases() {
   return dbs;
 }
 
+namespace {
+
+// A schema name no other test uses, on this server or any other process.
+std::string FreshSchemaName() {
+  static std::atomic<int> counter{0};
+  std::random_device random;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "wh_test_%ld_%d_%08x",
+                static_cast<long>(getpid()), counter++,
+                static_cast<unsigned>(random()));
+  return buf;
+}
+
+}  // namespace
+
 TestDb::TestDb(std::string_view database, bool demo) {
+  if (database == "postgresql") {
+    // A schema of its own on the configured server; the connection finds
+    // the tables there first.
+    const char* address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+    if (!address || !*address) {
+      throw std::runtime_error(
+          "no PostgreSQL server: set WRENHAVEN_TEST_POSTGRES to its address");
+    }
+    conn_ = OpenPostgres(address);
+    path_ = FreshSchemaName();
+    conn_->Execute("CREATE SCHEMA " + path_);
+    try {
+      conn_->Execute("SET search_path TO " + path_);
+      CreateSchema(*conn_);
+      if (demo) LoadDemoData(*conn_);
+    } catch (...) {
+      conn_->Execute("DROP SCHEMA " + path_ + " CASCADE");
+      throw;
+    }
+    return;
+  }
   if (database != "sqlite") {
-    throw std::runtime_error("no test database of kind " + std::string(database));
+    throw std::runtime_error("no test database of kind " +
+                             std::string(database));
   }
   const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir ? dir : "/tmp") + "/wrenhaven-test-XXXXXX";
+  std::string pattern =
+      std::string(dir ? dir : "/tmp") + "/wrenhaven-test-XXXXXX";
   int fd = mkstemp(pattern.data());
   if (fd < 0) throw std::runtime_error("cannot create a temporary file");
   close(fd);
@@ -34,6 +76,15 @@ TestDb::TestDb(std::string_view database, bool demo) {
 }
 
 TestDb::~TestDb() {
+  if (conn_ && conn_->dialect().name() == "postgresql") {
+    try {
+      conn_->Execute("DROP SCHEMA " + path_ + " CASCADE");
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "cannot drop the test schema %s: %s\n",
+                   path_.c_str(), e.what());
+    }
+    return;
+  }
   conn_.reset();
   for (const char* suffix : {"", "-wal", "-shm"}) {
     std::remove((path_ + suffix).c_str());

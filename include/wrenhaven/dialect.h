@@ -34,6 +34,10 @@ class Dialect {
                                   std::string_view menu_id) const = 0;
   // Menu: one level of the menu tree; parent 0 is the first level.
   virtual std::string MenuLevel(int32_t parent) const = 0;
+  // Menu: the insert up to and including the "(" of its column list. The
+  // insert writes MenuOrder quoted; the target stores it as the number it
+  // names (0 for the empty text).
+  virtual std::string MenuInsertHead() const = 0;
 
   // Catalogue listings (ordered by a nullable text column).
   virtual std::string FunctionList() const = 0;
@@ -55,6 +59,7 @@ class TsqlDialect : public Dialect {
   std::string LeftSubMenu(std::string_view roles,
                           std::string_view menu_id) const override;
   std::string MenuLevel(int32_t parent) const override;
+  std::string MenuInsertHead() const override;
   std::string FunctionList() const override;
   std::string RoleList() const override;
   std::string RolePageList() const override;

@@ -1,0 +1,270 @@
+// The PostgreSQL driver: a connection to one server through libpq.
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/postgres/postgres_dialect.h"
+#include "db/postgres/postgres_value.h"
+#include "frame/static_recordset.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/postgres.h"
+
+namespace wrenhaven {
+namespace {
+
+struct ConnFinisher {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct ResultClearer {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using ConnHandle = std::unique_ptr<PGconn, ConnFinisher>;
+using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
+
+std::string TrimEnd(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// The address as it may appear in a message: the password masked.
+std::string Masked(std::string address) {
+  const size_t scheme = address.find("://");
+  if (scheme != std::string::npos) {
+    const size_t start = scheme + 3;
+    const size_t at = address.find('@', start);
+    const size_t slash = address.find('/', start);
+    if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
+      const size_t colon = address.find(':', start);
+      if (colon != std::string::npos && colon < at) {
+        address.replace(colon + 1, at - colon - 1, "***");
+      }
+    }
+  }
+  for (size_t p = 0; (p = address.find("password=", p)) != std::string::npos;) {
+    const size_t value = p + 9;
+    size_t end = address.find_first_of(" &", value);
+    if (end == std::string::npos) end = address.size();
+    address.replace(value, end - value, "***");
+    p = value + 3;
+  }
+  return address;
+}
+
+// The server's message for a failed statement, with its detail where the
+// server gives one (which key a duplicate has, for instance).
+std::string ServerMessage(PGconn* conn, const PGresult* result) {
+  const char* primary =
+      result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  if (!primary) return TrimEnd(PQerrorMessage(conn));
+  std::string message = primary;
+  if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) {
+    message += std::string(" (") + detail + ")";
+  }
+  return message;
+}
+
+[[noreturn]] void Fail(std::string message, std::string_view statement) {
+  if (!statement.empty()) {
+    message += " [statement: " + std::string(statement) + "]";
+  }
+  Raise(ErrorCode::kDatabase, std::move(message));
+}
+
+[[noreturn]] void NoCurrentRecord() {
+  Raise(ErrorCode::kDatabase,
+        "Either BOF or EOF is True: there is no current record");
+}
+
+std::vector<std::string> FieldNames(const PGresult* r) {
+  const int n = PQnfields(r);
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* name = PQfname(r, i);
+    names.emplace_back(name ? name : "");
+  }
+  return names;
+}
+
+Variant Cell(const PGresult* r, int row, int field) {
+  if (PQgetisnull(r, row, field)) return Variant::Null();
+  return PostgresValue(
+      PQftype(r, field),
+      std::string_view(PQgetvalue(r, row, field),
+                       static_cast<size_t>(PQgetlength(r, row, field))));
+}
+
+// Rows read once, front to back, each value converted when it is asked for.
+// The server has sent the whole result already, so the connection is free
+// for other statements while this one is open.
+class ForwardRecordset : public Recordset {
+ public:
+  explicit ForwardRecordset(ResultHandle result)
+      : result_(std::move(result)),
+        rows_(PQntuples(result_.get())),
+        names_(FieldNames(result_.get())) {}
+
+  bool Eof() const override {
+    CheckOpen();
+    return row_ >= rows_;
+  }
+  int32_t RecordCount() const override {
+    CheckOpen();
+    Raise(ErrorCode::kDatabase,
+          "A forward-only result set does not know its record count");
+  }
+  int FieldCount() const override {
+    CheckOpen();
+    return static_cast<int>(names_.size());
+  }
+  std::string FieldName(int index) const override {
+    CheckOpen();
+    CheckIndex(index);
+    return names_[static_cast<size_t>(index)];
+  }
+  Variant Value(int index) const override {
+    CheckOpen();
+    CheckIndex(index);
+    if (row_ >= rows_) NoCurrentRecord();
+    return Cell(result_.get(), row_, index);
+  }
+  void MoveNext() override {
+    CheckOpen();
+    if (row_ >= rows_) NoCurrentRecord();
+    ++row_;
+  }
+  void SetPageSize(int32_t) override { NoPaging(); }
+  void SetAbsolutePage(int32_t) override { NoPaging(); }
+  void Close() override {
+    CheckOpen();
+    result_.reset();
+  }
+
+ private:
+  void CheckOpen() const {
+    if (!result_) {
+      Raise(ErrorCode::kDatabase,
+            "Operation is not allowed when the object is closed");
+    }
+  }
+  void CheckIndex(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= names_.size()) {
+      Raise(ErrorCode::kSubscriptOutOfRange,
+            "Item cannot be found in the collection: field " +
+                std::to_string(index));
+    }
+  }
+  [[noreturn]] void NoPaging() const {
+    CheckOpen();
+    Raise(ErrorCode::kDatabase, "A forward-only result set cannot be paged");
+  }
+
+  ResultHandle result_;
+  int rows_;
+  int row_ = 0;
+  std::vector<std::string> names_;
+};
+
+class PostgresConnection : public Connection {
+ public:
+  explicit PostgresConnection(ConnHandle conn) : conn_(std::move(conn)) {}
+
+  void Execute(std::string_view statement) override {
+    Run(statement, /*empty_allowed=*/true);
+  }
+
+  std::unique_ptr<Recordset> Open(std::string_view statement,
+                                  CursorType cursor) override {
+    ResultHandle result = Run(statement, /*empty_allowed=*/false);
+    if (cursor == CursorType::kForwardOnly) {
+      return std::make_unique<ForwardRecordset>(std::move(result));
+    }
+    const PGresult* r = result.get();
+    std::vector<std::string> names = FieldNames(r);
+    const int rows = PQntuples(r);
+    const int fields = PQnfields(r);
+    std::vector<Variant> cells;
+    cells.reserve(static_cast<size_t>(rows) * static_cast<size_t>(fields));
+    for (int row = 0; row < rows; ++row) {
+      for (int f = 0; f < fields; ++f) cells.push_back(Cell(r, row, f));
+    }
+    return std::make_unique<StaticRecordset>(std::move(names),
+                                             std::move(cells));
+  }
+
+  const Dialect& dialect() const override { return dialect_; }
+
+ private:
+  // Sends one statement through the extended protocol, which the server
+  // refuses to run when the text holds more than one statement, so a value
+  // can never smuggle in a second one. Nothing is bound: the text is the
+  // whole statement.
+  ResultHandle Run(std::string_view statement, bool empty_allowed) {
+    if (statement.find('\0') != std::string_view::npos) {
+      // The client library sends a C string: everything after a NUL would
+      // be lost without a word. The message shows where it stood.
+      std::string shown;
+      for (char c : statement) {
+        if (c == '\0') {
+          shown += "\\0";
+        } else {
+          shown += c;
+        }
+      }
+      Fail("A statement cannot contain a NUL character", shown);
+    }
+    const std::string text(statement);
+    ResultHandle result(PQexecParams(conn_.get(), text.c_str(), 0, nullptr,
+                                     nullptr, nullptr, nullptr, 0));
+    switch (result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR) {
+      case PGRES_COMMAND_OK:
+      case PGRES_TUPLES_OK:
+        return result;
+      case PGRES_EMPTY_QUERY:
+        if (empty_allowed) return result;
+        Fail("The statement is empty", statement);
+      default:
+        Fail(ServerMessage(conn_.get(), result.get()), statement);
+    }
+  }
+
+  ConnHandle conn_;
+  PostgresDialect dialect_;
+};
+
+void IgnoreNotice(void*, const char*) {}
+
+}  // namespace
+
+std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
+  if (address.find('\0') != std::string::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          "A database address cannot contain a NUL character");
+  }
+  ConnHandle conn(PQconnectdb(address.c_str()));
+  if (!conn) {
+    Raise(ErrorCode::kDatabase,
+          "Cannot open the database " + Masked(address) + ": out of memory");
+  }
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
+                                    ": " + TrimEnd(PQerrorMessage(conn.get())));
+  }
+  // Notices ("relation already exists, skipping") are not errors; the
+  // library writes no log, so they are dropped rather than printed.
+  PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
+  if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
+    Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
+                                    ": " + TrimEnd(PQerrorMessage(conn.get())));
+  }
+  auto connection = std::make_shared<PostgresConnection>(std::move(conn));
+  // Dates in the form the driver reads, and quotes as the only escape
+  // inside a text literal (a backslash is an ordinary character).
+  connection->Execute("SET DateStyle TO ISO, YMD");
+  connection->Execute("SET standard_conforming_strings TO on");
+  return connection;
+}
+
+}  // namespace wrenhaven

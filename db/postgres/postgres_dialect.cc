@@ -1,0 +1,99 @@
+#include "db/postgres/postgres_dialect.h"
+
+#include <cstdio>
+#include <string>
+
+namespace wrenhaven {
+namespace {
+
+std::string MonthStart(int year, int month) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "'%04d-%02d-01 00:00:00'", year, month);
+  return buf;
+}
+
+}  // namespace
+
+std::string PostgresDialect::LoginInsertHead() const {
+  return "Insert into HR_Login(";
+}
+
+// Same rows as the reference: hour above 5, day of month, the earliest time
+// as 16 characters, per person and day, by department then person. The
+// month is a range of loginTime so the index on it is used.
+std::string PostgresDialect::MonthLogin(int year, int month) const {
+  const int next_year = month == 12 ? year + 1 : year;
+  const int next_month = month == 12 ? 1 : month + 1;
+  return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+         "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER), "
+         "to_char(min(loginTime),'YYYY-MM-DD HH24:MI'),count(*) "
+         "FROM HR_login JOIN HR_person ON HR_Login.personID = "
+         "HR_person.personID JOIN HR_Dept ON HR_person.DeptID=HR_Dept.DeptID "
+         "WHERE loginTime >= " +
+         MonthStart(year, month) + " AND loginTime < " +
+         MonthStart(next_year, next_month) +
+         " and EXTRACT(HOUR FROM loginTime)>5 GROUP BY "
+         "HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
+         "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER) ORDER BY  "
+         "HR_Person.DeptID,HR_Login.personID";
+}
+
+std::string PostgresDialect::TopMenu(std::string_view roles) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
+         "MenuEnglishTip From SYS_Menu LEFT JOIN SYS_Function ON "
+         "SYS_Menu.FunID=SYS_Function.FunID  where  menuParentID is null and "
+         "menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))order by menuOrder NULLS FIRST";
+}
+
+std::string PostgresDialect::LeftMenu(std::string_view parent,
+                                      std::string_view roles) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID,MenuTip,"
+         "MenuEnglish,MenuEnglishTip  From SYS_Menu LEFT JOIN SYS_Function ON "
+         "SYS_Menu.FunID=SYS_Function.FunID  where  menuParentID=" +
+         std::string(parent) +
+         "  and menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + ")) order by menuOrder NULLS FIRST";
+}
+
+std::string PostgresDialect::LeftSubMenu(std::string_view roles,
+                                         std::string_view menu_id) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID From SYS_Menu "
+         "LEFT JOIN SYS_Function ON SYS_Menu.FunID=SYS_Function.FunID Where "
+         "menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))  and menuParentID=" + std::string(menu_id) +
+         " order by menuOrder NULLS FIRST";
+}
+
+std::string PostgresDialect::MenuLevel(int32_t parent) const {
+  if (parent == 0) {
+    return "Select * from SYS_Menu where MenuParentID IS NULL  order by "
+           "menuorder NULLS FIRST";
+  }
+  return "Select * from SYS_Menu where MenuParentID=" + std::to_string(parent) +
+         " order by menuorder NULLS FIRST";
+}
+
+// The menu form's insert goes through a view that turns the quoted
+// MenuOrder into the number it names (schema/postgres_schema.cc).
+std::string PostgresDialect::MenuInsertHead() const {
+  return "Insert into SYS_MenuEntry (";
+}
+
+std::string PostgresDialect::FunctionList() const {
+  return "Select * from SYS_Function order by FunClass NULLS FIRST";
+}
+
+std::string PostgresDialect::RoleList() const {
+  return "Select * from SYS_Role order by RoleClass NULLS FIRST";
+}
+
+std::string PostgresDialect::RolePageList() const {
+  return "Select * from SYS_Role order by  RoleClass NULLS FIRST";
+}
+
+std::string PostgresDialect::RoleInsertHead() const {
+  return "insert into SYS_Role(";
+}
+
+}  // namespace wrenhaven
