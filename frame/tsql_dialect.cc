@@ -56,6 +56,34 @@ std::string TsqlDialect::MenuLevel(int32_t parent) const {
          std::to_string(parent) + " order by menuorder";
 }
 
+std::string TsqlDialect::LeftSubMenus(std::string_view roles,
+                                      std::string_view menu_ids) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID From "
+         "SYS_Menu,SYS_Function  Where SYS_Menu.FunID*=SYS_Function.FunID "
+         "and menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))  and menuParentID in (" +
+         std::string(menu_ids) + ") order by menuOrder,menuID";
+}
+
+// The path column stops the recursion where the parent links loop, so the
+// caller sees the loop in the rows instead of a statement without end.
+std::string TsqlDialect::MenuDescendants(int32_t parent) const {
+  const std::string level = parent == 0
+                                ? "MenuParentID IS NULL"
+                                : "MenuParentID=" + std::to_string(parent);
+  return "With below (MenuID,Path) as (select MenuID,cast(','+cast(MenuID as "
+         "varchar(11))+',' as varchar(max)) from SYS_Menu where MenuParentID "
+         "in (select MenuID from SYS_Menu where " +
+         level +
+         ") union all select SYS_Menu.MenuID,cast(below.Path+cast("
+         "SYS_Menu.MenuID as varchar(11))+',' as varchar(max)) from SYS_Menu "
+         "inner join below on SYS_Menu.MenuParentID=below.MenuID where "
+         "charindex(','+cast(SYS_Menu.MenuID as varchar(11))+',',below.Path)"
+         "=0) Select * from SYS_Menu where MenuID in (select MenuID from "
+         "below) order by MenuParentID,menuorder,MenuID option (maxrecursion "
+         "0)";
+}
+
 std::string TsqlDialect::MenuInsertHead() const {
   return "Insert into SYS_Menu (";
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -206,33 +207,59 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
     if (!roles) return VariantArray::TwoDim(0, kLeftLastColumn);
     const Dialect& dialect = conn.dialect();
 
-    std::vector<Row> entries;
-    std::unique_ptr<Recordset> children =
-        conn.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
-                  CursorType::kStatic);
-    const int fields = children->FieldCount();
-    const int id_field = children->FieldIndex("MenuID");
-    while (!children->Eof()) {
-      entries.push_back(ReadRow(*children, fields));
-      std::unique_ptr<Recordset> subs = conn.Open(
-          dialect.LeftSubMenu(*roles, MenuIdText(children->Value(id_field))),
-          CursorType::kStatic);
-      const int sub_fields = std::min(subs->FieldCount(), fields);
-      while (!subs->Eof()) {
-        entries.push_back(ReadRow(*subs, sub_fields));
-        subs->MoveNext();
+    // The visible children of the parent...
+    std::vector<Row> children;
+    int fields = 0;
+    int id_field = 0;
+    {
+      std::unique_ptr<Recordset> rs =
+          conn.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
+                    CursorType::kStatic);
+      fields = rs->FieldCount();
+      if (!rs->Eof()) id_field = rs->FieldIndex("MenuID");
+      while (!rs->Eof()) {
+        children.push_back(ReadRow(*rs, fields));
+        rs->MoveNext();
       }
-      subs->Close();
-      children->MoveNext();
+      rs->Close();
     }
-    children->Close();
+
+    // ...and the visible children of all of them in one statement, by
+    // parent in the order read.
+    std::map<std::string, std::vector<Row>> below;
+    if (!children.empty()) {
+      std::string ids;
+      for (const Row& child : children) {
+        if (!ids.empty()) ids += ",";
+        ids += MenuIdText(child[static_cast<size_t>(id_field)]);
+      }
+      std::unique_ptr<Recordset> rs =
+          conn.Open(dialect.LeftSubMenus(*roles, ids), CursorType::kStatic);
+      const int sub_fields = std::min(rs->FieldCount(), fields);
+      const int parent_field = rs->FieldIndex("MenuParentID");
+      while (!rs->Eof()) {
+        below[rs->Value(parent_field).ToText()].push_back(
+            ReadRow(*rs, sub_fields));
+        rs->MoveNext();
+      }
+      rs->Close();
+    }
+
+    std::vector<const Row*> entries;
+    for (const Row& child : children) {
+      entries.push_back(&child);
+      auto subs = below.find(child[static_cast<size_t>(id_field)].ToText());
+      if (subs == below.end()) continue;
+      for (const Row& sub : subs->second) entries.push_back(&sub);
+    }
 
     // One more row and one more column than the entries fill, both Empty.
     VariantArray out =
         VariantArray::TwoDim(static_cast<int32_t>(entries.size()), fields);
     for (size_t r = 0; r < entries.size(); ++r) {
-      for (size_t f = 0; f < entries[r].size(); ++f) {
-        out(static_cast<int32_t>(r), static_cast<int32_t>(f)) = entries[r][f];
+      const Row& entry = *entries[r];
+      for (size_t f = 0; f < entry.size(); ++f) {
+        out(static_cast<int32_t>(r), static_cast<int32_t>(f)) = entry[f];
       }
     }
     return out;
@@ -244,37 +271,74 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
     Connection& conn = members_->conn.Get();
     const Dialect& dialect = conn.dialect();
 
-    // One open level per menu on the way down; ancestors[i] is the menu
-    // whose children levels[i] reads.
-    std::vector<std::unique_ptr<Recordset>> levels;
-    std::vector<int32_t> ancestors;
-    levels.push_back(
-        conn.Open(dialect.MenuLevel(ParentID), CursorType::kStatic));
-    ancestors.push_back(ParentID);
-    const int fields = levels.front()->FieldCount();
-
-    std::vector<Row> rows;
+    // The names and the first level below the parent...
     Row names;
-    for (int f = 0; f < fields; ++f) {
-      names.push_back(Variant::String(levels.front()->FieldName(f)));
+    std::vector<Row> level;
+    int fields = 0;
+    {
+      std::unique_ptr<Recordset> rs =
+          conn.Open(dialect.MenuLevel(ParentID), CursorType::kStatic);
+      fields = rs->FieldCount();
+      for (int f = 0; f < fields; ++f) {
+        names.push_back(Variant::String(rs->FieldName(f)));
+      }
+      while (!rs->Eof()) {
+        level.push_back(ReadRow(*rs, fields));
+        rs->MoveNext();
+      }
+      rs->Close();
     }
+    std::vector<Row> rows;
     rows.push_back(std::move(names));
+    if (level.empty()) return Titled(rows, fields);
+    for (const Row& row : level) CheckWalk(row.front().ToLong(), {ParentID});
 
-    while (!levels.empty()) {
-      Recordset& level = *levels.back();
-      if (level.Eof()) {
-        level.Close();
-        levels.pop_back();
+    // ...then every menu further down in one statement, by parent in the
+    // order read.
+    std::map<int32_t, std::vector<Row>> children;
+    {
+      std::unique_ptr<Recordset> rs =
+          conn.Open(dialect.MenuDescendants(ParentID), CursorType::kStatic);
+      if (rs->FieldCount() != fields) {
+        Raise(ErrorCode::kDatabase,
+              "The menu tree below the first level came back with " +
+                  std::to_string(rs->FieldCount()) + " columns instead of " +
+                  std::to_string(fields));
+      }
+      const int parent_field = rs->FieldIndex("MenuParentID");
+      while (!rs->Eof()) {
+        Row row = ReadRow(*rs, fields);
+        children[row[static_cast<size_t>(parent_field)].ToLong()].push_back(
+            std::move(row));
+        rs->MoveNext();
+      }
+      rs->Close();
+    }
+
+    // Depth first: each menu, then everything below it. ancestors[i] is
+    // the menu whose children pending[i] walks.
+    struct Siblings {
+      const std::vector<Row>* rows;
+      size_t next;
+    };
+    std::vector<Siblings> pending = {{&level, 0}};
+    std::vector<int32_t> ancestors = {ParentID};
+    while (!pending.empty()) {
+      Siblings& current = pending.back();
+      if (current.next == current.rows->size()) {
+        pending.pop_back();
         ancestors.pop_back();
         continue;
       }
-      Row row = ReadRow(level, fields);
-      level.MoveNext();
+      const Row& row = (*current.rows)[current.next++];
       const int32_t id = row.front().ToLong();
       CheckWalk(id, ancestors);
-      rows.push_back(std::move(row));
-      levels.push_back(conn.Open(dialect.MenuLevel(id), CursorType::kStatic));
-      ancestors.push_back(id);
+      rows.push_back(row);
+      auto below = children.find(id);
+      if (below != children.end()) {
+        pending.push_back({&below->second, 0});
+        ancestors.push_back(id);
+      }
     }
     return Titled(rows, fields);
   });
@@ -296,9 +360,10 @@ bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
   return Guarded([&] {
     Connection& conn = members_->conn.Get();
     Statement s;
-    s.Text(
-         "Insert into SYS_Menu (FunID,MenuParentID,MenuName,MenuTip,"
-         "MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) values(")
+    s.Text(conn.dialect().MenuInsertHead())
+        .Text(
+            "FunID,MenuParentID,MenuName,MenuTip,MenuEnglish,MenuEnglishTip,"
+            "MenuIcon,MenuOrder) values(")
         .Bare(FunID, "FunID")
         .Text(",")
         .Bare(MenuParentID, "MenuParentID")

@@ -205,6 +205,86 @@ TEST(MenuStatementTest, TreeLevelsAndOneMenu) {
             }));
 }
 
+TEST(MenuStatementTest, LeftMenuReadsChildrenThenAllTheirChildrenAtOnce) {
+  auto conn = std::make_shared<RecordingConnection>();
+  Page p = Visitor(conn, Variant::String("2,5"));
+  const std::vector<std::string> first = {
+      "menuID",       "menuName", "menuIcon",    "FunUrl",
+      "menuParentID", "MenuTip",  "MenuEnglish", "MenuEnglishTip"};
+  auto child = [](int id) {
+    return std::vector<Variant>{
+        Variant::Long(id),    Variant::String("c" + std::to_string(id)),
+        Variant::String("i"), Variant::Null(),
+        Variant::Long(3),     Variant::String("t"),
+        Variant::String("e"), Variant::String("et")};
+  };
+  auto sub = [](int id, int parent) {
+    return std::vector<Variant>{Variant::Long(id), Variant::String("s"),
+                                Variant::String("i"), Variant::String("/u"),
+                                Variant::Long(parent)};
+  };
+  conn->Queue({first, {child(21), child(20)}});
+  // Sub-entries of both parents, in menuOrder across the parents.
+  conn->Queue({{"menuID", "menuName", "menuIcon", "FunUrl", "menuParentID"},
+               {sub(31, 21), sub(50, 20), sub(30, 21)}});
+  VariantArray left = p.menu->GetLeftMenu(3);
+  EXPECT_EQ(Entries(left), "21,31,30,20,50");
+  EXPECT_EQ(Row(left, 0), "21|c21|i|Null|3|t|e|et|<>");
+  EXPECT_EQ(Row(left, 2), "30|s|i|/u|21|<>|<>|<>|<>");
+  ASSERT_EQ(conn->sent.size(), 2u);
+  EXPECT_EQ(conn->sent[0],
+            "Select menuID,menuName,menuIcon,FunUrl,menuParentID,MenuTip,"
+            "MenuEnglish,MenuEnglishTip  From SYS_Menu,SYS_Function  where  "
+            "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID=3  and "
+            "menuID in (select menuID from SYS_right where roleID in (2,5)) "
+            "order by menuOrder");
+  EXPECT_EQ(conn->sent[1],
+            "Select menuID,menuName,menuIcon,FunUrl,menuParentID From "
+            "SYS_Menu,SYS_Function  Where SYS_Menu.FunID*=SYS_Function.FunID "
+            "and menuID in (select menuID from SYS_right where roleID in "
+            "(2,5))  and menuParentID in (21,20) order by menuOrder,menuID");
+
+  // No child, no second statement.
+  conn->sent.clear();
+  conn->Queue({first, {}});
+  EXPECT_EQ(Bounds(p.menu->GetLeftMenu(-1)), "(0 To 0, 0 To 8)");
+  EXPECT_EQ(conn->sent.size(), 1u);
+}
+
+TEST(MenuStatementTest, TreeListingReadsTheFirstLevelThenAllBelowAtOnce) {
+  auto conn = std::make_shared<RecordingConnection>();
+  Menu menu;
+  menu.SetConn(conn);
+  const std::vector<std::string> names = {"MenuID", "MenuParentID"};
+  auto row = [](int id, int parent) {
+    return std::vector<Variant>{Variant::Long(id), Variant::Long(parent)};
+  };
+  conn->Queue({names, {row(8, 7), row(6, 7)}});
+  // Below the first level, ordered by parent.
+  conn->Queue({names, {row(1, 6), row(2, 8), row(3, 8), row(4, 2)}});
+  EXPECT_EQ(Ids(menu.GetAllData(7)), "MenuID,8,2,4,3,6,1");
+  EXPECT_EQ(conn->sent.size(), 2u);
+  EXPECT_EQ(conn->sent[1],
+            "With below (MenuID,Path) as (select MenuID,cast(','+cast(MenuID "
+            "as varchar(11))+',' as varchar(max)) from SYS_Menu where "
+            "MenuParentID in (select MenuID from SYS_Menu where "
+            "MenuParentID=7) union all select SYS_Menu.MenuID,cast("
+            "below.Path+cast(SYS_Menu.MenuID as varchar(11))+',' as "
+            "varchar(max)) from SYS_Menu inner join below on "
+            "SYS_Menu.MenuParentID=below.MenuID where charindex(','+cast("
+            "SYS_Menu.MenuID as varchar(11))+',',below.Path)=0) Select * from "
+            "SYS_Menu where MenuID in (select MenuID from below) order by "
+            "MenuParentID,menuorder,MenuID option (maxrecursion 0)");
+
+  // A loop in what comes back is reported, not followed.
+  conn->Queue({names, {row(8, 7)}});
+  conn->Queue({names, {row(2, 8), row(7, 2)}});
+  EXPECT_THROW(menu.GetAllData(7), Error);
+  EXPECT_NE(menu.GetError().find("menu 7 is its own ancestor"),
+            std::string::npos)
+      << menu.GetError();
+}
+
 TEST(MenuStatementTest, InsertTextsWithNullForEmptyNumbers) {
   auto conn = std::make_shared<RecordingConnection>();
   Menu menu;

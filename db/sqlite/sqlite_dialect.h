@@ -18,6 +18,9 @@ class SqliteDialect : public TsqlDialect {
                        std::string_view roles) const override;
   std::string LeftSubMenu(std::string_view roles,
                           std::string_view menu_id) const override;
+  std::string LeftSubMenus(std::string_view roles,
+                           std::string_view menu_ids) const override;
+  std::string MenuDescendants(int32_t parent) const override;
   std::string RoleInsertHead() const override;
 };
 

@@ -38,6 +38,16 @@ class Dialect {
   // insert writes MenuOrder quoted; the target stores it as the number it
   // names (0 for the empty text).
   virtual std::string MenuInsertHead() const = 0;
+  // Menu: LeftSubMenu for several menus in one statement: the visible
+  // children of the menus in `menu_ids` (a comma list of menuIDs, already
+  // checked), each parent's children by menuOrder, then menuID.
+  virtual std::string LeftSubMenus(std::string_view roles,
+                                   std::string_view menu_ids) const = 0;
+  // Menu: every menu two or more levels below `parent` (0: below the first
+  // level) in one statement, with MenuLevel's columns, each parent's
+  // children by menuorder, then MenuID. Ends also where the parent links
+  // loop.
+  virtual std::string MenuDescendants(int32_t parent) const = 0;
 
   // Catalogue listings (ordered by a nullable text column).
   virtual std::string FunctionList() const = 0;
@@ -59,6 +69,9 @@ class TsqlDialect : public Dialect {
   std::string LeftSubMenu(std::string_view roles,
                           std::string_view menu_id) const override;
   std::string MenuLevel(int32_t parent) const override;
+  std::string LeftSubMenus(std::string_view roles,
+                           std::string_view menu_ids) const override;
+  std::string MenuDescendants(int32_t parent) const override;
   std::string MenuInsertHead() const override;
   std::string FunctionList() const override;
   std::string RoleList() const override;
