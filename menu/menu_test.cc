@@ -15,7 +15,7 @@
 namespace wrenhaven {
 namespace {
 
-// ---- helpers ---------------------------------------------------------------
+// ---- building menus and reading results ------------------------------------
 
 // A cell as a page would print it, with Empty and Null told apart.
 std::string Show(const Variant& v) {
