@@ -23,9 +23,21 @@ struct ResultClearer {
 using ConnHandle = std::unique_ptr<PGconn, ConnFinisher>;
 using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
 
-std::string TrimEnd(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
+// The client library's message on one line: its line breaks (and the
+// indentation after them) become single blanks.
+std::string OneLine(std::string_view s) {
+  std::string out;
+  bool gap = false;
+  for (char c : s) {
+    if (c == '\n' || c == '\r' || ((c == '\t' || c == ' ') && gap)) {
+      gap = true;
+      continue;
+    }
+    if (gap && !out.empty()) out += ' ';
+    gap = false;
+    out += c;
+  }
+  return out;
 }
 
 // The address as it may appear in a message: the password masked.
@@ -57,7 +69,7 @@ std::string Masked(std::string address) {
 std::string ServerMessage(PGconn* conn, const PGresult* result) {
   const char* primary =
       result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-  if (!primary) return TrimEnd(PQerrorMessage(conn));
+  if (!primary) return OneLine(PQerrorMessage(conn));
   std::string message = primary;
   if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) {
     message += std::string(" (") + detail + ")";
@@ -250,14 +262,14 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
   }
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
-                                    ": " + TrimEnd(PQerrorMessage(conn.get())));
+                                    ": " + OneLine(PQerrorMessage(conn.get())));
   }
   // Notices ("relation already exists, skipping") are not errors; the
   // library writes no log, so they are dropped rather than printed.
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
     Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
-                                    ": " + TrimEnd(PQerrorMessage(conn.get())));
+                                    ": " + OneLine(PQerrorMessage(conn.get())));
   }
   auto connection = std::make_shared<PostgresConnection>(std::move(conn));
   // Dates in the form the driver reads, and quotes as the only escape
