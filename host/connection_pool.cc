@@ -1,0 +1,75 @@
+#include "host/connection_pool.h"
+
+#include <utility>
+
+#include "wrenhaven/error.h"
+
+namespace wrenhaven {
+namespace {
+
+// A connection whose writes take turns with those of its siblings.
+class WriterTurnConnection : public Connection {
+ public:
+  WriterTurnConnection(std::shared_ptr<Connection> inner,
+                       std::shared_ptr<std::mutex> turn)
+      : inner_(std::move(inner)), turn_(std::move(turn)) {}
+
+  void Execute(std::string_view statement) override {
+    std::lock_guard<std::mutex> lock(*turn_);
+    inner_->Execute(statement);
+  }
+  std::unique_ptr<Recordset> Open(std::string_view statement,
+                                  CursorType cursor) override {
+    return inner_->Open(statement, cursor);
+  }
+  const Dialect& dialect() const override { return inner_->dialect(); }
+
+ private:
+  std::shared_ptr<Connection> inner_;
+  std::shared_ptr<std::mutex> turn_;
+};
+
+}  // namespace
+
+ConnectionFactory SerialiseWriters(ConnectionFactory make) {
+  auto turn = std::make_shared<std::mutex>();
+  return [make = std::move(make), turn]() -> std::shared_ptr<Connection> {
+    std::shared_ptr<Connection> inner = make();
+    if (!inner) return nullptr;
+    return std::make_shared<WriterTurnConnection>(std::move(inner), turn);
+  };
+}
+
+namespace host {
+
+ConnectionPool::ConnectionPool(ConnectionFactory make, size_t max_idle)
+    : make_(std::move(make)), max_idle_(max_idle) {}
+
+std::shared_ptr<Connection> ConnectionPool::Acquire() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_.empty()) {
+      std::shared_ptr<Connection> conn = std::move(idle_.back());
+      idle_.pop_back();
+      return conn;
+    }
+  }
+  if (!make_) Raise(ErrorCode::kHost, "This host has no database");
+  std::shared_ptr<Connection> conn = make_();
+  if (!conn) Raise(ErrorCode::kHost, "No database connection could be made");
+  return conn;
+}
+
+void ConnectionPool::Release(std::shared_ptr<Connection> conn) {
+  if (!conn || conn.use_count() != 1) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (idle_.size() < max_idle_) idle_.push_back(std::move(conn));
+}
+
+size_t ConnectionPool::idle() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return idle_.size();
+}
+
+}  // namespace host
+}  // namespace wrenhaven

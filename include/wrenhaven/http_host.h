@@ -1,0 +1,131 @@
+// The HTTP page host: serves pages written against the page objects of
+// wrenhaven/page.h (see wrenhaven/http_page.h) to browsers, with sessions,
+// a pool of database connections and a folder of static files.
+//
+//   HttpHost host(options, SerialiseWriters([] { return OpenSqlite(path); }));
+//   host.AddPage("/", SignInPage);
+//   host.Run();  // until Stop()
+//
+// Each request runs on one of the host's worker threads. Pages get their
+// database connection from the pool; the classes borrow it through SetConn
+// and never open or close one.
+#ifndef WRENHAVEN_HTTP_HOST_H_
+#define WRENHAVEN_HTTP_HOST_H_
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "wrenhaven/connection.h"
+#include "wrenhaven/http_page.h"
+#include "wrenhaven/variant.h"
+
+namespace wrenhaven {
+
+// Makes a new database connection; raises when it cannot.
+using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
+
+// Wraps `make` so that the statements run with Execute (the writes) on all
+// of its connections take turns, one at a time. Reads are not held up. For
+// a database that allows one writer at a time (SQLite), so that concurrent
+// writers queue in the process instead of sleeping in the database's busy
+// handler.
+ConnectionFactory SerialiseWriters(ConnectionFactory make);
+
+using SessionClock = std::chrono::system_clock;
+
+struct SessionLimits {
+  // A session unused this long is gone (each page restarts the count).
+  std::chrono::seconds idle = std::chrono::minutes(20);
+  // A session is gone this long after it began, however busy.
+  std::chrono::seconds absolute = std::chrono::hours(12);
+};
+
+// Where session values live between pages. Implementations are safe to use
+// from several threads at once.
+class SessionStore {
+ public:
+  struct Entry {
+    std::vector<std::pair<std::string, Variant>> values;
+    SessionClock::time_point created;
+  };
+  virtual ~SessionStore() = default;
+
+  // The live session `id`, its idle time restarted; nullopt when there is
+  // none or it has run out (it is removed then).
+  virtual std::optional<Entry> Load(const std::string& id) = 0;
+  // Stores the session under `id`, replacing what was there; its idle time
+  // restarts.
+  virtual void Save(const std::string& id, Entry entry) = 0;
+  virtual void Remove(const std::string& id) = 0;
+};
+
+// Sessions held in the memory of this process. `now` is the clock the
+// limits are measured with.
+std::unique_ptr<SessionStore> MakeMemorySessionStore(
+    SessionLimits limits,
+    std::function<SessionClock::time_point()> now = &SessionClock::now);
+
+struct HttpHostOptions {
+  std::string address = "127.0.0.1";
+  int port = 8080;  // 0 picks a free port (see HttpHost::port)
+  // Files under this folder are served below `static_prefix`; "" serves
+  // none.
+  std::string static_dir;
+  std::string static_prefix = "/static/";
+  // Peers whose X-Forwarded-For (and X-Forwarded-Proto) are believed.
+  std::vector<std::string> trusted_proxies;
+  // Used for the default memory store.
+  SessionLimits session_limits;
+  std::string session_cookie = "WRENHAVEN_SESSION";
+  // Worker threads. A keep-alive connection holds one while it is open and
+  // browsers keep about six each.
+  int workers = 64;
+  int keep_alive_seconds = 5;
+  int keep_alive_requests = 100;
+  size_t max_body_bytes = 1 << 20;
+  // One line per request through spdlog's default logger.
+  bool log_requests = true;
+};
+
+using PageHandler = std::function<void(HttpPage&)>;
+
+class HttpHost {
+ public:
+  // `sessions` defaults to a memory store with options.session_limits.
+  HttpHost(HttpHostOptions options, ConnectionFactory connections,
+           std::unique_ptr<SessionStore> sessions = nullptr);
+  ~HttpHost();  // stops serving first
+  HttpHost(const HttpHost&) = delete;
+  HttpHost& operator=(const HttpHost&) = delete;
+
+  // A page for one exact path ("/MyOffice/").
+  void AddPage(std::string path, PageHandler handler);
+  // A page for every path that starts with `prefix` ("/apps/"); the
+  // longest matching prefix wins, an exact page over any prefix.
+  // REQUIRES: pages are added before Bind.
+  void AddPages(std::string prefix, PageHandler handler);
+
+  // Binds the listening socket and returns the port. Raises kHost when the
+  // address cannot be bound.
+  int Bind();
+  // Serves until Stop(); binds first when Bind was not called. Raises kHost
+  // when serving cannot start.
+  void Run();
+  // Safe from any thread; Run returns soon after.
+  void Stop();
+  // The bound port (0 before Bind).
+  int port() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace wrenhaven
+
+#endif  // WRENHAVEN_HTTP_HOST_H_
