@@ -27,6 +27,7 @@ std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create);
 
 void AddInitCommand(CLI::App& app, Action* action);
 void AddCallCommand(CLI::App& app, Action* action);
+void AddServeCommand(CLI::App& app, Action* action);
 
 }  // namespace wrenhaven::cli
 

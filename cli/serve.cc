@@ -1,0 +1,164 @@
+// wrenhaven serve: the office system over HTTP, until SIGINT or SIGTERM.
+#include <pthread.h>
+#include <signal.h>
+#include <spdlog/spdlog.h>
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "cli/commands.h"
+#include "web/office_pages.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/http_host.h"
+#include "wrenhaven/schema.h"
+
+namespace wrenhaven::cli {
+namespace {
+
+struct ServeOptions {
+  std::string db = "office.db";
+  std::string listen = "127.0.0.1:8080";
+  bool demo = false;
+  std::vector<std::string> trusted_proxies;
+  int session_minutes = 20;
+  std::string static_dir;
+  int workers = 64;
+  bool quiet = false;
+};
+
+// "127.0.0.1:8080", "[::1]:8080", ":8080" (every address).
+void SplitListen(const std::string& listen, std::string* address, int* port) {
+  const size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) {
+    throw CommandError("--listen takes ADDRESS:PORT, not \"" + listen + "\"");
+  }
+  std::string host = listen.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (host.empty()) host = "0.0.0.0";
+  const std::string digits = listen.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(digits) > 65535) {
+    throw CommandError("--listen has no valid port in \"" + listen + "\"");
+  }
+  *address = host;
+  *port = std::stoi(digits);
+}
+
+bool IsPostgresAddress(std::string_view db) {
+  return db.starts_with("postgresql://") || db.starts_with("postgres://");
+}
+
+// With --demo, a new (empty) database gets the tables and the demo office.
+void PrepareDatabase(const ServeOptions& o) {
+  auto conn = OpenDatabase(o.db, /*create=*/o.demo);
+  if (!o.demo) return;
+  try {
+    CreateSchema(*conn);
+    auto rs = conn->Open("SELECT COUNT(*) FROM HR_person", CursorType::kStatic);
+    const bool empty = rs->Value(0).ToLong() == 0;
+    rs->Close();
+    if (empty) LoadDemoData(*conn);
+  } catch (const Error& e) {
+    throw CommandError(e.what());
+  }
+}
+
+int Serve(const ServeOptions& o, const std::string& executable) {
+  HttpHostOptions options;
+  SplitListen(o.listen, &options.address, &options.port);
+  options.trusted_proxies = o.trusted_proxies;
+  options.session_limits.idle = std::chrono::minutes(o.session_minutes);
+  options.static_dir =
+      o.static_dir.empty() ? web::DefaultStaticDir(executable) : o.static_dir;
+  options.workers = o.workers;
+  options.log_requests = !o.quiet;
+
+  PrepareDatabase(o);
+  const std::string db = o.db;
+  ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
+  if (!IsPostgresAddress(db)) connections = SerialiseWriters(connections);
+
+  // The signals are taken by one thread of ours; every other thread,
+  // the host's workers included, inherits them blocked.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::unique_ptr<HttpHost> host;
+  try {
+    host = std::make_unique<HttpHost>(options, connections);
+    web::AddOfficePages(*host);
+    host->Bind();
+  } catch (const Error& e) {
+    throw CommandError(e.what());
+  }
+  spdlog::info(
+      "Wrenhaven office on http://{}:{}/ (database {}, static files {})",
+      options.address.find(':') != std::string::npos
+          ? "[" + options.address + "]"
+          : options.address,
+      host->port(), db,
+      options.static_dir.empty() ? "none" : options.static_dir);
+
+  std::thread watcher([&host, signals] {
+    int received = 0;
+    sigwait(&signals, &received);
+    spdlog::info("Signal {} received, stopping", received);
+    host->Stop();
+  });
+  try {
+    host->Run();
+  } catch (const Error& e) {
+    pthread_kill(watcher.native_handle(), SIGTERM);
+    watcher.join();
+    throw CommandError(e.what());
+  }
+  watcher.join();
+  spdlog::info("Stopped");
+  return 0;
+}
+
+}  // namespace
+
+void AddServeCommand(CLI::App& app, Action* action) {
+  auto* cmd = app.add_subcommand("serve", "Serve the office system over HTTP");
+  auto o = std::make_shared<ServeOptions>();
+  cmd->add_option("--db", o->db, "SQLite file (or PostgreSQL address)")
+      ->capture_default_str();
+  cmd->add_option("--listen", o->listen,
+                  "ADDRESS:PORT to listen on (port 0: any free port)")
+      ->capture_default_str();
+  cmd->add_flag("--demo", o->demo,
+                "Create the database with the demo office when it is new");
+  cmd->add_option("--trusted-proxy", o->trusted_proxies,
+                  "A proxy whose X-Forwarded-For is believed (repeatable)");
+  cmd->add_option("--session-timeout", o->session_minutes,
+                  "Minutes a session lasts unused")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 24 * 60));
+  cmd->add_option("--static", o->static_dir,
+                  "Folder of static files (default: the one installed with "
+                  "the program, or the source tree's)");
+  cmd->add_option("--workers", o->workers, "Worker threads")
+      ->capture_default_str()
+      ->check(CLI::Range(2, 1024));
+  cmd->add_flag("--quiet", o->quiet, "Log no line per request");
+  cmd->callback([=] {
+    *action = [=]() -> int {
+      std::string exe;
+      std::error_code ec;
+      const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+      if (!ec) exe = self.string();
+      return Serve(*o, exe);
+    };
+  });
+}
+
+}  // namespace wrenhaven::cli

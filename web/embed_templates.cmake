@@ -1,0 +1,22 @@
+# Writes the page templates into a C++ source file, so that the command
+# carries its templates with it: cmake -DOUT=file.cc -DFILES="a|b" -P this.
+string(REPLACE "|" ";" files "${FILES}")
+set(body "")
+foreach(file ${files})
+  get_filename_component(name "${file}" NAME_WE)
+  file(READ "${file}" text)
+  string(APPEND body "    {\"${name}\", R\"wh_template(${text})wh_template\"},\n")
+endforeach()
+file(WRITE "${OUT}.tmp"
+"// Generated from web/templates/*.mustache; edit those instead.\n"
+"#include \"web/render.h\"\n\n"
+"namespace wrenhaven::web {\n\n"
+"const std::vector<std::pair<std::string_view, std::string_view>>& TemplateSources() {\n"
+"  static const std::vector<std::pair<std::string_view, std::string_view>> kSources = {\n"
+"${body}"
+"  };\n"
+"  return kSources;\n"
+"}\n\n"
+"}  // namespace wrenhaven::web\n")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")

@@ -1,0 +1,259 @@
+#include "web/office_pages.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "web/render.h"
+#include "web/texts.h"
+#include "web/view.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/login.h"
+#include "wrenhaven/menu.h"
+
+namespace wrenhaven::web {
+namespace {
+
+constexpr std::string_view kHome = "/MyOffice/home";
+
+bool SignedIn(const Session& session) {
+  return !session.Get("PersonID").ToText().empty();
+}
+
+bool English(HttpPage& page) {
+  return PrefersEnglish(page.request().ServerVariable("HTTP_ACCEPT_LANGUAGE"));
+}
+
+// What every page's head needs.
+TemplateData PageData(bool english, const char* body_class,
+                      const std::string& title, const char* script) {
+  TemplateData data;
+  data.set("lang", english ? "en" : "zh");
+  data.set("body_class", body_class);
+  data.set("title", title);
+  data.set("t", Texts(english));
+  if (script != nullptr) data.set("script", script);
+  return data;
+}
+
+std::string Text(bool english, const char* key) {
+  const TemplateData* value = Texts(english).get(key);
+  return value != nullptr && value->is_string() ? value->string_value() : "";
+}
+
+template <class T>
+std::shared_ptr<T> Create(HttpPage& page, std::string_view progid) {
+  auto object = std::dynamic_pointer_cast<T>(page.CreateObject(progid));
+  if (!object) {
+    Raise(ErrorCode::kHost,
+          std::string(progid) + " is not the class this page expects");
+  }
+  return object;
+}
+
+// The department's name for the visitor's "DeptID"; "" when it has none.
+std::string DepartmentName(Connection& conn, const Variant& dept) {
+  const std::string id = dept.ToText();
+  if (id.empty() || id.size() > 10 ||
+      id.find_first_not_of("0123456789") != std::string::npos) {
+    return "";
+  }
+  auto rs = conn.Open("Select DeptName From HR_Dept Where DeptID=" + id,
+                      CursorType::kForwardOnly);
+  std::string name = rs->Eof() ? "" : rs->Value(0).ToText();
+  rs->Close();
+  return name;
+}
+
+TemplateData EntryList(const std::vector<MenuEntry>& entries,
+                       const std::string& active_id) {
+  TemplateData list{TemplateData::type::list};
+  for (const MenuEntry& e : entries) {
+    TemplateData item;
+    item.set("id", e.id);
+    item.set("caption", e.caption);
+    item.set("tip", e.tip);
+    item.set("icon", e.icon);
+    if (!e.href.empty()) item.set("href", e.href);
+    item.set("level", std::to_string(e.level));
+    item.set("active", TemplateData(e.id == active_id));
+    list.push_back(item);
+  }
+  return list;
+}
+
+// "/": a plain visit runs LoginMain, which signs the visitor out, and
+// shows the form; a post runs LoginMain on the form. A successful sign-in
+// ends the page with the window script (or redirects), so only what was
+// written before LoginMain goes out with it.
+void SignInPage(HttpPage& page) {
+  const bool english = English(page);
+  HttpRequest& request = page.request();
+  HttpResponse& response = page.response();
+  const bool post = request.ServerVariable("REQUEST_METHOD") == "POST";
+
+  TemplateData data = PageData(
+      english, "signin-page",
+      Text(english, "sign_in_title") + " - " + Text(english, "app_name"),
+      "/static/signin.js");
+  response.Write(Render("layout_top", data));
+  response.Write(Render("signin_top", data));
+
+  auto login = Create<Login>(page, "Wrenhaven.Login");
+  login->SetConn(page.connection());
+  login->LoginMain();
+
+  if (response.ended()) {
+    // Signed in: the session moves to a fresh identifier.
+    if (SignedIn(page.session())) page.session().RenewId();
+    return;
+  }
+  // The form keeps the typed name after a failure, and otherwise shows
+  // the remembered one.
+  const std::string name =
+      post
+          ? request.Item("LoginName")
+          : request.Lookup(Request::Collection::kCookies, "pname").value_or("");
+  if (post) data.set("failed", TemplateData(true));
+  if (!name.empty()) data.set("name", name);
+  response.Write(Render("signin_form", data));
+}
+
+// "/MyOffice/": the main window.
+void MainWindow(HttpPage& page) {
+  HttpSession& session = page.session();
+  if (!SignedIn(session)) {
+    page.response().Redirect("/");
+    return;
+  }
+  const bool english = English(page);
+  TemplateData data = PageData(
+      english, "office-page",
+      Text(english, "office_title") + " - " + Text(english, "app_name"),
+      "/static/office.js");
+
+  std::vector<MenuEntry> top, left;
+  const MenuEntry* chosen = nullptr;
+  // A person without roles has no menu to ask for.
+  if (!session.Get("RoleID").ToText().empty()) {
+    auto menu = Create<Menu>(page, "Wrenhaven.Menu");
+    menu->SetConn(page.connection());
+    top = TopEntries(menu->GetTopMenu(), english);
+    const std::string wanted = page.request().Item("top");
+    for (const MenuEntry& e : top) {
+      if (e.id == wanted) chosen = &e;
+    }
+    if (chosen == nullptr && !top.empty()) chosen = &top.front();
+    if (chosen != nullptr) {
+      const int32_t parent = Variant::String(chosen->id).ToLong();
+      left = LeftEntries(menu->GetLeftMenu(parent), parent, english,
+                         [&menu](int32_t id) { return menu->GetData(id); });
+    }
+  }
+
+  data.set("person", session.Get("PersonName").ToText());
+  const std::string dept =
+      DepartmentName(*page.connection(), session.Get("DeptID"));
+  if (!dept.empty()) data.set("dept", dept);
+  data.set("top", EntryList(top, chosen ? chosen->id : ""));
+  data.set("left", EntryList(left, ""));
+  data.set("has_left", TemplateData(!left.empty()));
+  if (chosen != nullptr) data.set("current", chosen->caption);
+  data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));
+  data.set("content", chosen != nullptr && !chosen->href.empty()
+                          ? chosen->href
+                          : std::string(kHome));
+
+  HttpResponse& response = page.response();
+  response.Write(Render("layout_top", data));
+  response.Write(Render("office", data));
+}
+
+void ContentPage(HttpPage& page, const std::string& heading,
+                 std::vector<std::string> lines, const std::string& address) {
+  const bool english = English(page);
+  TemplateData data = PageData(english, "content-page", heading, nullptr);
+  data.set("heading", heading);
+  TemplateData list{TemplateData::type::list};
+  for (std::string& line : lines) list.push_back(TemplateData(std::move(line)));
+  data.set("lines", list);
+  if (!address.empty()) data.set("address", address);
+  page.response().Write(Render("layout_top", data));
+  page.response().Write(Render("content", data));
+}
+
+// "mail" gives "Mail", "login-records" gives "Login records".
+std::string Heading(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c == '-' || c == '_') c = ' ';
+  }
+  if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') {
+    out[0] = static_cast<char>(out[0] - 'a' + 'A');
+  }
+  return out;
+}
+
+PageHandler SignedInOnly(void (*handler)(HttpPage&)) {
+  return [handler](HttpPage& page) {
+    if (!SignedIn(page.session())) {
+      page.response().Redirect("/");
+      return;
+    }
+    handler(page);
+  };
+}
+
+void HomePage(HttpPage& page) {
+  const bool english = English(page);
+  ContentPage(page,
+              Text(english, "welcome") + ", " +
+                  page.session().Get("PersonName").ToText(),
+              {Text(english, "choose")}, "");
+}
+
+void FunctionPage(HttpPage& page, std::string_view prefix, const char* note) {
+  const std::string& path = page.request().path();
+  const std::string name = path.substr(prefix.size());
+  ContentPage(
+      page, Heading(name.empty() ? prefix.substr(1, prefix.size() - 2) : name),
+      {Text(English(page), note)}, path);
+}
+
+}  // namespace
+
+void AddOfficePages(HttpHost& host) {
+  host.AddPage("/", SignInPage);
+  host.AddPage("/MyOffice/", MainWindow);
+  host.AddPage("/MyOffice",
+               [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });
+  host.AddPage(std::string(kHome), SignedInOnly(HomePage));
+  host.AddPages("/apps/", SignedInOnly([](HttpPage& page) {
+                  FunctionPage(page, "/apps/", "not_ready");
+                }));
+  host.AddPages("/admin/", SignedInOnly([](HttpPage& page) {
+                  FunctionPage(page, "/admin/", "admin_not_ready");
+                }));
+}
+
+std::string DefaultStaticDir(const std::string& executable) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> candidates;
+  if (!executable.empty()) {
+    const fs::path exe = fs::weakly_canonical(fs::path(executable), ec);
+    candidates.push_back(exe.parent_path().parent_path() / "share" /
+                         "wrenhaven" / "static");
+  }
+#ifdef WRENHAVEN_SOURCE_DIR
+  candidates.push_back(fs::path(WRENHAVEN_SOURCE_DIR) / "web" / "static");
+#endif
+  for (const fs::path& dir : candidates) {
+    if (fs::is_directory(dir, ec)) return dir.string();
+  }
+  return "";
+}
+
+}  // namespace wrenhaven::web

@@ -1,0 +1,30 @@
+// The office system's web front: the sign-in page, the main window and the
+// pages its menus open, served by an HttpHost.
+//
+//   "/"            the sign-in page (a plain visit signs the visitor out)
+//   "/MyOffice/"   the main window: top menu, left menu, content area
+//   "/MyOffice/home" the content area's first page
+//   "/apps/NAME", "/admin/NAME"  the function pages (placeholders)
+//
+// Everything but the sign-in page is for signed-in visitors only; others
+// are sent back to "/".
+#ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
+#define WRENHAVEN_WEB_OFFICE_PAGES_H_
+
+#include <string>
+
+#include "wrenhaven/http_host.h"
+
+namespace wrenhaven::web {
+
+void AddOfficePages(HttpHost& host);
+
+// The static folder (styles, scripts, icons) that belongs with the
+// program at `executable`: share/wrenhaven/static beside an installed one,
+// else web/static of the source tree it was built from. "" when neither
+// exists.
+std::string DefaultStaticDir(const std::string& executable);
+
+}  // namespace wrenhaven::web
+
+#endif  // WRENHAVEN_WEB_OFFICE_PAGES_H_

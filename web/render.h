@@ -1,0 +1,27 @@
+// The page templates (web/templates/*.mustache, built into the program)
+// and their rendering. {{name}} writes a value HTML-escaped, {{{name}}}
+// as it is (never used for values from the request or the database).
+#ifndef WRENHAVEN_WEB_RENDER_H_
+#define WRENHAVEN_WEB_RENDER_H_
+
+#include <kainjow/mustache.hpp>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace wrenhaven::web {
+
+using TemplateData = kainjow::mustache::data;
+
+// Template name (the file name without its extension) and text.
+const std::vector<std::pair<std::string_view, std::string_view>>&
+TemplateSources();
+
+// Renders the template `name` with `data`. Raises kHost for an unknown
+// template or one that does not parse.
+std::string Render(std::string_view name, const TemplateData& data);
+
+}  // namespace wrenhaven::web
+
+#endif  // WRENHAVEN_WEB_RENDER_H_

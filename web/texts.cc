@@ -1,0 +1,58 @@
+#include "web/texts.h"
+
+#include <initializer_list>
+#include <utility>
+
+namespace wrenhaven::web {
+namespace {
+
+struct Text {
+  const char* key;
+  const char* chinese;
+  const char* english;
+};
+
+constexpr Text kTexts[] = {
+    {"app_name", "Wrenhaven 办公系统", "Wrenhaven Office"},
+    {"app_short", "Wrenhaven", "Wrenhaven"},
+    {"sign_in_title", "登录", "Sign in"},
+    {"account", "账号", "Account"},
+    {"password", "密码", "Password"},
+    {"oldwin", "在当前窗口打开办公系统", "Open the office in this window"},
+    {"sign_in", "登录", "Sign in"},
+    {"failed", "登录失败：账号或密码不正确。",
+     "Sign-in failed: the account name or the password is wrong."},
+    {"opened", "办公系统已在新窗口中打开。",
+     "Your office has opened in a window of its own."},
+    {"open_here", "没有打开？在这里进入办公系统", "Not there? Open it here"},
+    {"foot", "请使用您的办公账号登录。", "Sign in with your office account."},
+    {"office_title", "办公", "Office"},
+    {"top_menu", "主菜单", "Main menu"},
+    {"left_menu", "功能菜单", "Functions"},
+    {"content", "内容", "Content"},
+    {"sign_out", "退出", "Sign out"},
+    {"no_menu", "您的角色没有可用的菜单。", "Your roles give you no menu."},
+    {"no_entries", "此菜单下没有功能。", "There is nothing under this menu."},
+    {"welcome", "欢迎", "Welcome"},
+    {"choose", "请从左侧菜单中选择一项功能。",
+     "Choose a function from the menu on the left."},
+    {"not_ready", "此功能尚未开放。", "This application is not available yet."},
+    {"admin_not_ready", "此管理页面尚未开放。",
+     "This administration page is not available yet."},
+};
+
+TemplateData Build(bool english) {
+  TemplateData data;
+  for (const Text& t : kTexts) data.set(t.key, english ? t.english : t.chinese);
+  return data;
+}
+
+}  // namespace
+
+const TemplateData& Texts(bool english) {
+  static const TemplateData kChinese = Build(false);
+  static const TemplateData kEnglish = Build(true);
+  return english ? kEnglish : kChinese;
+}
+
+}  // namespace wrenhaven::web

@@ -1,0 +1,15 @@
+// The fixed texts of the office pages, in Chinese (the system's own
+// language) and in English.
+#ifndef WRENHAVEN_WEB_TEXTS_H_
+#define WRENHAVEN_WEB_TEXTS_H_
+
+#include "web/render.h"
+
+namespace wrenhaven::web {
+
+// The texts as template data, for "t" ({{t.sign_in}}).
+const TemplateData& Texts(bool english);
+
+}  // namespace wrenhaven::web
+
+#endif  // WRENHAVEN_WEB_TEXTS_H_
