@@ -74,6 +74,30 @@ std::string PostgresDialect::MenuLevel(int32_t parent) const {
          " order by menuorder NULLS FIRST";
 }
 
+std::string PostgresDialect::LeftSubMenus(std::string_view roles,
+                                          std::string_view menu_ids) const {
+  return "Select menuID,menuName,menuIcon,FunUrl,menuParentID From SYS_Menu "
+         "LEFT JOIN SYS_Function ON SYS_Menu.FunID=SYS_Function.FunID Where "
+         "menuID in (select menuID from SYS_right where roleID in (" +
+         std::string(roles) + "))  and menuParentID in (" +
+         std::string(menu_ids) + ") order by menuOrder NULLS FIRST,menuID";
+}
+
+// UNION keeps each menu once, which also ends the recursion where the
+// parent links loop.
+std::string PostgresDialect::MenuDescendants(int32_t parent) const {
+  const std::string level = parent == 0
+                                ? "MenuParentID IS NULL"
+                                : "MenuParentID=" + std::to_string(parent);
+  return "WITH RECURSIVE below(MenuID) AS (SELECT MenuID FROM SYS_Menu WHERE "
+         "MenuParentID IN (SELECT MenuID FROM SYS_Menu WHERE " +
+         level +
+         ") UNION SELECT SYS_Menu.MenuID FROM SYS_Menu JOIN below ON "
+         "SYS_Menu.MenuParentID=below.MenuID) SELECT * FROM SYS_Menu WHERE "
+         "MenuID IN (SELECT MenuID FROM below) ORDER BY "
+         "MenuParentID,menuorder NULLS FIRST,MenuID";
+}
+
 // The menu form's insert goes through a view that turns the quoted
 // MenuOrder into the number it names (schema/postgres_schema.cc).
 std::string PostgresDialect::MenuInsertHead() const {

@@ -21,6 +21,9 @@ class PostgresDialect : public TsqlDialect {
   std::string LeftSubMenu(std::string_view roles,
                           std::string_view menu_id) const override;
   std::string MenuLevel(int32_t parent) const override;
+  std::string LeftSubMenus(std::string_view roles,
+                           std::string_view menu_ids) const override;
+  std::string MenuDescendants(int32_t parent) const override;
   std::string MenuInsertHead() const override;
   std::string FunctionList() const override;
   std::string RoleList() const override;

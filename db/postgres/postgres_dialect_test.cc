@@ -146,6 +146,31 @@ TEST_F(PostgresDialectTest, MenusKeepEntriesWithoutAFunctionAndSortNullsFirst) {
   Same([](const Dialect& d) { return d.MenuLevel(-3); });
 }
 
+TEST_F(PostgresDialectTest, MenusOfSeveralParentsAndWholeSubtreesAtOnce) {
+  auto ids = [](const Texts& rows) {
+    std::string out;
+    for (const std::string& r : rows) {
+      out += (out.empty() ? "" : ",") + r.substr(5, r.find(')') - 5);
+    }
+    return out;
+  };
+  EXPECT_EQ(
+      ids(Same([](const Dialect& d) { return d.LeftSubMenus("2,5", "1,3"); })),
+      "5,7,6,4,3");
+  EXPECT_EQ(ids(Same([](const Dialect& d) { return d.MenuDescendants(0); })),
+            "5,4,3,7,6");
+  EXPECT_EQ(ids(Same([](const Dialect& d) { return d.MenuDescendants(1); })),
+            "7,6");
+  // Menus 20 and 21 are each other's parent: the walk still ends.
+  for (TestDb* db : {sqlite_.get(), postgres_.get()}) {
+    db->Exec(
+        "INSERT INTO SYS_Menu (MenuID, MenuParentID, MenuName, MenuOrder) "
+        "VALUES (20,21,'a',1),(21,20,'b',1),(22,21,'c',1)");
+  }
+  EXPECT_EQ(ids(Same([](const Dialect& d) { return d.MenuDescendants(20); })),
+            "21,20,22");
+}
+
 TEST_F(PostgresDialectTest, CataloguesSortByClassWithNullsFirst) {
   auto first = [](const Texts& rows) {
     Texts ids;
