@@ -20,21 +20,26 @@ std::string SqliteDialect::LoginInsertHead() const {
 
 // Same rows as the reference: hour above 5, day of month, the earliest time
 // cut to 16 characters, per person and day, by department then person. The
-// month is a range of loginTime so the index on it is used.
+// month is a range of loginTime so the index on it is used. Hour and day are
+// cut straight out of the stored 'YYYY-MM-DD HH:MM:SS' text: parsing it as a
+// date for every record of the month took a fifth of the time. Grouping in
+// the order of the result spares a second sort and lists each person's days
+// in order.
 std::string SqliteDialect::MonthLogin(int year, int month) const {
   const int next_year = month == 12 ? year + 1 : year;
   const int next_month = month == 12 ? 1 : month + 1;
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
-         "CAST(strftime('%d',loginTime) AS INTEGER), "
+         "CAST(substr(loginTime,9,2) AS INTEGER), "
          "substr(min(loginTime),1,16),count(*) "
          "FROM HR_login JOIN HR_person ON HR_Login.personID = "
          "HR_person.personID JOIN HR_Dept ON HR_person.DeptID=HR_Dept.DeptID "
          "WHERE loginTime >= " +
          MonthStart(year, month) + " AND loginTime < " +
          MonthStart(next_year, next_month) +
-         " and CAST(strftime('%H',loginTime) AS INTEGER)>5 GROUP BY "
-         "HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
-         "strftime('%d',loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID";
+         " and CAST(substr(loginTime,12,2) AS INTEGER)>5 GROUP BY "
+         "HR_Person.DeptID,HR_Login.PersonID,HR_person.personName, "
+         "substr(loginTime,9,2) ORDER BY HR_Person.DeptID,HR_Login.PersonID,"
+         "HR_person.personName,substr(loginTime,9,2)";
 }
 
 std::string SqliteDialect::TopMenu(std::string_view roles) const {
