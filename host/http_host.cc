@@ -463,8 +463,9 @@ HttpHost::HttpHost(HttpHostOptions options, ConnectionFactory connections,
                               httplib::Response& res) {
     impl.Handle(req, res);
   };
-  impl.server.Get(".*", handle);
-  impl.server.Post(".*", handle);
+  // Every path, line breaks included, comes to Handle.
+  impl.server.Get("[\\s\\S]*", handle);
+  impl.server.Post("[\\s\\S]*", handle);
 }
 
 HttpHost::~HttpHost() { Stop(); }

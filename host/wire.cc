@@ -30,11 +30,11 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// RFC 6265 cookie-octet, less "%" which starts an escape of ours.
+// RFC 6265 cookie-octet, less "!" which starts an escape of ours and "%"
+// which the transport would decode.
 bool IsCookieOctet(unsigned char c) {
-  return c == 0x21 || (c >= 0x23 && c <= 0x2B && c != 0x25) ||
-         (c >= 0x2D && c <= 0x3A) || (c >= 0x3C && c <= 0x5B) ||
-         (c >= 0x5D && c <= 0x7E);
+  return (c >= 0x23 && c <= 0x2B && c != 0x25) || (c >= 0x2D && c <= 0x3A) ||
+         (c >= 0x3C && c <= 0x5B) || (c >= 0x5D && c <= 0x7E);
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ std::vector<HttpItem> ParseCookieHeader(std::string_view header) {
       value = value.substr(1, value.size() - 2);
     }
     items.push_back(
-        {std::string(Trim(piece.substr(0, eq))), PercentDecode(value, false)});
+        {std::string(Trim(piece.substr(0, eq))), DecodeCookieValue(value)});
   }
   return items;
 }
@@ -104,8 +104,29 @@ std::string EncodeCookieValue(std::string_view value) {
     if (IsCookieOctet(byte)) {
       out += c;
     } else {
-      AppendPercent(out, byte);
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += '!';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
     }
+  }
+  return out;
+}
+
+std::string DecodeCookieValue(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '!' && i + 2 < value.size()) {
+      const int hi = HexValue(value[i + 1]);
+      const int lo = HexValue(value[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        continue;
+      }
+    }
+    out += value[i];
   }
   return out;
 }

@@ -21,13 +21,18 @@ std::string PercentDecode(std::string_view text, bool plus_as_space);
 // "=" has the empty value; empty pieces are skipped.
 std::vector<HttpItem> ParseUrlEncoded(std::string_view text);
 
-// A Cookie request header: "a=1; b=2". Values are percent-decoded and lose
-// one pair of surrounding double quotes.
+// A Cookie request header: "a=1; b=2". Values lose one pair of
+// surrounding double quotes and are decoded as EncodeCookieValue encodes.
 std::vector<HttpItem> ParseCookieHeader(std::string_view header);
 
 // A cookie value as sent: every byte outside the cookie-octet set of
-// RFC 6265, and "%", percent-encoded. ParseCookieHeader undoes it.
+// RFC 6265, and "!" and "%", as "!" and two hex digits ("a;b" goes out as
+// "a!3Bb"). Not "%XX": cpp-httplib percent-decodes every request header
+// value before the host sees it, so a percent-encoded ";" would come back
+// as a separator.
 std::string EncodeCookieValue(std::string_view value);
+// "!XX" sequences decoded (a malformed one stays as it is).
+std::string DecodeCookieValue(std::string_view value);
 
 // True for a non-empty HTTP token (the characters a cookie or header name
 // may hold).
