@@ -206,12 +206,47 @@ PageHandler SignedInOnly(void (*handler)(HttpPage&)) {
   };
 }
 
+std::string TimeText(const Variant& v) {
+  return v.kind() == Kind::kDate ? v.date().ToIso() : v.ToText();
+}
+
+// The visitor's last sign-ins, newest first, from the login records:
+// Login.GetPersonData gives the columns of HR_Login field first (LoginIP
+// at 5, LoginMemo at 6, LoginScreen at 7, loginTime at 8).
+TemplateData RecentSignIns(HttpPage& page, size_t most) {
+  auto login = Create<Login>(page, "Wrenhaven.Login");
+  login->SetConn(page.connection());
+  const VariantArray rows =
+      login->GetPersonData(page.session().Get("PersonID"));
+  TemplateData list{TemplateData::type::list};
+  // A person without records gets the names row alone: (0 To 0, ...).
+  if (rows.dimensions() != 2 || rows.UBound(1) < 8) return list;
+  for (int32_t r = 0; r <= rows.UBound(2) && static_cast<size_t>(r) < most;
+       ++r) {
+    TemplateData item;
+    item.set("time", TimeText(rows(8, r)));
+    item.set("ip", rows(5, r).ToText());
+    item.set("browser", rows(6, r).ToText());
+    item.set("screen", rows(7, r).ToText());
+    list.push_back(item);
+  }
+  return list;
+}
+
 void HomePage(HttpPage& page) {
   const bool english = English(page);
-  ContentPage(page,
-              Text(english, "welcome") + ", " +
-                  page.session().Get("PersonName").ToText(),
-              {Text(english, "choose")}, "");
+  const std::string heading = Text(english, "welcome") + ", " +
+                              page.session().Get("PersonName").ToText();
+  TemplateData data = PageData(english, "content-page", heading, nullptr);
+  data.set("heading", heading);
+  TemplateData lines{TemplateData::type::list};
+  lines.push_back(TemplateData(Text(english, "choose")));
+  data.set("lines", lines);
+  TemplateData records = RecentSignIns(page, 5);
+  data.set("has_records", TemplateData(!records.is_empty_list()));
+  data.set("records", records);
+  page.response().Write(Render("layout_top", data));
+  page.response().Write(Render("content", data));
 }
 
 void FunctionPage(HttpPage& page, std::string_view prefix, const char* note) {

@@ -37,6 +37,11 @@ constexpr Text kTexts[] = {
     {"choose", "请从左侧菜单中选择一项功能。",
      "Choose a function from the menu on the left."},
     {"not_ready", "此功能尚未开放。", "This application is not available yet."},
+    {"recent", "最近的登录", "Your recent sign-ins"},
+    {"when", "时间", "When"},
+    {"client_address", "地址", "Address"},
+    {"browser", "浏览器", "Browser"},
+    {"screen", "屏幕", "Screen"},
     {"admin_not_ready", "此管理页面尚未开放。",
      "This administration page is not available yet."},
 };
