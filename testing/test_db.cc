@@ -35,6 +35,19 @@ std::string FreshSchemaName() {
   return buf;
 }
 
+// The address with the schema first on the search path, as a connection
+// option, so it holds for every connection made from it (a reconnection
+// too).
+std::string WithSearchPath(const std::string& address,
+                           const std::string& schema) {
+  if (address.rfind("postgresql://", 0) == 0 ||
+      address.rfind("postgres://", 0) == 0) {
+    return address + (address.find('?') == std::string::npos ? "?" : "&") +
+           "options=-csearch_path%3D" + schema;
+  }
+  return address + " options='-csearch_path=" + schema + "'";
+}
+
 }  // namespace
 
 TestDb::TestDb(std::string_view database, bool demo) {
@@ -46,15 +59,14 @@ TestDb::TestDb(std::string_view database, bool demo) {
       throw std::runtime_error(
           "no PostgreSQL server: set WRENHAVEN_TEST_POSTGRES to its address");
     }
-    conn_ = OpenPostgres(address);
     path_ = FreshSchemaName();
-    conn_->Execute("CREATE SCHEMA " + path_);
+    OpenPostgres(address)->Execute("CREATE SCHEMA " + path_);
     try {
-      conn_->Execute("SET search_path TO " + path_);
+      conn_ = OpenPostgres(WithSearchPath(address, path_));
       CreateSchema(*conn_);
       if (demo) LoadDemoData(*conn_);
     } catch (...) {
-      conn_->Execute("DROP SCHEMA " + path_ + " CASCADE");
+      OpenPostgres(address)->Execute("DROP SCHEMA " + path_ + " CASCADE");
       throw;
     }
     return;

@@ -181,7 +181,9 @@ class ForwardRecordset : public Recordset {
 
 class PostgresConnection : public Connection {
  public:
-  explicit PostgresConnection(ConnHandle conn) : conn_(std::move(conn)) {}
+  explicit PostgresConnection(ConnHandle conn) : conn_(std::move(conn)) {
+    Configure();
+  }
 
   void Execute(std::string_view statement) override {
     Run(statement, /*empty_allowed=*/true);
@@ -213,7 +215,30 @@ class PostgresConnection : public Connection {
   // refuses to run when the text holds more than one statement, so a value
   // can never smuggle in a second one. Nothing is bound: the text is the
   // whole statement.
+  // Dates in the form the driver reads, and quotes as the only escape
+  // inside a text literal (a backslash is an ordinary character).
+  void Configure() {
+    Run("SET DateStyle TO ISO, YMD", false);
+    Run("SET standard_conforming_strings TO on", false);
+  }
+
+  // A connection the server has closed (a restart, an administrator) is
+  // made again before the next statement, with the same address and
+  // settings. The statement that met the loss has failed with its error
+  // and is not repeated: it may have run.
+  void Reconnect() {
+    PQreset(conn_.get());
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      Raise(ErrorCode::kDatabase,
+            "The connection to the database was lost and cannot be made "
+            "again: " +
+                OneLine(PQerrorMessage(conn_.get())));
+    }
+    Configure();
+  }
+
   ResultHandle Run(std::string_view statement, bool empty_allowed) {
+    if (PQstatus(conn_.get()) == CONNECTION_BAD) Reconnect();
     if (statement.find('\0') != std::string_view::npos) {
       // The client library sends a C string: everything after a NUL would
       // be lost without a word. The message shows where it stood.
@@ -255,7 +280,11 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
     Raise(ErrorCode::kInvalidArgument,
           "A database address cannot contain a NUL character");
   }
-  ConnHandle conn(PQconnectdb(address.c_str()));
+  // The address may be a URI or keyword=value pairs; the client encoding
+  // follows it so it wins and survives a reconnection.
+  const char* const keys[] = {"dbname", "client_encoding", nullptr};
+  const char* const values[] = {address.c_str(), "UTF8", nullptr};
+  ConnHandle conn(PQconnectdbParams(keys, values, /*expand_dbname=*/1));
   if (!conn) {
     Raise(ErrorCode::kDatabase,
           "Cannot open the database " + Masked(address) + ": out of memory");
@@ -267,16 +296,7 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
   // Notices ("relation already exists, skipping") are not errors; the
   // library writes no log, so they are dropped rather than printed.
   PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
-  if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
-    Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
-                                    ": " + OneLine(PQerrorMessage(conn.get())));
-  }
-  auto connection = std::make_shared<PostgresConnection>(std::move(conn));
-  // Dates in the form the driver reads, and quotes as the only escape
-  // inside a text literal (a backslash is an ordinary character).
-  connection->Execute("SET DateStyle TO ISO, YMD");
-  connection->Execute("SET standard_conforming_strings TO on");
-  return connection;
+  return std::make_shared<PostgresConnection>(std::move(conn));
 }
 
 }  // namespace wrenhaven

@@ -205,6 +205,18 @@ TEST_F(PostgresTest, AServerThatCannotBeReachedRaisesWithoutThePassword) {
   }
 }
 
+TEST_F(PostgresTest, ALostConnectionIsMadeAgainForTheNextStatement) {
+  TestDb db("postgresql", /*demo=*/true);
+  db.Exec("SET DateStyle TO German");
+  std::string m = Message(
+      [&] { db.Exec("SELECT pg_terminate_backend(pg_backend_pid())"); });
+  EXPECT_TRUE(Contains(m, "terminating connection")) << m;
+  // The same schema and the driver's own settings again.
+  EXPECT_EQ(db.Scalar("select current_schema()"), Variant::String(db.path()));
+  EXPECT_EQ(db.Scalar("show DateStyle"), Variant::String("ISO, YMD"));
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_Role"), Variant::Long(5));
+}
+
 TEST_F(PostgresTest, LoginTimeIsTheLocalTimeOfTheInsertToTheSecond) {
   TestDb db("postgresql");
   const Date before = Date::Now();
