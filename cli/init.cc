@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
 
 namespace wrenhaven::cli {
@@ -12,7 +13,10 @@ void AddInitCommand(CLI::App& app, Action* action) {
       "init", "Create the office tables (and the demo office) in a database");
   auto db = std::make_shared<std::string>();
   auto demo = std::make_shared<bool>(false);
-  cmd->add_option("--db", *db, "SQLite file to create or complete")->required();
+  cmd->add_option(
+         "--db", *db,
+         "SQLite file, or postgresql:// address, to create or complete")
+      ->required();
   cmd->add_flag("--demo", *demo, "Load the demo office into empty tables");
   cmd->callback([=] {
     *action = [=]() -> int {
@@ -28,14 +32,14 @@ void AddInitCommand(CLI::App& app, Action* action) {
             LoadDemoData(*conn);
           } else {
             std::cerr
-                << "wrenhaven: " << *db
+                << "wrenhaven: " << MaskPassword(*db)
                 << " already holds people; the demo office was not loaded\n";
           }
         }
       } catch (const Error& e) {
         throw CommandError(e.what());
       }
-      std::cout << "Office tables ready in " << *db
+      std::cout << "Office tables ready in " << MaskPassword(*db)
                 << (*demo ? " (demo office)" : "") << "\n";
       return 0;
     };

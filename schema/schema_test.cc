@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/test_db.h"
+#include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
@@ -51,9 +52,11 @@ TEST_P(SchemaTest, CreatingTwiceChangesNothing) {
 
 TEST_P(SchemaTest, QuotedMenuOrderIsStoredAsTheNumberItNames) {
   TestDb db(GetParam());
-  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('a','')");
-  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('b','10')");
-  db.Exec("Insert into SYS_Menu (MenuName,MenuOrder) values('c','2')");
+  // As the menu insert writes it, through the database's insert head.
+  const std::string head = db.conn()->dialect().MenuInsertHead();
+  db.Exec(head + "MenuName,MenuOrder) values('a','')");
+  db.Exec(head + "MenuName,MenuOrder) values('b','10')");
+  db.Exec(head + "MenuName,MenuOrder) values('c','2')");
   EXPECT_EQ(db.Scalar("select MenuOrder from SYS_Menu where MenuName='a'"),
             Variant::Long(0));
   // Numbers sort as numbers: 2 before 10.

@@ -275,6 +275,10 @@ void IgnoreNotice(void*, const char*) {}
 
 }  // namespace
 
+std::string MaskPassword(std::string address) {
+  return Masked(std::move(address));
+}
+
 std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
   if (address.find('\0') != std::string::npos) {
     Raise(ErrorCode::kInvalidArgument,

@@ -24,6 +24,9 @@ namespace wrenhaven {
 // lower case; look fields up by name without regard to letter case.
 std::shared_ptr<Connection> OpenPostgres(const std::string& address);
 
+// `address` as it may be shown or logged: any password in it masked.
+std::string MaskPassword(std::string address);
+
 }  // namespace wrenhaven
 
 #endif  // WRENHAVEN_POSTGRES_H_
