@@ -1,0 +1,825 @@
+// The administration pages over HTTP on a real demo database: who may use
+// them, the form token that every change needs, what reaches the database,
+// and how typed values come back in the pages.
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include <functional>
+#include <regex>
+
+#include "testing/test_db.h"
+#include "tests/http/http_support.h"
+#include "web/admin_pages.h"
+#include "web/office_pages.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/http_host.h"
+#include "wrenhaven/postgres.h"
+#include "wrenhaven/sqlite.h"
+
+namespace wrenhaven::testing {
+namespace {
+
+// Every administration page and sub-page, as a link or a bookmark reaches
+// it.
+const std::vector<std::string> kAdminAddresses = {
+    "/admin/menus",
+    "/admin/menus/new?parent=15",
+    "/admin/menus/edit?id=2",
+    "/admin/menus/delete?id=2",
+    "/admin/functions",
+    "/admin/functions/new",
+    "/admin/functions/edit?id=1",
+    "/admin/functions/delete?id=1",
+    "/admin/roles?size=2&page=2",
+    "/admin/roles/new",
+    "/admin/roles/edit?id=2",
+    "/admin/roles/delete?id=2",
+    "/admin/logins",
+    "/admin/logins/person?id=1",
+    "/admin/logins/record?id=1",
+    "/admin/attendance",
+    "/admin/attendance/csv",
+    "/admin/rights",
+    "/admin/rights/role?id=3",
+    "/admin/rights/person?id=2",
+};
+
+ConnectionFactory Connections(const TestDb& db) {
+  if (db.conn()->dialect().name() == "postgresql") {
+    const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+    const std::string schema = db.path();
+    return [address, schema] {
+      auto conn = OpenPostgres(address);
+      conn->Execute("SET search_path TO " + schema);
+      return conn;
+    };
+  }
+  const std::string path = db.path();
+  return SerialiseWriters([path] { return OpenSqlite(path, false); });
+}
+
+// A memory store through which a test can change a session's values as
+// they are loaded, as if an earlier page had written them.
+class AlteringStore : public SessionStore {
+ public:
+  using Alter = std::function<void(Entry&)>;
+  explicit AlteringStore(Alter alter)
+      : inner_(MakeMemorySessionStore({})), alter_(std::move(alter)) {}
+  std::optional<Entry> Load(const std::string& id) override {
+    auto entry = inner_->Load(id);
+    if (entry) alter_(*entry);
+    return entry;
+  }
+  void Save(const std::string& id, Entry entry) override {
+    inner_->Save(id, std::move(entry));
+  }
+  void Remove(const std::string& id) override { inner_->Remove(id); }
+
+ private:
+  std::unique_ptr<SessionStore> inner_;
+  Alter alter_;
+};
+
+// The form token of a page's forms; "" when the page has none.
+std::string TokenOf(const std::string& page) {
+  static const std::regex token(
+      "<input type=\"hidden\" name=\"token\" value=\"([0-9a-f]*)\">");
+  std::smatch m;
+  return std::regex_search(page, m, token) ? m[1].str() : "";
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class AdminTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    spdlog::set_level(spdlog::level::warn);
+    db_ = std::make_unique<TestDb>(GetParam(), /*demo=*/true);
+    host_ = Start();
+  }
+  void TearDown() override {
+    host_.reset();
+    spdlog::set_level(spdlog::level::info);
+  }
+
+  std::unique_ptr<TestHost> Start(
+      std::unique_ptr<SessionStore> store = nullptr) {
+    HttpHostOptions options;
+    options.log_requests = false;
+    return std::make_unique<TestHost>(
+        options, Connections(*db_),
+        [](HttpHost& host) {
+          web::AddOfficePages(host);
+          web::AddAdminPages(host);
+        },
+        std::move(store));
+  }
+
+  // A signed-in browser (English pages).
+  std::unique_ptr<Browser> As(const std::string& who, int port = 0) {
+    auto b = std::make_unique<Browser>(port == 0 ? host_->port() : port);
+    const Reply r = b->Post("/", Form({{"LoginName", who},
+                                       {"LoginPwd", who + "123"},
+                                       {"oldwin", "true"}}));
+    EXPECT_EQ(r.status, 302) << who;
+    return b;
+  }
+
+  static Reply Get(Browser& b, const std::string& path) {
+    return b.Get(path, {{"Accept-Language", "en"}});
+  }
+  static Reply Post(
+      Browser& b, const std::string& path,
+      const std::vector<std::pair<std::string, std::string>>& items) {
+    return b.Post(path, Form(items), {{"Accept-Language", "en"}});
+  }
+  // The token that a form page of `b`'s session carries.
+  static std::string Token(Browser& b) {
+    return TokenOf(Get(b, "/admin/functions/new").body);
+  }
+
+  int64_t Count(const std::string& query) {
+    return db_->Scalar(query).ToLong();
+  }
+  std::string Text(const std::string& query) {
+    return db_->Scalar(query).ToText();
+  }
+  // The first column of every row, comma-joined.
+  std::string Column(const std::string& query) {
+    auto rs = db_->conn()->Open(query, CursorType::kForwardOnly);
+    std::string out;
+    for (; !rs->Eof(); rs->MoveNext()) {
+      if (!out.empty()) out += ",";
+      out += rs->Value(0).ToText();
+    }
+    return out;
+  }
+
+  std::unique_ptr<TestDb> db_;
+  std::unique_ptr<TestHost> host_;
+};
+
+// ----- Who may use the pages
+
+TEST_P(AdminTest, EveryPageIsForbiddenToVisitorsWhoAreNotSignedIn) {
+  Browser anyone(host_->port());
+  for (const std::string& path : kAdminAddresses) {
+    const Reply r = Get(anyone, path);
+    EXPECT_EQ(r.status, 403) << path;
+    EXPECT_TRUE(Has(r.body, "Please sign in first.")) << path;
+    EXPECT_FALSE(Has(r.body, "Ann Carter")) << path;
+    EXPECT_FALSE(Has(r.body, "/apps/mail")) << path;
+  }
+  // Nor a session cookie for them.
+  EXPECT_EQ(anyone.Cookie("WRENHAVEN_SESSION"), "");
+}
+
+TEST_P(AdminTest, EveryPageIsForbiddenToPeopleWithoutTheAdministratorRole) {
+  // Ben is a clerk; Hal holds no role at all.
+  for (const char* who : {"ben", "hal"}) {
+    auto b = As(who);
+    for (const std::string& path : kAdminAddresses) {
+      const Reply r = Get(*b, path);
+      EXPECT_EQ(r.status, 403) << who << " " << path;
+      EXPECT_TRUE(Has(r.body, "Your roles do not allow")) << path;
+      EXPECT_EQ(TokenOf(r.body), "") << path;
+    }
+  }
+  auto ann = As("ann");
+  for (const std::string& path : kAdminAddresses) {
+    EXPECT_EQ(Get(*ann, path).status, 200) << path;
+  }
+}
+
+TEST_P(AdminTest, ForbiddenPostsChangeNothing) {
+  auto ben = As("ben");
+  const int64_t functions = Count("SELECT COUNT(*) FROM SYS_Function");
+  const int64_t grants = Count("SELECT COUNT(*) FROM SYS_right");
+  // Even with his own session's token in the form.
+  auto ann = As("ann");
+  Get(*ben, "/MyOffice/");
+  const std::string token = Token(*ann);
+  for (const std::string& t : {std::string(), token}) {
+    EXPECT_EQ(Post(*ben, "/admin/functions/new",
+                   {{"token", t}, {"FunName", "Ben's"}, {"FunUrl", "/x"}})
+                  .status,
+              403);
+    EXPECT_EQ(
+        Post(*ben, "/admin/menus/delete", {{"token", t}, {"id", "2"}}).status,
+        403);
+    EXPECT_EQ(Post(*ben, "/admin/rights/role",
+                   {{"token", t}, {"id", "3"}, {"menu", "16"}})
+                  .status,
+              403);
+    EXPECT_EQ(Post(*ben, "/admin/rights/person",
+                   {{"token", t}, {"id", "2"}, {"role", "1"}})
+                  .status,
+              403);
+  }
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function"), functions);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right"), grants);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=2"), 1);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_PersonRole WHERE PersonID=2"), 1);
+}
+
+TEST_P(AdminTest, EachPageNeedsItsOwnGrantReadAtEveryPage) {
+  auto ann = As("ann");
+  auto ben = As("ben");
+  // Administrators lose the menus page (menu 16 opens /admin/menus), and
+  // clerks gain it: both at their next page, without signing in again.
+  db_->Exec("DELETE FROM SYS_right WHERE menuID=16 AND roleID=1");
+  db_->Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (16, 3)");
+  EXPECT_EQ(Get(*ann, "/admin/menus").status, 403);
+  EXPECT_EQ(Get(*ann, "/admin/menus/edit?id=2").status, 403);
+  EXPECT_EQ(Get(*ann, "/admin/functions").status, 200);
+  EXPECT_EQ(Get(*ben, "/admin/menus").status, 200);
+  EXPECT_EQ(Get(*ben, "/admin/functions").status, 403);
+  // A function moved to another address takes its page's grant with it.
+  db_->Exec("UPDATE SYS_Function SET FunUrl='/admin/old' WHERE FunID=12");
+  EXPECT_EQ(Get(*ann, "/admin/functions").status, 403);
+}
+
+TEST_P(AdminTest, TheSessionRoleListMustBeWholeNumbers) {
+  Variant roles;
+  auto store =
+      std::make_unique<AlteringStore>([&roles](SessionStore::Entry& entry) {
+        for (auto& [key, value] : entry.values) {
+          if (key == "RoleID" && !roles.is_empty()) value = roles;
+        }
+      });
+  auto host = Start(std::move(store));
+  auto hal = As("hal", host->port());
+  auto ann = As("ann", host->port());
+  // Hal holds no role; a list that would widen the statement is refused
+  // before anything asks the database.
+  for (const char* forged : {"1) OR (1=1", "0) OR 1=1 --", "1,", "x"}) {
+    roles = Variant::String(forged);
+    EXPECT_EQ(Get(*hal, "/admin/menus").status, 403) << forged;
+  }
+  roles = Variant::String("5, 1");
+  EXPECT_EQ(Get(*hal, "/admin/menus").status, 200);
+  roles = Variant::Long(1);
+  EXPECT_EQ(Get(*ann, "/admin/menus").status, 200);
+  roles = Variant::Long(3);
+  EXPECT_EQ(Get(*ann, "/admin/menus").status, 403);
+}
+
+TEST_P(AdminTest, UnknownAddressesBelowAdmin) {
+  Browser anyone(host_->port());
+  EXPECT_EQ(Get(anyone, "/admin/nothing").status, 403);
+  auto ann = As("ann");
+  EXPECT_EQ(Get(*ann, "/admin/nothing").status, 404);
+  EXPECT_EQ(Get(*ann, "/admin/").status, 404);
+  EXPECT_EQ(Get(*ann, "/admin/menus/other").status, 404);
+  auto ben = As("ben");
+  EXPECT_EQ(Get(*ben, "/admin/menus/other").status, 403);
+}
+
+// ----- The form token
+
+TEST_P(AdminTest, ChangesNeedTheSessionsToken) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  ASSERT_EQ(token.size(), 64u);
+  // The same token on every form of the session.
+  EXPECT_EQ(TokenOf(Get(*ann, "/admin/menus/edit?id=2").body), token);
+  EXPECT_EQ(TokenOf(Get(*ann, "/admin/rights/role?id=3").body), token);
+  auto ivy = As("ivy");
+  const std::string other = Token(*ivy);
+  EXPECT_NE(other, token);
+
+  const auto add = [&](const std::string& t) {
+    return Post(
+        *ann, "/admin/functions/new",
+        {{"token", t}, {"FunName", "Payroll"}, {"FunUrl", "/apps/pay"}});
+  };
+  std::string upper = token;
+  for (char& c : upper) c = static_cast<char>(std::toupper(c));
+  for (const std::string& bad :
+       {std::string(), other, token.substr(0, 63), token + "0", upper}) {
+    const Reply r = add(bad);
+    EXPECT_EQ(r.status, 403) << bad;
+    EXPECT_TRUE(Has(r.body, "Nothing was changed.")) << bad;
+  }
+  // Given twice, once right: still not the token.
+  EXPECT_EQ(Post(*ann, "/admin/menus/delete",
+                 {{"token", "x"}, {"token", token}, {"id", "2"}})
+                .status,
+            403);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function WHERE FunName='Payroll'"),
+            0);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=2"), 1);
+  // In the query string it does not count either.
+  EXPECT_EQ(ann->Post("/admin/functions/new?token=" + token,
+                      Form({{"FunName", "Payroll"}}))
+                .status,
+            403);
+
+  const Reply ok = add(token);
+  EXPECT_EQ(ok.status, 302);
+  EXPECT_EQ(ok.Header("Location"), "/admin/functions?done=added");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function WHERE FunName='Payroll' "
+                  "AND FunUrl='/apps/pay'"),
+            1);
+}
+
+TEST_P(AdminTest, ASignInStartsANewToken) {
+  auto ann = As("ann");
+  const std::string first = Token(*ann);
+  // Signing out and in again in the same browser.
+  Get(*ann, "/");
+  ann->Post("/", Form({{"LoginName", "ann"}, {"LoginPwd", "ann123"}}));
+  const std::string second = Token(*ann);
+  EXPECT_EQ(second.size(), 64u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(
+      Post(*ann, "/admin/menus/delete", {{"token", first}, {"id", "2"}}).status,
+      403);
+}
+
+TEST_P(AdminTest, GetsNeverChangeAnything) {
+  auto ann = As("ann");
+  const std::string before = Text(
+      "SELECT COUNT(*) || '/' || (SELECT COUNT(*) FROM SYS_Function) || '/' "
+      "|| (SELECT COUNT(*) FROM SYS_right) FROM SYS_Menu");
+  for (const char* path :
+       {"/admin/menus/delete?id=2",
+        "/admin/menus/new?MenuName=x&token=", "/admin/functions/delete?id=1",
+        "/admin/roles/delete?id=2", "/admin/rights/role?id=3&menu=16",
+        "/admin/rights/person?id=8&role=1"}) {
+    EXPECT_EQ(Get(*ann, path).status, 200) << path;
+  }
+  const std::string token = Token(*ann);
+  EXPECT_EQ(Get(*ann, "/admin/menus/delete?id=2&token=" + token).status, 200);
+  EXPECT_EQ(Text("SELECT COUNT(*) || '/' || (SELECT COUNT(*) FROM "
+                 "SYS_Function) || '/' || (SELECT COUNT(*) FROM SYS_right) "
+                 "FROM SYS_Menu"),
+            before);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_PersonRole WHERE PersonID=8"), 0);
+}
+
+// ----- What reaches the database, and what comes back
+
+TEST_P(AdminTest, TypedValuesAreStoredAndShownExactly) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  const std::string name = "O'Brien's <script>alert(\"x\")</script>";
+  const Reply added = Post(*ann, "/admin/functions/new",
+                           {{"token", token},
+                            {"FunName", name},
+                            {"FunMemo", "a,,b"},
+                            {"FunType", ""},
+                            {"FunOrder", "7"},
+                            {"FunClass", "= where"},
+                            {"FunUrl", "/apps/x?a='1'&b=(,)"}});
+  ASSERT_EQ(added.status, 302) << added.body;
+  const std::string id = Text(
+      "SELECT FunID FROM SYS_Function WHERE FunOrder=7 AND FunClass='= "
+      "where'");
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(Text("SELECT FunName FROM SYS_Function WHERE FunID=" + id), name);
+  EXPECT_EQ(Text("SELECT FunMemo FROM SYS_Function WHERE FunID=" + id), "a,,b");
+  EXPECT_EQ(Text("SELECT FunUrl FROM SYS_Function WHERE FunID=" + id),
+            "/apps/x?a='1'&b=(,)");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function WHERE FunType IS NULL "
+                  "AND FunID=" +
+                  id),
+            1);
+
+  const std::string escaped =
+      "O&apos;Brien&apos;s &lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;";
+  const Reply list = Get(*ann, "/admin/functions?size=50");
+  EXPECT_TRUE(Has(list.body, "<td>" + escaped + "</td>")) << list.body;
+  EXPECT_TRUE(Has(list.body, "<td>= where</td>"));
+  EXPECT_TRUE(Has(list.body, "/apps/x?a=&apos;1&apos;&amp;b=(,)"));
+  const Reply form = Get(*ann, "/admin/functions/edit?id=" + id);
+  EXPECT_TRUE(Has(form.body, "name=\"FunName\" value=\"" + escaped + "\""))
+      << form.body;
+  EXPECT_TRUE(Has(form.body, "name=\"FunMemo\" value=\"a,,b\""));
+  EXPECT_TRUE(Has(form.body, "name=\"FunClass\" value=\"= where\""));
+  for (const Reply* r : {&list, &form}) {
+    EXPECT_FALSE(Has(r->body, "<script>")) << r->body;
+  }
+
+  // The same through a change, a menu and a role.
+  ASSERT_EQ(Post(*ann, "/admin/functions/edit",
+                 {{"token", token},
+                  {"id", id},
+                  {"FunName", "x\",,y"},
+                  {"FunMemo", "= where"},
+                  {"FunType", "1"},
+                  {"FunOrder", ""},
+                  {"FunClass", "'"},
+                  {"FunUrl", "/a"}})
+                .status,
+            302);
+  EXPECT_EQ(Text("SELECT FunName || '|' || FunMemo || '|' || FunClass || '|' "
+                 "|| COALESCE(FunOrder, -1) FROM SYS_Function WHERE FunID=" +
+                 id),
+            "x\",,y|= where|'|-1");
+  ASSERT_EQ(Post(*ann, "/admin/menus/new",
+                 {{"token", token},
+                  {"MenuName", "<b>Tom's</b>"},
+                  {"MenuEnglish", "a,,b"},
+                  {"MenuTip", "= where"},
+                  {"MenuOrder", "3"},
+                  {"FunID", id},
+                  {"MenuParentID", ""}})
+                .status,
+            302);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuName='<b>Tom''s</b>'"
+                  " AND MenuEnglish='a,,b' AND MenuTip='= where' AND "
+                  "MenuParentID IS NULL AND FunID=" +
+                  id),
+            1);
+  const Reply tree = Get(*ann, "/admin/menus");
+  EXPECT_TRUE(Has(tree.body, "&lt;b&gt;Tom&apos;s&lt;/b&gt;"));
+  EXPECT_FALSE(Has(tree.body, "<b>Tom"));
+  // The menu's name in the parent choice of another form.
+  EXPECT_TRUE(Has(Get(*ann, "/admin/menus/new").body,
+                  ">&lt;b&gt;Tom&apos;s&lt;/b&gt;</option>"));
+
+  ASSERT_EQ(Post(*ann, "/admin/roles/new",
+                 {{"token", token},
+                  {"RoleName", "Q\"A' <i>"},
+                  {"RoleParentID", ""},
+                  {"roleLevel", ",,"},
+                  {"roleClass", "= where"},
+                  {"roleMemo", "(,)"}})
+                .status,
+            302);
+  EXPECT_EQ(Text("SELECT RoleLevel || '|' || RoleClass || '|' || RoleMemo "
+                 "FROM SYS_Role WHERE RoleName='Q\"A'' <i>' AND RoleParentID "
+                 "IS NULL"),
+            ",,|= where|(,)");
+  EXPECT_TRUE(
+      Has(Get(*ann, "/admin/rights").body, ">Q&quot;A&apos; &lt;i&gt;</a>"));
+}
+
+TEST_P(AdminTest, LibraryErrorsAreShownAndTheFormKeepsWhatWasTyped) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  const int64_t before = Count("SELECT COUNT(*) FROM SYS_Function");
+  const Reply r = Post(*ann, "/admin/functions/new",
+                       {{"token", token},
+                        {"FunName", "Half <done>"},
+                        {"FunType", "two"},
+                        {"FunUrl", "/apps/half"}});
+  EXPECT_EQ(r.status, 200);
+  EXPECT_TRUE(Has(r.body,
+                  "id=\"error\">FunType must be a number or empty, not "
+                  "&quot;two&quot;</div>"))
+      << r.body;
+  EXPECT_TRUE(Has(r.body, "name=\"FunName\" value=\"Half &lt;done&gt;\""));
+  EXPECT_TRUE(Has(r.body, "name=\"FunType\" value=\"two\""));
+  EXPECT_TRUE(Has(r.body, "name=\"FunUrl\" value=\"/apps/half\""));
+  EXPECT_EQ(TokenOf(r.body), token);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function"), before);
+
+  // The database's own refusal: a menu order that is no number.
+  const Reply menu = Post(*ann, "/admin/menus/new",
+                          {{"token", token},
+                           {"MenuName", "Kept"},
+                           {"MenuOrder", "first"},
+                           {"MenuParentID", "15"}});
+  EXPECT_EQ(menu.status, 200);
+  EXPECT_TRUE(Has(menu.body, "id=\"error\">")) << menu.body;
+  EXPECT_TRUE(Has(menu.body, "name=\"MenuName\" value=\"Kept\""));
+  EXPECT_TRUE(Has(menu.body, "<option value=\"15\" selected>"));
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuName='Kept'"), 0);
+
+  // A page past the end.
+  const Reply past = Get(*ann, "/admin/roles?size=2&page=9");
+  EXPECT_EQ(past.status, 200);
+  EXPECT_TRUE(Has(past.body, "id=\"error\">")) << past.body;
+  EXPECT_TRUE(Has(past.body,
+                  "href=\"/admin/roles?size=2&amp;page=3\" "
+                  "rel=\"prev\""))
+      << past.body;
+}
+
+TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  ASSERT_EQ(Post(*ann, "/admin/menus/new",
+                 {{"token", token},
+                  {"MenuName", "Reports"},
+                  {"MenuOrder", "5"},
+                  {"MenuParentID", ""},
+                  {"FunID", ""}})
+                .status,
+            302);
+  const std::string top =
+      Text("SELECT MenuID FROM SYS_Menu WHERE MenuName='Reports'");
+  ASSERT_EQ(Post(*ann, "/admin/menus/new",
+                 {{"token", token},
+                  {"MenuName", "Monthly"},
+                  {"MenuOrder", "1"},
+                  {"MenuParentID", top},
+                  {"FunID", "3"}})
+                .status,
+            302);
+  const std::string child =
+      Text("SELECT MenuID FROM SYS_Menu WHERE MenuName='Monthly'");
+  EXPECT_EQ(Text("SELECT MenuParentID FROM SYS_Menu WHERE MenuID=" + child),
+            top);
+  // In the tree: after Sales (order 4), before Administration (order 9),
+  // the child right below it and one level deeper.
+  const std::string tree = Get(*ann, "/admin/menus").body;
+  const size_t sales = tree.find("data-id=\"12\" data-level=\"1\"");
+  const size_t reports = tree.find("data-id=\"" + top + "\" data-level=\"1\"");
+  const size_t monthly =
+      tree.find("data-id=\"" + child + "\" data-level=\"2\"");
+  const size_t admin = tree.find("data-id=\"15\" data-level=\"1\"");
+  EXPECT_LT(sales, reports);
+  EXPECT_LT(reports, monthly);
+  EXPECT_LT(monthly, admin);
+  EXPECT_NE(admin, std::string::npos);
+
+  // The edit form is filled from the menu; a menu cannot go below its own
+  // child.
+  const std::string form = Get(*ann, "/admin/menus/edit?id=" + top).body;
+  EXPECT_TRUE(Has(form, "name=\"MenuName\" value=\"Reports\""));
+  EXPECT_FALSE(Has(form, "<option value=\"" + child + "\""));
+  const Reply loop = Post(*ann, "/admin/menus/edit",
+                          {{"token", token},
+                           {"id", top},
+                           {"MenuName", "Reports"},
+                           {"MenuParentID", child}});
+  EXPECT_EQ(loop.status, 200);
+  EXPECT_TRUE(Has(loop.body, "cannot be placed under itself"));
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuParentID IS NULL "
+                  "AND MenuID=" +
+                  top),
+            1);
+
+  ASSERT_EQ(Post(*ann, "/admin/menus/edit",
+                 {{"token", token},
+                  {"id", child},
+                  {"MenuName", "Monthly sums"},
+                  {"MenuOrder", ""},
+                  {"MenuParentID", top},
+                  {"FunID", ""}})
+                .status,
+            302);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuName='Monthly "
+                  "sums' AND FunID IS NULL AND MenuOrder IS NULL"),
+            1);
+
+  // Deleting asks first, and says what stays.
+  const Reply ask = Get(*ann, "/admin/menus/delete?id=" + top);
+  EXPECT_TRUE(Has(ask.body, "id=\"what\">Reports</p>"));
+  EXPECT_TRUE(Has(ask.body, "sub-menus and its grants to roles stay"));
+  EXPECT_TRUE(Has(ask.body, "Sub-menus: 1."));
+  db_->Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (" + top + ", 2)");
+  EXPECT_EQ(Post(*ann, "/admin/menus/delete", {{"token", token}, {"id", top}})
+                .Header("Location"),
+            "/admin/menus?done=deleted");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=" + top), 0);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=" + child), 1);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE menuID=" + top), 1);
+  EXPECT_EQ(Get(*ann, "/admin/menus/delete?id=" + top).status, 404);
+  EXPECT_EQ(Get(*ann, "/admin/menus/edit?id=abc").status, 404);
+}
+
+TEST_P(AdminTest, CataloguesPageByPage) {
+  for (int i = 1; i <= 20; ++i) {
+    db_->Exec("INSERT INTO SYS_Role (RoleName, RoleClass) VALUES ('R" +
+              std::to_string(100 + i) + "', 'Z')");
+  }
+  auto ann = As("ann");
+  const auto rows = [](const std::string& page) {
+    size_t n = 0;
+    for (size_t at = page.find("<tr data-id="); at != std::string::npos;
+         at = page.find("<tr data-id=", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  // 25 roles: 10, 10 and 5.
+  EXPECT_EQ(rows(Get(*ann, "/admin/roles").body), 10u);
+  const std::string third = Get(*ann, "/admin/roles?size=10&page=3").body;
+  EXPECT_EQ(rows(third), 5u);
+  EXPECT_TRUE(Has(third, "id=\"of\">Page 3 / 3</span>"));
+  EXPECT_TRUE(Has(third,
+                  "href=\"/admin/roles?size=10&amp;page=2\" "
+                  "rel=\"prev\""));
+  EXPECT_FALSE(Has(third, "rel=\"next\""));
+  EXPECT_TRUE(Has(third, "id=\"count\">25</span>"));
+  EXPECT_EQ(rows(Get(*ann, "/admin/roles?size=7&page=4").body), 4u);
+  EXPECT_TRUE(Has(Get(*ann, "/admin/roles?size=7").body,
+                  "<option value=\"7\" selected>"));
+  const Reply bad = Get(*ann, "/admin/roles?size=many");
+  EXPECT_EQ(bad.status, 200);
+  EXPECT_TRUE(Has(bad.body, "id=\"error\">"));
+  // Sorted by class: the demo's four Staff roles, then System, then the
+  // new ones.
+  const std::string first = Get(*ann, "/admin/roles?size=5&page=1").body;
+  EXPECT_LT(first.rfind("<td>Staff</td>"), first.find("<td>System</td>"));
+  EXPECT_TRUE(Has(first, "<td>Administrator</td>"));
+  EXPECT_FALSE(Has(first, "<td>Z</td>"));
+}
+
+TEST_P(AdminTest, FunctionsAreChangedAndDeleted) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  const std::string form = Get(*ann, "/admin/functions/edit?id=5").body;
+  EXPECT_TRUE(Has(form, "name=\"FunName\" value=\"Expenses\""));
+  EXPECT_TRUE(Has(form, "name=\"FunUrl\" value=\"/apps/expenses\""));
+  ASSERT_EQ(Post(*ann, "/admin/functions/edit",
+                 {{"token", token},
+                  {"id", "5"},
+                  {"FunName", "Claims"},
+                  {"FunMemo", "Expense claims"},
+                  {"FunType", "2"},
+                  {"FunOrder", "1"},
+                  {"FunClass", "Finance"},
+                  {"FunUrl", "/apps/claims"}})
+                .status,
+            302);
+  EXPECT_EQ(Text("SELECT FunName || FunUrl FROM SYS_Function WHERE FunID=5"),
+            "Claims/apps/claims");
+  EXPECT_TRUE(Has(Get(*ann, "/admin/functions/delete?id=5").body,
+                  "id=\"what\">Claims</p>"));
+  ASSERT_EQ(
+      Post(*ann, "/admin/functions/delete", {{"token", token}, {"id", "5"}})
+          .status,
+      302);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Function WHERE FunID=5"), 0);
+  // The menu that opened it stays.
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE FunID=5"), 1);
+  EXPECT_EQ(Get(*ann, "/admin/functions/edit?id=5").status, 404);
+}
+
+// ----- Rights
+
+TEST_P(AdminTest, RoleGrantsAreReplacedWhole) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  // A grant of a menu the tree does not reach (its parent is gone).
+  db_->Exec(
+      "INSERT INTO SYS_Menu (MenuID, MenuParentID, MenuName, MenuOrder) "
+      "VALUES (90, 89, 'Orphan', 1)");
+  db_->Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (90, 3)");
+  const std::string page = Get(*ann, "/admin/rights/role?id=3").body;
+  EXPECT_TRUE(Has(page, "name=\"menu\" value=\"7\" checked>"));
+  EXPECT_TRUE(Has(page, "name=\"menu\" value=\"8\">"));
+  EXPECT_FALSE(Has(page, "value=\"90\""));
+  const Reply r = Post(*ann, "/admin/rights/role",
+                       {{"token", token},
+                        {"id", "3"},
+                        {"menu", "1"},
+                        {"menu", "6"},
+                        {"menu", "8"}});
+  EXPECT_EQ(r.Header("Location"), "/admin/rights/role?id=3&done=saved");
+  EXPECT_EQ(Column("SELECT menuID FROM SYS_right WHERE roleID=3 ORDER BY "
+                   "menuID"),
+            "1,6,8,90");
+  // Ben (a clerk) sees Budgets now, at his next page.
+  auto ben = As("ben");
+  const std::string office = Get(*ben, "/MyOffice/?top=6").body;
+  EXPECT_TRUE(Has(office, "/apps/budgets"));
+  EXPECT_FALSE(Has(office, "/apps/expenses"));
+  // Something that is no menu number changes nothing.
+  EXPECT_EQ(Post(*ann, "/admin/rights/role",
+                 {{"token", token}, {"id", "3"}, {"menu", "1 OR 1=1"}})
+                .status,
+            200);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE roleID=3"), 4);
+}
+
+TEST_P(AdminTest, APersonsNewRolesComeWithTheNextSignIn) {
+  auto hal = As("hal");
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  EXPECT_EQ(Post(*ann, "/admin/rights/person",
+                 {{"token", token}, {"id", "8"}, {"role", "5"}, {"role", "4"}})
+                .status,
+            302);
+  EXPECT_EQ(Column("SELECT RoleID FROM SYS_PersonRole WHERE PersonID=8 "
+                   "ORDER BY RoleID"),
+            "4,5");
+  const std::string page = Get(*ann, "/admin/rights/person?id=8").body;
+  EXPECT_TRUE(Has(page, "name=\"role\" value=\"4\" checked>"));
+  EXPECT_TRUE(Has(page, "name=\"role\" value=\"1\">"));
+  // Hal's session still holds no role; a new sign-in brings them.
+  EXPECT_FALSE(Has(Get(*hal, "/MyOffice/").body, "data-menu=\"12\""));
+  auto again = As("hal");
+  const std::string office = Get(*again, "/MyOffice/").body;
+  EXPECT_TRUE(Has(office, "data-menu=\"12\""));
+  EXPECT_TRUE(Has(office, "data-menu=\"9\""));
+  // Nothing ticked: no role at all.
+  Post(*ann, "/admin/rights/person", {{"token", token}, {"id", "8"}});
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_PersonRole WHERE PersonID=8"), 0);
+  EXPECT_EQ(Get(*ann, "/admin/rights/person?id=99").status, 404);
+}
+
+// ----- Login records
+
+TEST_P(AdminTest, LoginRecordsPerPersonAndOne) {
+  auto ann = As("ann");
+  As("cho");
+  As("cho");
+  Browser b(host_->port());
+  b.Post("/", Form({{"LoginName", "cho"}, {"LoginPwd", "wrong"}}),
+         {{"User-Agent", "<img src=x onerror=alert(1)>"}});
+  const std::string summary = Get(*ann, "/admin/logins").body;
+  EXPECT_TRUE(Has(summary,
+                  "<a href=\"/admin/logins/person?id=3\" "
+                  "class=\"person\">Cho Nakamura</a>"))
+      << summary;
+  const std::string row = summary.substr(summary.find("data-id=\"3\""));
+  EXPECT_TRUE(
+      Has(row.substr(0, row.find("</tr>")), "<td class=\"num\">2</td>"));
+
+  const std::string history = Get(*ann, "/admin/logins/person?id=3").body;
+  size_t n = 0;
+  for (size_t at = history.find("class=\"record\">"); at != std::string::npos;
+       at = history.find("class=\"record\">", at + 1)) {
+    ++n;
+  }
+  // Failed attempts carry no person.
+  EXPECT_EQ(n, 2u);
+  const std::string last =
+      Text("SELECT MAX(LoginID) FROM HR_Login WHERE personID=3");
+  const std::string record = Get(*ann, "/admin/logins/record?id=" + last).body;
+  EXPECT_TRUE(Has(record, "<dd>Succeeded</dd>"));
+  EXPECT_TRUE(Has(record, "<dd>******</dd>"));
+  EXPECT_TRUE(Has(record, "href=\"/admin/logins/person?id=3\""));
+  const std::string failed =
+      Text("SELECT MAX(LoginID) FROM HR_Login WHERE LoginOK=0");
+  const std::string bad = Get(*ann, "/admin/logins/record?id=" + failed).body;
+  EXPECT_TRUE(Has(bad, "<dd>&lt;img src=x onerror=alert(1)&gt;</dd>")) << bad;
+  EXPECT_FALSE(Has(bad, "<img src=x"));
+  EXPECT_EQ(Get(*ann, "/admin/logins/record?id=99999").status, 404);
+  EXPECT_EQ(Get(*ann, "/admin/logins/person?id=1%20OR%201=1").status, 404);
+}
+
+TEST_P(AdminTest, AttendanceMonthAsCalendarAndCsv) {
+  const auto at = [&](int person, const std::string& time) {
+    db_->Exec(
+        "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+        "loginTime) VALUES (" +
+        std::to_string(person) + ", 'x', '******', 1, '" + time + "')");
+  };
+  at(3, "2024-05-06 09:20:00");  // Cho, Monday: late
+  at(3, "2024-05-06 08:10:00");  // earlier the same day: not late
+  at(3, "2024-05-06 05:30:00");  // before 06:00: not counted
+  at(5, "2024-05-04 09:00:00");  // Eva, Saturday, on the minute
+  at(1, "2024-05-31 10:15:00");  // Ann
+  at(1, "2024-06-01 07:00:00");  // the next month
+  auto ann = As("ann");
+  const std::string grid =
+      Get(*ann, "/admin/attendance?month=2024-05&start=09:00").body;
+  EXPECT_TRUE(Has(grid, "<h1 id=\"heading\">Attendance 2024-05</h1>"));
+  const std::string cho = grid.substr(grid.find("data-person=\"3\""));
+  EXPECT_TRUE(Has(cho.substr(0, cho.find("</tr>")),
+                  "<td title=\"2 sign-ins that day\">08:10</td>"))
+      << cho.substr(0, cho.find("</tr>"));
+  const std::string eva = grid.substr(grid.find("data-person=\"5\""));
+  EXPECT_TRUE(Has(eva.substr(0, eva.find("</tr>")),
+                  "<td class=\"weekend\" title=\"1 sign-ins that day\">09:00"
+                  "</td>"));
+  EXPECT_TRUE(Has(grid,
+                  "<td class=\"late\" title=\"1 sign-ins that day\">"
+                  "10:15</td>"));
+  // Departments in order, each with its name.
+  EXPECT_LT(grid.find("<th colspan=\"32\">Management</th>"),
+            grid.find("<th colspan=\"32\">Engineering</th>"));
+  EXPECT_TRUE(
+      Has(grid, "href=\"/admin/attendance?month=2024-04&amp;start=09:00\""));
+  EXPECT_TRUE(
+      Has(grid, "href=\"/admin/attendance?month=2024-06&amp;start=09:00\""));
+  EXPECT_TRUE(Has(grid, "download=\"attendance-2024-05.csv\""));
+
+  const Reply csv =
+      Get(*ann, "/admin/attendance/csv?month=2024-05&start=08:00");
+  EXPECT_EQ(csv.status, 200);
+  EXPECT_EQ(csv.Header("Content-Type"), "text/csv; charset=utf-8");
+  const std::string days = ",,,,,,,,,,,,,,,,,,,,,,,,,";
+  EXPECT_EQ(csv.body,
+            "\xEF\xBB\xBF"
+            "Department,Person,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,"
+            "19,20,21,22,23,24,25,26,27,28,29,30,31,Late days\r\n"
+            "Management,Ann Carter,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,10:15,1\r\n"
+            "Engineering,Cho Nakamura,,,,,,08:10" +
+                days +
+                ",1\r\n"
+                "Sales,Eva Lindqvist,,,,09:00,," +
+                days + ",1\r\n");
+  // A typed value that is no month is said so; the CSV refuses it.
+  const Reply typo = Get(*ann, "/admin/attendance?month=May&start=25:00");
+  EXPECT_TRUE(Has(typo.body, "Not a month: &quot;May&quot;"));
+  EXPECT_TRUE(Has(typo.body, "Not a time of day: &quot;25:00&quot;"));
+  EXPECT_EQ(Get(*ann, "/admin/attendance/csv?month=2024-5x").status, 400);
+  EXPECT_TRUE(
+      Has(Get(*ann, "/admin/attendance?month=1999-01").body, "id=\"nobody\""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, AdminTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+}  // namespace
+}  // namespace wrenhaven::testing

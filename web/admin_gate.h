@@ -1,0 +1,40 @@
+// Who may use an administration page, and the token that every form that
+// changes something carries.
+//
+// Each administration page is a function of SYS_Function (its FunUrl). A
+// visitor may use it when one of the roles in the session's "RoleID" list
+// is granted, in SYS_right, a menu entry that opens that function. The
+// pages check nothing themselves: the one gate in front of them does.
+#ifndef WRENHAVEN_WEB_ADMIN_GATE_H_
+#define WRENHAVEN_WEB_ADMIN_GATE_H_
+
+#include <string>
+#include <string_view>
+
+#include "wrenhaven/connection.h"
+#include "wrenhaven/page.h"
+
+namespace wrenhaven::web {
+
+// The session key of the form token, and the form field that brings it
+// back.
+inline constexpr char kFormTokenKey[] = "FormToken";
+inline constexpr char kFormTokenField[] = "token";
+
+// True when one of `role_ids` (the session's "RoleID": a whole number or a
+// comma list of them) is granted a menu entry that opens `page_url`. An
+// empty list, or one that is not a list of whole numbers, is false
+// without asking the database. Raises the database's error.
+bool MayUseAdminPage(Connection& conn, const Variant& role_ids,
+                     std::string_view page_url);
+
+// The session's form token: 64 hexadecimal digits drawn once per session.
+std::string FormToken(Session& session);
+
+// True when `sent` is the session's form token. A session without a token
+// matches nothing.
+bool FormTokenMatches(const Session& session, std::string_view sent);
+
+}  // namespace wrenhaven::web
+
+#endif  // WRENHAVEN_WEB_ADMIN_GATE_H_

@@ -1,0 +1,288 @@
+// "/admin/logins" and "/admin/attendance": the login records read back.
+//
+//   GET /admin/logins                   successful sign-ins per person
+//   GET /admin/logins/person?id=N       one person's records, newest first
+//   GET /admin/logins/record?id=N       one record
+//   GET /admin/attendance?month=YYYY-MM&start=HH:MM
+//                                       the month's first sign-ins as a
+//                                       calendar, late ones marked
+//   GET /admin/attendance/csv?...       the same grid as CSV
+#include "web/admin_page.h"
+#include "web/admin_view.h"
+#include "wrenhaven/login.h"
+
+namespace wrenhaven::web {
+namespace {
+
+// HR_Login's columns, in the table's order.
+enum LoginColumn {
+  kLoginID,
+  kPersonID,
+  kLoginAccount,
+  kLoginPwd,
+  kLoginOK,
+  kLoginIP,
+  kLoginMemo,
+  kLoginScreen,
+  kLoginTime,
+  kLoginOutTime,
+  kLoginColumns
+};
+
+constexpr const char* kLoginLabels[kLoginColumns] = {
+    "login_id",     "person",        "login_account", "login_pwd",
+    "login_result", "login_ip",      "login_browser", "login_screen",
+    "login_time",   "login_out_time"};
+
+void NotFound(AdminVisit& visit, const char* what, const std::string& id) {
+  visit.Message(404, visit.Text("logins"), visit.Text(what) + " " + id);
+}
+
+std::string Result(const AdminVisit& visit, const Variant& ok) {
+  return visit.Text(ok.ToText() == "1" ? "login_ok" : "login_failed");
+}
+
+void ShowSummary(AdminVisit& visit) {
+  auto login = visit.Create<Login>("Wrenhaven.Login");
+  // Row 0 names the fields: PersonID, personName, lastTime, outTime, Times.
+  const VariantArray all = login->GetAllData();
+  TemplateData data = visit.Data(visit.Text("logins"));
+  TemplateData rows = List();
+  for (int32_t r = 1; r <= all.UBound(1); ++r) {
+    TemplateData row;
+    row.set("id", all(r, 0).ToText());
+    row.set("name", all(r, 1).ToText());
+    row.set("last", TimeText(all(r, 2)));
+    row.set("out", TimeText(all(r, 3)));
+    row.set("times", all(r, 4).ToText());
+    rows.push_back(row);
+  }
+  data.set("rows", rows);
+  data.set("has_rows", TemplateData(all.UBound(1) > 0));
+  visit.Show("admin_logins", data);
+}
+
+void ShowPerson(AdminVisit& visit) {
+  const std::string id = visit.Query("id");
+  const auto n = ParseId(id);
+  const auto person = n ? FindPerson(*visit.connection(), *n) : std::nullopt;
+  if (!person) {
+    NotFound(visit, "no_such_person", id);
+    return;
+  }
+  auto login = visit.Create<Login>("Wrenhaven.Login");
+  // Field first; a person without records gets the names row alone, whose
+  // first bound is 0.
+  const VariantArray records = login->GetPersonData(Variant::Long(*n));
+  TemplateData data = visit.Data(visit.Text("history_of") + " " + person->name);
+  data.set("person", person->name);
+  data.set("account", person->account);
+  data.set("department", person->department);
+  TemplateData rows = List();
+  if (records.UBound(1) > 0) {
+    for (int32_t r = 0; r <= records.UBound(2); ++r) {
+      TemplateData row;
+      row.set("id", records(kLoginID, r).ToText());
+      row.set("time", TimeText(records(kLoginTime, r)));
+      row.set("out", TimeText(records(kLoginOutTime, r)));
+      row.set("account", records(kLoginAccount, r).ToText());
+      row.set("result", Result(visit, records(kLoginOK, r)));
+      row.set("ip", records(kLoginIP, r).ToText());
+      row.set("browser", records(kLoginMemo, r).ToText());
+      row.set("screen", records(kLoginScreen, r).ToText());
+      rows.push_back(row);
+    }
+  }
+  data.set("rows", rows);
+  data.set("has_rows", TemplateData(!rows.is_empty_list()));
+  visit.Show("admin_login_person", data);
+}
+
+void ShowRecord(AdminVisit& visit) {
+  const std::string id = visit.Query("id");
+  const auto n = ParseId(id);
+  auto login = visit.Create<Login>("Wrenhaven.Login");
+  // One cell holding Empty when there is no such record.
+  const VariantArray record = n ? login->GetData(*n) : VariantArray::OneDim(0);
+  if (record.UBound(1) < kLoginColumns - 1) {
+    NotFound(visit, "no_such_record", id);
+    return;
+  }
+  TemplateData data = visit.Data(visit.Text("login_record") + " " + id);
+  TemplateData fields = List();
+  for (int c = 0; c < kLoginColumns; ++c) {
+    TemplateData field;
+    field.set("label", visit.Text(kLoginLabels[c]));
+    field.set("value",
+              c == kLoginOK ? Result(visit, record(c)) : TimeText(record(c)));
+    fields.push_back(field);
+  }
+  data.set("fields", fields);
+  const std::string person = record(kPersonID).ToText();
+  if (!person.empty()) data.set("person_id", person);
+  visit.Show("admin_login_record", data);
+}
+
+constexpr const char* kWeekdays[] = {"wd_sun", "wd_mon", "wd_tue", "wd_wed",
+                                     "wd_thu", "wd_fri", "wd_sat"};
+
+struct MonthChoice {
+  Month month;
+  std::string start;
+  std::string error;  // what was wrong with the typed values
+};
+
+MonthChoice Choose(const AdminVisit& visit) {
+  MonthChoice choice{Month::Of(Date::Now()), "09:00", ""};
+  const std::string month = visit.Query("month");
+  if (!month.empty()) {
+    if (const auto m = Month::Parse(month)) {
+      choice.month = *m;
+    } else {
+      choice.error = visit.Text("bad_month") + " \"" + month + "\"";
+    }
+  }
+  const std::string start = visit.Query("start");
+  if (!start.empty()) {
+    if (const auto s = ParseClock(start)) {
+      choice.start = *s;
+    } else {
+      if (!choice.error.empty()) choice.error += " ";
+      choice.error += visit.Text("bad_start") + " \"" + start + "\"";
+    }
+  }
+  return choice;
+}
+
+std::vector<AttendanceDepartment> ReadMonth(AdminVisit& visit, Month month) {
+  auto login = visit.Create<Login>("Wrenhaven.Login");
+  const Variant result = login->GetMonthLogin(
+      Variant::FromDate(Date::FromParts(month.year, month.month, 1)));
+  const auto departments = DepartmentNames(*visit.connection());
+  const std::string unnamed = visit.Text("department");
+  return BuildAttendance(result.array(), month.Days(),
+                         [&](const std::string& id) {
+                           const auto it = departments.find(id);
+                           return it == departments.end() || it->second.empty()
+                                      ? unnamed + " " + id
+                                      : it->second;
+                         });
+}
+
+std::string MonthQuery(Month month, const std::string& start) {
+  return "?month=" + month.Text() + "&start=" + start;
+}
+
+void ShowAttendance(AdminVisit& visit) {
+  const MonthChoice choice = Choose(visit);
+  const Month month = choice.month;
+  const int days = month.Days();
+  const auto grid = ReadMonth(visit, month);
+
+  TemplateData data = visit.Data(visit.Text("attendance") + " " + month.Text());
+  if (!choice.error.empty()) data.set("error", choice.error);
+  data.set("month", month.Text());
+  data.set("start", choice.start);
+  data.set("prev", visit.page() + MonthQuery(month.Plus(-1), choice.start));
+  data.set("next", visit.page() + MonthQuery(month.Plus(1), choice.start));
+  data.set("csv", visit.page() + "/csv" + MonthQuery(month, choice.start));
+  data.set("csv_name", "attendance-" + month.Text() + ".csv");
+  data.set("span", std::to_string(days + 1));
+
+  TemplateData header = List();
+  std::vector<bool> weekend;
+  for (int d = 1; d <= days; ++d) {
+    const int wd = month.Weekday(d);
+    weekend.push_back(wd == 0 || wd == 6);
+    TemplateData day;
+    day.set("day", std::to_string(d));
+    day.set("weekday", visit.Text(kWeekdays[wd]));
+    day.set("weekend", TemplateData(weekend.back()));
+    header.push_back(day);
+  }
+  data.set("days", header);
+
+  TemplateData departments = List();
+  int late_total = 0;
+  for (const AttendanceDepartment& dept : grid) {
+    TemplateData d;
+    d.set("name", dept.name);
+    TemplateData people = List();
+    for (const AttendancePerson& person : dept.people) {
+      TemplateData p;
+      p.set("id", person.id);
+      p.set("name", person.name);
+      TemplateData cells = List();
+      for (int i = 0; i < days; ++i) {
+        const std::string& time = person.times[static_cast<size_t>(i)];
+        TemplateData cell;
+        cell.set("time", time);
+        std::string classes = weekend[static_cast<size_t>(i)] ? "weekend" : "";
+        if (IsLate(time, choice.start)) {
+          ++late_total;
+          classes += classes.empty() ? "late" : " late";
+        }
+        if (!classes.empty()) cell.set("class", classes);
+        if (!time.empty()) {
+          cell.set("count",
+                   std::to_string(person.counts[static_cast<size_t>(i)]));
+        }
+        cells.push_back(cell);
+      }
+      p.set("cells", cells);
+      people.push_back(p);
+    }
+    d.set("people", people);
+    departments.push_back(d);
+  }
+  data.set("departments", departments);
+  data.set("has_rows", TemplateData(!grid.empty()));
+  data.set("late_total", std::to_string(late_total));
+  visit.Show("admin_attendance", data);
+}
+
+void SendCsv(AdminVisit& visit) {
+  const MonthChoice choice = Choose(visit);
+  if (!choice.error.empty()) {
+    visit.Message(400, visit.Text("attendance"), choice.error);
+    return;
+  }
+  const auto grid = ReadMonth(visit, choice.month);
+  HttpResponse& response = visit.http().response();
+  response.SetContentType("text/csv; charset=utf-8");
+  response.Write(AttendanceCsv(grid, choice.month.Days(), choice.start,
+                               visit.Text("department"), visit.Text("person"),
+                               visit.Text("late_days")));
+}
+
+}  // namespace
+
+void LoginsPage(AdminVisit& visit) {
+  const std::string& rest = visit.rest();
+  if (visit.post()) {
+    visit.Message(404, visit.Text("not_found"), visit.Text("no_page"));
+  } else if (rest.empty()) {
+    ShowSummary(visit);
+  } else if (rest == "/person") {
+    ShowPerson(visit);
+  } else if (rest == "/record") {
+    ShowRecord(visit);
+  } else {
+    visit.Message(404, visit.Text("not_found"), visit.Text("no_page"));
+  }
+}
+
+void AttendancePage(AdminVisit& visit) {
+  const std::string& rest = visit.rest();
+  if (visit.post()) {
+    visit.Message(404, visit.Text("not_found"), visit.Text("no_page"));
+  } else if (rest.empty()) {
+    ShowAttendance(visit);
+  } else if (rest == "/csv") {
+    SendCsv(visit);
+  } else {
+    visit.Message(404, visit.Text("not_found"), visit.Text("no_page"));
+  }
+}
+
+}  // namespace wrenhaven::web

@@ -1,0 +1,105 @@
+// What every administration page works with: one visit of a page that the
+// visitor may use (the rights and the form token were checked before the
+// page runs), its request items, the classes it creates, and the drawing
+// of the page with the common head and foot.
+#ifndef WRENHAVEN_WEB_ADMIN_PAGE_H_
+#define WRENHAVEN_WEB_ADMIN_PAGE_H_
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "web/render.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/http_page.h"
+
+namespace wrenhaven::web {
+
+class AdminVisit {
+ public:
+  // `page` is the administration page ("/admin/menus"), `rest` what the
+  // path has after it ("", "/edit").
+  AdminVisit(HttpPage& http, std::string page, std::string rest,
+             std::string token);
+
+  HttpPage& http() { return http_; }
+  bool english() const { return english_; }
+  const std::string& page() const { return page_; }
+  const std::string& rest() const { return rest_; }
+  bool post() const { return post_; }
+
+  // An item of the query string, "" when absent.
+  std::string Query(std::string_view name) const;
+  // An item of the posted form, "" when absent.
+  std::string Field(std::string_view name) const;
+  // Every value the form sent under `name`, in order.
+  std::vector<std::string> Fields(std::string_view name) const;
+
+  std::shared_ptr<Connection> connection() { return http_.connection(); }
+
+  // Creates a class by programmatic identifier, bound to this page, with
+  // the page's connection handed over.
+  template <class T>
+  std::shared_ptr<T> Create(std::string_view progid) {
+    auto object = std::dynamic_pointer_cast<T>(http_.CreateObject(progid));
+    if (!object) {
+      Raise(ErrorCode::kHost,
+            std::string(progid) + " is not the class this page expects");
+    }
+    object->SetConn(connection());
+    return object;
+  }
+
+  std::string Text(const char* key) const;
+
+  // The data every page template gets: the texts ("t", "a"), the form
+  // token, the language and the title.
+  TemplateData Data(const std::string& title) const;
+  // Writes the page: the head, the template `name` with `data`, the foot.
+  void Show(std::string_view name, const TemplateData& data);
+  // A page with a heading and one message, answered with `status`.
+  void Message(int status, const std::string& heading,
+               const std::string& message);
+  // After a change: on to `address` (a path of this server).
+  void Redirect(const std::string& address);
+
+ private:
+  HttpPage& http_;
+  bool english_;
+  std::string page_;
+  std::string rest_;
+  bool post_;
+  std::string token_;
+};
+
+// The pages. Each answers every path below its own address.
+void MenusPage(AdminVisit& visit);
+void FunctionsPage(AdminVisit& visit);
+void RolesPage(AdminVisit& visit);
+void LoginsPage(AdminVisit& visit);
+void AttendancePage(AdminVisit& visit);
+void RightsPage(AdminVisit& visit);
+
+// The personnel tables, which no class of the library reads for a page.
+struct PersonInfo {
+  std::string id;
+  std::string name;
+  std::string account;
+  std::string department;  // its name ("" when it has none)
+};
+// Department names by DeptID (as text).
+std::map<std::string, std::string> DepartmentNames(Connection& conn);
+std::vector<PersonInfo> AllPeople(Connection& conn);
+std::optional<PersonInfo> FindPerson(Connection& conn, int32_t id);
+
+// Template data helpers.
+TemplateData List();
+// A notice after a change ("done=added" gives the text "done_added").
+void SetNotice(const AdminVisit& visit, TemplateData& data);
+
+}  // namespace wrenhaven::web
+
+#endif  // WRENHAVEN_WEB_ADMIN_PAGE_H_
