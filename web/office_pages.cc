@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "web/admin_pages.h"
 #include "web/render.h"
 #include "web/texts.h"
 #include "web/view.h"
@@ -268,9 +269,7 @@ void AddOfficePages(HttpHost& host) {
   host.AddPages("/apps/", SignedInOnly([](HttpPage& page) {
                   FunctionPage(page, "/apps/", "not_ready");
                 }));
-  host.AddPages("/admin/", SignedInOnly([](HttpPage& page) {
-                  FunctionPage(page, "/admin/", "admin_not_ready");
-                }));
+  AddAdminPages(host);
 }
 
 std::string DefaultStaticDir(const std::string& executable) {

@@ -4,7 +4,8 @@
 //   "/"            the sign-in page (a plain visit signs the visitor out)
 //   "/MyOffice/"   the main window: top menu, left menu, content area
 //   "/MyOffice/home" the content area's first page
-//   "/apps/NAME", "/admin/NAME"  the function pages (placeholders)
+//   "/apps/NAME"   the function pages (placeholders)
+//   "/admin/..."   the administration pages (web/admin_pages.h)
 //
 // Everything but the sign-in page is for signed-in visitors only; others
 // are sent back to "/".

@@ -9,7 +9,6 @@
 
 #include "testing/test_db.h"
 #include "tests/http/http_support.h"
-#include "web/admin_pages.h"
 #include "web/office_pages.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/http_host.h"
@@ -108,13 +107,8 @@ class AdminTest : public ::testing::TestWithParam<std::string> {
       std::unique_ptr<SessionStore> store = nullptr) {
     HttpHostOptions options;
     options.log_requests = false;
-    return std::make_unique<TestHost>(
-        options, Connections(*db_),
-        [](HttpHost& host) {
-          web::AddOfficePages(host);
-          web::AddAdminPages(host);
-        },
-        std::move(store));
+    return std::make_unique<TestHost>(options, Connections(*db_),
+                                      web::AddOfficePages, std::move(store));
   }
 
   // A signed-in browser (English pages).
