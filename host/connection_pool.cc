@@ -1,5 +1,7 @@
 #include "host/connection_pool.h"
 
+#include <condition_variable>
+#include <cstdint>
 #include <utility>
 
 #include "wrenhaven/error.h"
@@ -7,15 +9,44 @@
 namespace wrenhaven {
 namespace {
 
+// Writers take turns in the order they came: a ticket each, served in
+// ticket order, so that under a steady stream of writes none waits for
+// more than the ones before it.
+class WriterTurn {
+ public:
+  void Take() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t mine = next_++;
+    turn_changed_.wait(lock, [&] { return serving_ == mine; });
+  }
+  void Give() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++serving_;
+    }
+    turn_changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable turn_changed_;
+  uint64_t next_ = 0;
+  uint64_t serving_ = 0;
+};
+
 // A connection whose writes take turns with those of its siblings.
 class WriterTurnConnection : public Connection {
  public:
   WriterTurnConnection(std::shared_ptr<Connection> inner,
-                       std::shared_ptr<std::mutex> turn)
+                       std::shared_ptr<WriterTurn> turn)
       : inner_(std::move(inner)), turn_(std::move(turn)) {}
 
   void Execute(std::string_view statement) override {
-    std::lock_guard<std::mutex> lock(*turn_);
+    turn_->Take();
+    struct Release {
+      WriterTurn& turn;
+      ~Release() { turn.Give(); }
+    } release{*turn_};
     inner_->Execute(statement);
   }
   std::unique_ptr<Recordset> Open(std::string_view statement,
@@ -26,13 +57,13 @@ class WriterTurnConnection : public Connection {
 
  private:
   std::shared_ptr<Connection> inner_;
-  std::shared_ptr<std::mutex> turn_;
+  std::shared_ptr<WriterTurn> turn_;
 };
 
 }  // namespace
 
 ConnectionFactory SerialiseWriters(ConnectionFactory make) {
-  auto turn = std::make_shared<std::mutex>();
+  auto turn = std::make_shared<WriterTurn>();
   return [make = std::move(make), turn]() -> std::shared_ptr<Connection> {
     std::shared_ptr<Connection> inner = make();
     if (!inner) return nullptr;

@@ -155,8 +155,16 @@ void MainWindow(HttpPage& page) {
   }
 
   data.set("person", session.Get("PersonName").ToText());
-  const std::string dept =
-      DepartmentName(*page.connection(), session.Get("DeptID"));
+  // The department's name is looked up once per session and department.
+  const std::string dept_id = session.Get("DeptID").ToText();
+  std::string dept;
+  if (session.Get("DeptNameOf").ToText() == dept_id) {
+    dept = session.Get("DeptName").ToText();
+  } else {
+    dept = DepartmentName(*page.connection(), session.Get("DeptID"));
+    session.Set("DeptName", Variant::String(dept));
+    session.Set("DeptNameOf", Variant::String(dept_id));
+  }
   if (!dept.empty()) data.set("dept", dept);
   data.set("top", EntryList(top, chosen ? chosen->id : ""));
   data.set("left", EntryList(left, ""));
