@@ -188,6 +188,20 @@ TEST_P(OfficeTest, RightPasswordOpensTheMainWindow) {
             std::string::npos);
 }
 
+TEST_P(OfficeTest, ANewSignInInTheSameBrowserShowsTheNewPerson) {
+  Browser b(port());
+  SignIn(b, "ann", "ann123");
+  EXPECT_NE(b.Get("/MyOffice/").body.find("id=\"dept\">Management</span>"),
+            std::string::npos);
+  SignIn(b, "ben", "ben123");
+  const Reply ben = b.Get("/MyOffice/");
+  EXPECT_NE(ben.body.find("id=\"person\">Ben Ortiz</span><span class=\"dept\" "
+                          "id=\"dept\">Finance</span>"),
+            std::string::npos)
+      << ben.body;
+  EXPECT_EQ(TopCaptions(ben.body), (std::vector<std::string>{"办公", "财务"}));
+}
+
 TEST_P(OfficeTest, WithoutTheSwitchTheWindowScriptEndsThePage) {
   Browser b(port());
   const Reply r = b.Post("/", SignInForm("ben", "ben123", /*oldwin=*/false));
