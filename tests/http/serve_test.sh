@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# wrenhaven serve as a person starts it: a demo office in a new file, the
+# sign-in over HTTP, one log line per request, a clean stop on SIGTERM and
+# on SIGINT, and a clear failure for a database that is not there.
+#   serve_test.sh PATH/TO/wrenhaven
+set -uo pipefail
+wrenhaven=$1
+work=$(mktemp -d /tmp/wrenhaven-serve-test.XXXXXX)
+server=""
+trap '[ -n "$server" ] && kill -9 "$server" 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $1"
+  failures=$((failures + 1))
+}
+
+# Starts the server, sets $server and $url.
+start() {
+  "$wrenhaven" serve --db "$work/office.db" --listen 127.0.0.1:0 "$@" \
+    >"$work/server.log" 2>&1 &
+  server=$!
+  url=""
+  for _ in $(seq 1 100); do
+    url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$work/server.log" | head -n 1)
+    [ -n "$url" ] && return 0
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$work/server.log"
+  return 1
+}
+
+# Sends a signal and expects the server gone with exit code 0 within 10 s.
+stop_with() {
+  kill "-$1" "$server"
+  for _ in $(seq 1 100); do
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$server" 2>/dev/null; then
+    fail "still running 10 s after SIG$1"
+    return
+  fi
+  wait "$server"
+  local rc=$?
+  server=""
+  [ "$rc" -eq 0 ] || fail "exit code $rc after SIG$1"
+  grep -q "Stopped" "$work/server.log" || fail "no stop line after SIG$1"
+}
+
+# Without --demo a missing database is an error of the command.
+"$wrenhaven" serve --db "$work/missing.db" --listen 127.0.0.1:0 >"$work/out" 2>&1
+rc=$?
+[ "$rc" -eq 2 ] || fail "a missing database gave exit code $rc, not 2"
+grep -q "missing.db" "$work/out" || fail "the error does not name the database: $(cat "$work/out")"
+[ ! -e "$work/missing.db" ] || fail "a missing database was created without --demo"
+
+start --demo || fail "the server did not start"
+if [ -n "$url" ]; then
+  code=$(curl -s -o "$work/page" -w '%{http_code}' "$url")
+  [ "$code" = 200 ] || fail "GET / answered $code"
+  grep -q '<form id="signin"' "$work/page" || fail "no sign-in form"
+  code=$(curl -s -o /dev/null -w '%{http_code}' "${url}static/office.css")
+  [ "$code" = 200 ] || fail "the static folder was not found ($code)"
+  headers=$(curl -s -o /dev/null -D - -d 'LoginName=ann&LoginPwd=ann123&oldwin=true' "$url")
+  grep -q '^HTTP/1.1 302' <<<"$headers" || fail "the sign-in did not redirect: $headers"
+  grep -qi '^Location: MyOffice/?[0-9]' <<<"$headers" || fail "no main-window address: $headers"
+  grep -q '127.0.0.1 "POST /" 302' "$work/server.log" || fail "no log line for the sign-in"
+  stop_with TERM
+fi
+
+# The second start keeps the office of the first (and its login record).
+start --demo || fail "the server did not start again"
+if [ -n "$url" ]; then
+  count=$(sqlite3 "$work/office.db" "SELECT COUNT(*) FROM HR_Login" 2>/dev/null || echo "?")
+  [ "$count" = 1 ] || fail "the login records were not kept: $count"
+  stop_with INT
+fi
+
+if [ "$failures" -eq 0 ]; then
+  echo "serve: all checks passed"
+fi
+exit "$failures"
