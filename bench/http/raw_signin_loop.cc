@@ -63,8 +63,9 @@ int main(int argc, char** argv) {
     Fail(db, "open");
   }
   sqlite3_busy_timeout(db, 5000);
-  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
-                             "PRAGMA synchronous=NORMAL"}) {
+  for (const char* pragma :
+       {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
+        "PRAGMA synchronous=NORMAL"}) {
     if (sqlite3_exec(db, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) {
       Fail(db, pragma);
     }
@@ -79,9 +80,9 @@ int main(int argc, char** argv) {
     Run(db, kInsert);
     ++count;
   }
-  const double elapsed = std::chrono::duration<double>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
   std::printf("raw sign-ins per second: %.0f\n", count / elapsed);
   sqlite3_close(db);
   return 0;
