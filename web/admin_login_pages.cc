@@ -118,8 +118,12 @@ void ShowRecord(AdminVisit& visit) {
     fields.push_back(field);
   }
   data.set("fields", fields);
-  const std::string person = record(kPersonID).ToText();
-  if (!person.empty()) data.set("person_id", person);
+  const auto person = ParseId(record(kPersonID).ToText());
+  if (person) {
+    data.set("person_id", std::to_string(*person));
+    const auto info = FindPerson(*visit.connection(), *person);
+    data.set("person_name", info ? info->name : "#" + std::to_string(*person));
+  }
   visit.Show("admin_login_record", data);
 }
 

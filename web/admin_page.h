@@ -60,9 +60,10 @@ class AdminVisit {
   TemplateData Data(const std::string& title) const;
   // Writes the page: the head, the template `name` with `data`, the foot.
   void Show(std::string_view name, const TemplateData& data);
-  // A page with a heading and one message, answered with `status`.
+  // A page with a heading and one message, answered with `status`; with
+  // `sign_in`, a link to the sign-in page.
   void Message(int status, const std::string& heading,
-               const std::string& message);
+               const std::string& message, bool sign_in = false);
   // After a change: on to `address` (a path of this server).
   void Redirect(const std::string& address);
 

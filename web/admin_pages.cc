@@ -34,7 +34,8 @@ void AdminGate(HttpPage& http) {
   AdminVisit denied(http, page, "", "");
   Session& session = http.session();
   if (session.Get("PersonID").ToText().empty()) {
-    denied.Message(403, denied.Text("denied"), denied.Text("not_signed_in"));
+    denied.Message(403, denied.Text("denied"), denied.Text("not_signed_in"),
+                   /*sign_in=*/true);
     return;
   }
   const AdminEntry* entry = nullptr;
@@ -116,9 +117,10 @@ void AdminVisit::Show(std::string_view name, const TemplateData& data) {
 }
 
 void AdminVisit::Message(int status, const std::string& heading,
-                         const std::string& message) {
+                         const std::string& message, bool sign_in) {
   TemplateData data = Data(heading);
   data.set("message", message);
+  data.set("sign_in", TemplateData(sign_in));
   http_.response().SetStatus(status);
   Show("admin_message", data);
 }

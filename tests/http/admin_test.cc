@@ -163,6 +163,8 @@ TEST_P(AdminTest, EveryPageIsForbiddenToVisitorsWhoAreNotSignedIn) {
     const Reply r = Get(anyone, path);
     EXPECT_EQ(r.status, 403) << path;
     EXPECT_TRUE(Has(r.body, "Please sign in first.")) << path;
+    EXPECT_TRUE(Has(r.body, "<a href=\"/\" target=\"_top\" id=\"sign-in\">"))
+        << path;
     EXPECT_FALSE(Has(r.body, "Ann Carter")) << path;
     EXPECT_FALSE(Has(r.body, "/apps/mail")) << path;
   }
@@ -178,6 +180,7 @@ TEST_P(AdminTest, EveryPageIsForbiddenToPeopleWithoutTheAdministratorRole) {
       const Reply r = Get(*b, path);
       EXPECT_EQ(r.status, 403) << who << " " << path;
       EXPECT_TRUE(Has(r.body, "Your roles do not allow")) << path;
+      EXPECT_FALSE(Has(r.body, "id=\"sign-in\"")) << path;
       EXPECT_EQ(TokenOf(r.body), "") << path;
     }
   }
@@ -741,7 +744,9 @@ TEST_P(AdminTest, LoginRecordsPerPersonAndOne) {
   const std::string record = Get(*ann, "/admin/logins/record?id=" + last).body;
   EXPECT_TRUE(Has(record, "<dd>Succeeded</dd>"));
   EXPECT_TRUE(Has(record, "<dd>******</dd>"));
-  EXPECT_TRUE(Has(record, "href=\"/admin/logins/person?id=3\""));
+  EXPECT_TRUE(Has(record,
+                  "href=\"/admin/logins/person?id=3\" "
+                  "id=\"to-person\">Sign-ins of Cho Nakamura</a>"));
   const std::string failed =
       Text("SELECT MAX(LoginID) FROM HR_Login WHERE LoginOK=0");
   const std::string bad = Get(*ann, "/admin/logins/record?id=" + failed).body;
