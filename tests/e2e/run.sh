@@ -56,8 +56,25 @@ if [ -z "$url" ]; then
 fi
 
 shots="$build/e2e-screenshots"
-node office.test.mjs --url "$url" --db "$work/office.db" --shots "$shots"
-rc=$?
+# The suites share the server and its database, in this order; each prints
+# its own count, and the last line adds them up.
+passed=0
+failed=0
+rc=0
+for suite in office admin; do
+  node "$suite.test.mjs" --url "$url" --db "$work/office.db" --shots "$shots" \
+    >"$work/$suite.out" 2>&1 || rc=1
+  sed "s/^e2e: /$suite: /" "$work/$suite.out"
+  line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$work/$suite.out" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    rc=1
+  else
+    passed=$((passed + $(sed -E 's/^e2e: ([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+  fi
+done
+echo "e2e: $passed passed, $failed failed"
 if [ $rc -ne 0 ]; then
   echo "--- server log" >&2
   tail -n 40 "$work/server.log" >&2
