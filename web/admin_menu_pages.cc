@@ -42,12 +42,20 @@ constexpr const char* kItems[] = {"FunID",    "MenuParentID", "MenuName",
 struct Tree {
   VariantArray rows;  // Menu.GetAllData(0)
   std::vector<TreeRow> order;
+  // Why the listing was refused (a menu numbered 0 inside the tree): the
+  // pages then go on without the tree, so that the menu at fault can
+  // still be changed or deleted by its number.
+  std::string error;
 };
 
 Tree ReadTree(Menu& menu) {
   Tree tree;
-  tree.rows = menu.GetAllData(0);
-  tree.order = MenuTreeRows(tree.rows);
+  try {
+    tree.rows = menu.GetAllData(0);
+    tree.order = MenuTreeRows(tree.rows);
+  } catch (const Error& e) {
+    tree.error = e.description();
+  }
   return tree;
 }
 
@@ -88,6 +96,7 @@ void ShowTree(AdminVisit& visit) {
 
   TemplateData data = visit.Data(visit.Text("menus"));
   SetNotice(visit, data);
+  if (!tree.error.empty()) data.set("error", tree.error);
   TemplateData rows = List();
   for (const TreeRow& t : tree.order) {
     const VariantArray& a = tree.rows;
@@ -168,7 +177,9 @@ void ShowForm(AdminVisit& visit, const Tree& tree, const std::string& id,
   data.set("action", visit.page() + (editing ? "/edit" : "/new"));
   data.set("back", visit.page());
   data.set("submit", visit.Text(editing ? "save" : "add"));
-  if (!error.empty()) data.set("error", error);
+  if (!error.empty() || !tree.error.empty()) {
+    data.set("error", error.empty() ? tree.error : error);
+  }
   visit.Show("admin_form", data);
 }
 
@@ -228,7 +239,8 @@ void EditMenu(AdminVisit& visit) {
   // no first-level menu reaches.
   if (const auto parent = ParseId(v[1])) {
     const std::vector<int32_t> below = SubtreeOf(tree.order, *n);
-    if (std::find(below.begin(), below.end(), *parent) != below.end()) {
+    if (*parent == *n ||
+        std::find(below.begin(), below.end(), *parent) != below.end()) {
       ShowForm(visit, tree, id, v, visit.Text("parent_loop"));
       return;
     }

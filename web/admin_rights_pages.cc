@@ -110,12 +110,19 @@ void RoleMenus(AdminVisit& visit) {
   }
   auto menu = visit.Create<Menu>("Wrenhaven.Menu");
   auto rights = visit.Create<RoleRight>("Wrenhaven.RoleRight");
-  const VariantArray tree = menu->GetAllData(0);
+  // Without the tree (a listing refused) nothing is saved: the form would
+  // not show what the role holds.
+  std::string error;
+  VariantArray tree;
+  try {
+    tree = menu->GetAllData(0);
+  } catch (const Error& e) {
+    error = e.description();
+  }
   const std::vector<TreeRow> rows = MenuTreeRows(tree);
   std::set<int32_t> granted = FirstField(rights->GetRoleMenus(*n));
 
-  std::string error;
-  if (visit.post()) {
+  if (visit.post() && error.empty()) {
     const auto ticked = Ticked(visit, "menu");
     if (!ticked) {
       error = visit.Text("bad_choice");

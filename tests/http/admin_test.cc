@@ -581,6 +581,47 @@ TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
   EXPECT_EQ(Get(*ann, "/admin/menus/edit?id=abc").status, 404);
 }
 
+TEST_P(AdminTest, AMenuTheTreeCannotListCanStillBeMended) {
+  // A menu numbered 0 would stand for the first level: the listing
+  // refuses the tree, and the pages still reach the menu by its number.
+  db_->Exec(
+      "INSERT INTO SYS_Menu (MenuID, MenuParentID, MenuName, MenuOrder) "
+      "VALUES (0, NULL, 'Zero', 1)");
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  const Reply tree = Get(*ann, "/admin/menus");
+  EXPECT_EQ(tree.status, 200);
+  EXPECT_TRUE(Has(tree.body,
+                  "id=\"error\">The menu tree cannot be listed: "
+                  "menu 0"))
+      << tree.body;
+  const Reply form = Get(*ann, "/admin/menus/edit?id=0");
+  EXPECT_EQ(form.status, 200);
+  EXPECT_TRUE(Has(form.body, "name=\"MenuName\" value=\"Zero\""));
+  const Reply rights = Get(*ann, "/admin/rights/role?id=3");
+  EXPECT_TRUE(Has(rights.body, "id=\"error\">The menu tree cannot be listed"));
+  // Nothing is saved without the tree.
+  EXPECT_EQ(Post(*ann, "/admin/rights/role",
+                 {{"token", token}, {"id", "3"}, {"menu", "1"}})
+                .status,
+            200);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE roleID=3"), 6);
+  // A menu cannot become its own parent either.
+  EXPECT_TRUE(Has(Post(*ann, "/admin/menus/edit",
+                       {{"token", token},
+                        {"id", "0"},
+                        {"MenuName", "Zero"},
+                        {"MenuParentID", "0"}})
+                      .body,
+                  "cannot be placed under itself"));
+  EXPECT_EQ(
+      Post(*ann, "/admin/menus/delete", {{"token", token}, {"id", "0"}}).status,
+      302);
+  const Reply mended = Get(*ann, "/admin/menus");
+  EXPECT_FALSE(Has(mended.body, "id=\"error\""));
+  EXPECT_TRUE(Has(mended.body, "data-id=\"15\" data-level=\"1\""));
+}
+
 TEST_P(AdminTest, CataloguesPageByPage) {
   for (int i = 1; i <= 20; ++i) {
     db_->Exec("INSERT INTO SYS_Role (RoleName, RoleClass) VALUES ('R" +
