@@ -164,6 +164,16 @@ const std::vector<std::string_view>& PostgresSchema() {
       "menuID integer NOT NULL, roleID integer NOT NULL, "
       "PRIMARY KEY (roleID, menuID))",
       "CREATE INDEX IF NOT EXISTS SYS_right_menu ON SYS_right(menuID)",
+
+      // The page host's sessions when several hosts share the database:
+      // the values as text, times in microseconds since 1970 (UTC).
+      "CREATE TABLE IF NOT EXISTS SYS_Session ("
+      "SessionID text PRIMARY KEY, "
+      "Data text NOT NULL, "
+      "Created bigint NOT NULL, "
+      "LastSeen bigint NOT NULL, "
+      "Expires bigint NOT NULL)",
+      "CREATE INDEX IF NOT EXISTS SYS_Session_expires ON SYS_Session(Expires)",
   };
   return kStatements;
 }

@@ -95,6 +95,16 @@ const std::vector<std::string_view>& SqliteSchema() {
       "menuID INTEGER NOT NULL, roleID INTEGER NOT NULL, "
       "PRIMARY KEY (roleID, menuID))",
       "CREATE INDEX IF NOT EXISTS SYS_right_menu ON SYS_right(menuID)",
+
+      // The page host's sessions when several hosts share the database:
+      // the values as text, times in microseconds since 1970 (UTC).
+      "CREATE TABLE IF NOT EXISTS SYS_Session ("
+      "SessionID TEXT PRIMARY KEY, "
+      "Data TEXT NOT NULL, "
+      "Created INTEGER NOT NULL, "
+      "LastSeen INTEGER NOT NULL, "
+      "Expires INTEGER NOT NULL)",
+      "CREATE INDEX IF NOT EXISTS SYS_Session_expires ON SYS_Session(Expires)",
   };
   return kStatements;
 }
