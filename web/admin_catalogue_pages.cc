@@ -349,7 +349,7 @@ std::vector<Variant> AsVariants(const std::vector<std::string>& values) {
 
 void NoneSuch(AdminVisit& visit, Catalogue& book, const std::string& id) {
   visit.Message(404, visit.Text(book.title()),
-                visit.Text(book.none_such()) + " " + id);
+                visit.Labelled(book.none_such(), id));
 }
 
 void New(AdminVisit& visit, Catalogue& book) {

@@ -35,7 +35,7 @@ constexpr const char* kLoginLabels[kLoginColumns] = {
     "login_time",   "login_out_time"};
 
 void NotFound(AdminVisit& visit, const char* what, const std::string& id) {
-  visit.Message(404, visit.Text("logins"), visit.Text(what) + " " + id);
+  visit.Message(404, visit.Text("logins"), visit.Labelled(what, id));
 }
 
 std::string Result(const AdminVisit& visit, const Variant& ok) {
@@ -74,7 +74,7 @@ void ShowPerson(AdminVisit& visit) {
   // Field first; a person without records gets the names row alone, whose
   // first bound is 0.
   const VariantArray records = login->GetPersonData(Variant::Long(*n));
-  TemplateData data = visit.Data(visit.Text("history_of") + " " + person->name);
+  TemplateData data = visit.Data(visit.Labelled("history_of", person->name));
   data.set("person", person->name);
   data.set("account", person->account);
   data.set("department", person->department);
@@ -122,7 +122,9 @@ void ShowRecord(AdminVisit& visit) {
   if (person) {
     data.set("person_id", std::to_string(*person));
     const auto info = FindPerson(*visit.connection(), *person);
-    data.set("person_name", info ? info->name : "#" + std::to_string(*person));
+    data.set("to_person",
+             visit.Labelled("history_of",
+                            info ? info->name : "#" + std::to_string(*person)));
   }
   visit.Show("admin_login_record", data);
 }

@@ -184,8 +184,7 @@ void ShowForm(AdminVisit& visit, const Tree& tree, const std::string& id,
 }
 
 void NoSuchMenu(AdminVisit& visit, const std::string& id) {
-  visit.Message(404, visit.Text("menus"),
-                visit.Text("no_such_menu") + " " + id);
+  visit.Message(404, visit.Text("menus"), visit.Labelled("no_such_menu", id));
 }
 
 void NewMenu(AdminVisit& visit) {

@@ -54,6 +54,9 @@ class AdminVisit {
   }
 
   std::string Text(const char* key) const;
+  // A text that leads into a name or number ("There is no menu 7",
+  // "没有此菜单：7").
+  std::string Labelled(const char* key, const std::string& what) const;
 
   // The data every page template gets: the texts ("t", "a"), the form
   // token, the language and the title.

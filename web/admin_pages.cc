@@ -97,6 +97,12 @@ std::string AdminVisit::Text(const char* key) const {
   return AdminText(english_, key);
 }
 
+std::string AdminVisit::Labelled(const char* key,
+                                 const std::string& what) const {
+  // The Chinese texts end in a full-width colon, which takes no blank.
+  return Text(key) + (english_ ? " " : "") + what;
+}
+
 TemplateData AdminVisit::Data(const std::string& title) const {
   TemplateData data;
   data.set("lang", english_ ? "en" : "zh");

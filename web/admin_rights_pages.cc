@@ -61,7 +61,7 @@ std::set<int32_t> FirstField(const VariantArray& fields_by_rows) {
 }
 
 void NotFound(AdminVisit& visit, const char* what, const std::string& id) {
-  visit.Message(404, visit.Text("rights"), visit.Text(what) + " " + id);
+  visit.Message(404, visit.Text("rights"), visit.Labelled(what, id));
 }
 
 // The ticked boxes; nullopt when one of them is no identifier.
@@ -149,7 +149,7 @@ void RoleMenus(AdminVisit& visit) {
     }
   }
 
-  TemplateData data = visit.Data(visit.Text("menus_of") + " " + role->name);
+  TemplateData data = visit.Data(visit.Labelled("menus_of", role->name));
   SetNotice(visit, data);
   if (!error.empty()) data.set("error", error);
   data.set("id", id);
@@ -200,7 +200,7 @@ void PersonRoles(AdminVisit& visit) {
     }
   }
 
-  TemplateData data = visit.Data(visit.Text("roles_of") + " " + person->name);
+  TemplateData data = visit.Data(visit.Labelled("roles_of", person->name));
   SetNotice(visit, data);
   if (!error.empty()) data.set("error", error);
   data.set("id", id);

@@ -578,6 +578,9 @@ TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=" + child), 1);
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE menuID=" + top), 1);
   EXPECT_EQ(Get(*ann, "/admin/menus/delete?id=" + top).status, 404);
+  // In the system's own language.
+  EXPECT_TRUE(Has(ann->Get("/admin/menus/edit?id=" + top).body,
+                  "id=\"message\">没有此菜单：" + top + "</p>"));
   EXPECT_EQ(Get(*ann, "/admin/menus/edit?id=abc").status, 404);
 }
 
