@@ -1,0 +1,322 @@
+// Sessions kept in the database: what reaches the SYS_Session table, the
+// idle and absolute limits measured on a test clock, two stores on one
+// database seeing each other's sessions, and failures that reach the page
+// as the error page instead of a signed-out visitor.
+#include "wrenhaven/database_sessions.h"
+
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdlib>
+
+#include "host/sessions.h"
+#include "testing/test_db.h"
+#include "tests/http/http_support.h"
+#include "web/office_pages.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
+#include "wrenhaven/postgres.h"
+#include "wrenhaven/sqlite.h"
+
+namespace wrenhaven::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Values = std::vector<std::pair<std::string, Variant>>;
+
+ConnectionFactory Connections(const TestDb& db) {
+  if (db.conn()->dialect().name() == "postgresql") {
+    const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+    const std::string schema = db.path();
+    return [address, schema] {
+      auto conn = OpenPostgres(address);
+      conn->Execute("SET search_path TO " + schema);
+      return conn;
+    };
+  }
+  const std::string path = db.path();
+  return SerialiseWriters([path] { return OpenSqlite(path, false); });
+}
+
+int64_t Micros(SessionClock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             t.time_since_epoch())
+      .count();
+}
+
+class DatabaseSessionsTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  DatabaseSessionsTest() : db_(GetParam(), /*demo=*/false) {}
+
+  // A store on the test database whose clock is now_.
+  std::unique_ptr<SessionStore> Store(SessionLimits limits = {}) {
+    return MakeDatabaseSessionStore(Connections(db_), limits,
+                                    [this] { return now_; });
+  }
+
+  int64_t Rows(const std::string& where = "1 = 1") {
+    return db_.Scalar("SELECT COUNT(*) FROM SYS_Session WHERE " + where)
+        .ToLong();
+  }
+  // A time column of one row, in microseconds.
+  int64_t Column(const std::string& id, const std::string& column) {
+    return std::llround(db_.Scalar("SELECT " + column +
+                                   " FROM SYS_Session WHERE SessionID = '" +
+                                   id + "'")
+                            .ToDouble());
+  }
+
+  TestDb db_;
+  // A fixed start, so the times have more than 32 bits in microseconds.
+  SessionClock::time_point now_ =
+      SessionClock::time_point(std::chrono::seconds(1'700'000'000));
+};
+
+TEST_P(DatabaseSessionsTest, AnotherStoreOnTheSameDatabaseSeesTheSession) {
+  auto first = Store();
+  auto second = Store();
+  const std::string id = host::NewSessionId();
+  const auto created = now_ - 5s;
+  VariantArray roles = VariantArray::TwoDim(1, 0);
+  roles(0, 0) = Variant::Long(1);
+  roles(1, 0) = Variant::String("O'Hara's role");
+  const Values values = {{"PersonID", Variant::Long(1)},
+                         {"PersonName", Variant::String("Ann 'Carter'")},
+                         {"Roles", Variant::Array(roles)},
+                         {"Shown", Variant()},
+                         {"Since", Variant::FromDate(Date{45000.5})}};
+  first->Save(id, {values, created});
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(Column(id, "Created"), Micros(created));
+  EXPECT_EQ(Column(id, "LastSeen"), Micros(now_));
+  EXPECT_EQ(Column(id, "Expires"), Micros(now_ + 20min));
+  // The values are text in the row, readable by anyone looking.
+  const std::string data =
+      db_.Scalar("SELECT Data FROM SYS_Session WHERE SessionID = '" + id + "'")
+          .ToText();
+  EXPECT_NE(data.find("\"PersonName\""), std::string::npos) << data;
+
+  const auto loaded = second->Load(id);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_EQ(loaded->values, values);
+  EXPECT_EQ(loaded->created, created);
+
+  // A changed session replaces the row; it is still one row.
+  Values changed = values;
+  changed[0].second = Variant::Long(2);
+  second->Save(id, {changed, loaded->created});
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(first->Load(id)->values, changed);
+
+  // Removed on one, gone on the other.
+  first->Remove(id);
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_FALSE(second->Load(id).has_value());
+  EXPECT_FALSE(second->Load(host::NewSessionId()).has_value());
+}
+
+TEST_P(DatabaseSessionsTest, IdleTimeSlidesWithUseAndEndsTheSession) {
+  auto store = Store({.idle = 20min, .absolute = 12h});
+  const std::string id = host::NewSessionId();
+  store->Save(id, {{{"PersonID", Variant::Long(1)}}, now_});
+  for (int i = 0; i < 5; ++i) {
+    now_ += 19min;
+    ASSERT_TRUE(store->Load(id).has_value()) << "use " << i;
+    EXPECT_EQ(Column(id, "LastSeen"), Micros(now_));
+    EXPECT_EQ(Column(id, "Expires"), Micros(now_ + 20min));
+  }
+  now_ += 20min;
+  EXPECT_FALSE(store->Load(id).has_value());
+  EXPECT_EQ(Rows(), 0) << "a run-out session stays in the table";
+  // Saving anew (a new sign-in) starts over.
+  store->Save(id, {{}, now_});
+  EXPECT_TRUE(store->Load(id).has_value());
+}
+
+TEST_P(DatabaseSessionsTest, AbsoluteLimitEndsABusySession) {
+  auto store = Store({.idle = 20min, .absolute = 1h});
+  const std::string id = host::NewSessionId();
+  const auto start = now_;
+  store->Save(id, {{}, start});
+  while (now_ + 10min < start + 1h) {
+    now_ += 10min;
+    ASSERT_TRUE(store->Load(id).has_value());
+  }
+  // The last use is 10 minutes ago, but the hour is over.
+  EXPECT_EQ(Column(id, "Expires"), Micros(start + 1h));
+  now_ = start + 1h;
+  EXPECT_FALSE(store->Load(id).has_value());
+  EXPECT_EQ(Rows(), 0);
+}
+
+TEST_P(DatabaseSessionsTest, LastUseIsWrittenOnlyWhenItHasAged) {
+  // 20 minutes idle: the last use is written again after 15 seconds.
+  auto store = Store({.idle = 20min, .absolute = 12h});
+  const std::string id = host::NewSessionId();
+  store->Save(id, {{}, now_});
+  const int64_t saved = Micros(now_);
+  now_ += 14s;
+  ASSERT_TRUE(store->Load(id).has_value());
+  EXPECT_EQ(Column(id, "LastSeen"), saved);
+  now_ += 1s;
+  ASSERT_TRUE(store->Load(id).has_value());
+  EXPECT_EQ(Column(id, "LastSeen"), Micros(now_));
+}
+
+TEST_P(DatabaseSessionsTest, ARowPastItsExpiryIsNeverHonoured) {
+  // Written by a host with a shorter timeout: its own expiry counts.
+  auto store = Store({.idle = 20min, .absolute = 12h});
+  const std::string id = host::NewSessionId();
+  const std::string n = std::to_string(Micros(now_));
+  db_.Exec(
+      "INSERT INTO SYS_Session (SessionID, Data, Created, LastSeen, "
+      "Expires) VALUES ('" +
+      id + "', '[]', " + n + ", " + n + ", " + n + ")");
+  EXPECT_FALSE(store->Load(id).has_value());
+  EXPECT_EQ(Rows(), 0);
+}
+
+TEST_P(DatabaseSessionsTest, RunOutRowsAreSweptOnceAMinute) {
+  auto store = Store({.idle = 20min, .absolute = 12h});
+  const std::string old1 = host::NewSessionId();
+  const std::string old2 = host::NewSessionId();
+  const std::string live = host::NewSessionId();
+  store->Save(old1, {{}, now_});
+  store->Save(old2, {{}, now_});
+  now_ += 10min;
+  store->Save(live, {{}, now_});
+  now_ += 15min;  // old1 and old2 have run out, live has not
+  EXPECT_EQ(Rows(), 3);
+  store->Save(host::NewSessionId(), {{}, now_});
+  EXPECT_EQ(Rows(), 2);
+  EXPECT_EQ(Rows("SessionID = '" + live + "'"), 1);
+  EXPECT_EQ(Rows("SessionID IN ('" + old1 + "', '" + old2 + "')"), 0);
+}
+
+TEST_P(DatabaseSessionsTest, FailuresRaiseInsteadOfLosingTheSession) {
+  auto store = Store();
+  const std::string id = host::NewSessionId();
+  store->Save(id, {{{"PersonID", Variant::Long(1)}}, now_});
+
+  // Damaged values are an error, not an empty session.
+  db_.Exec(
+      "UPDATE SYS_Session SET Data = '[[\"PersonID\"' WHERE SessionID = '" +
+      id + "'");
+  try {
+    store->Load(id);
+    FAIL() << "damaged values were read";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::kHost);
+    EXPECT_EQ(std::string(e.what()).rfind("The session could not be read: ", 0),
+              0u)
+        << e.what();
+  }
+  EXPECT_EQ(Rows(), 1);
+
+  // An object cannot leave the process; nothing is written.
+  EXPECT_THROW(store->Save(host::NewSessionId(),
+                           {{{"conn", Variant::FromObject(db_.conn())}}, now_}),
+               Error);
+  EXPECT_EQ(Rows(), 1);
+
+  // Identifiers the host never makes are refused before any statement.
+  for (const std::string& bad :
+       std::vector<std::string>{"", "x' OR '1'='1", std::string(64, 'A')}) {
+    try {
+      store->Load(bad);
+      ADD_FAILURE() << "looked up " << bad;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument);
+    }
+  }
+
+  // The table gone: every use raises.
+  db_.Exec("DROP TABLE SYS_Session");
+  EXPECT_THROW(store->Load(id), Error);
+  EXPECT_THROW(store->Save(id, {{}, now_}), Error);
+  EXPECT_THROW(store->Remove(id), Error);
+  try {
+    Store();
+    FAIL() << "a store was made without its table";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::kHost);
+    EXPECT_NE(std::string(e.what()).find("SYS_Session"), std::string::npos)
+        << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+// The office pages on a host that keeps its sessions in the database.
+class DatabaseSessionsHttpTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    spdlog::set_level(spdlog::level::off);
+    db_ = std::make_unique<TestDb>(GetParam(), /*demo=*/true);
+  }
+  void TearDown() override { spdlog::set_level(spdlog::level::info); }
+
+  std::unique_ptr<TestHost> Start() {
+    HttpHostOptions options;
+    options.log_requests = false;
+    ConnectionFactory connections = Connections(*db_);
+    return std::make_unique<TestHost>(
+        options, connections, web::AddOfficePages,
+        MakeDatabaseSessionStore(connections, options.session_limits));
+  }
+
+  std::string SignIn(Browser& b) {
+    const Reply r = b.Post("/", Form({{"LoginName", "ann"},
+                                      {"LoginPwd", "ann123"},
+                                      {"oldwin", "true"}}));
+    EXPECT_EQ(r.status, 302) << r.body;
+    return b.Cookie("WRENHAVEN_SESSION");
+  }
+
+  int64_t Rows(const std::string& where = "1 = 1") {
+    return db_->Scalar("SELECT COUNT(*) FROM SYS_Session WHERE " + where)
+        .ToLong();
+  }
+
+  std::unique_ptr<TestDb> db_;
+};
+
+TEST_P(DatabaseSessionsHttpTest, SignInReplacesTheRowAndSignOutRemovesIt) {
+  auto host = Start();
+  Browser b(host->port());
+  // A failed attempt leaves an empty PersonID in a first session.
+  b.Post("/", Form({{"LoginName", "ann"}, {"LoginPwd", "wrong"}}));
+  const std::string before = b.Cookie("WRENHAVEN_SESSION");
+  ASSERT_EQ(before.size(), 64u);
+  EXPECT_EQ(Rows("SessionID = '" + before + "'"), 1);
+  const std::string after = SignIn(b);
+  ASSERT_EQ(after.size(), 64u);
+  EXPECT_NE(after, before);
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(Rows("SessionID = '" + after + "'"), 1);
+  EXPECT_EQ(b.Get("/MyOffice/").status, 200);
+
+  // Signing out: a plain visit of the sign-in page.
+  b.Get("/");
+  EXPECT_EQ(Rows(), 0);
+  b.SetCookie("WRENHAVEN_SESSION", after);
+  EXPECT_EQ(b.Get("/MyOffice/").Header("Location"), "/");
+}
+
+TEST_P(DatabaseSessionsHttpTest, AStoreFailureShowsTheErrorPage) {
+  auto host = Start();
+  Browser b(host->port());
+  SignIn(b);
+  db_->Exec("DROP TABLE SYS_Session");
+  const Reply r = b.Get("/MyOffice/");
+  EXPECT_EQ(r.status, 500) << r.Header("Location");
+  EXPECT_NE(r.body.find("The session could not be read"), std::string::npos)
+      << r.body;
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsHttpTest,
+                         ::testing::ValuesIn(TestDatabases()));
+
+}  // namespace
+}  // namespace wrenhaven::testing
