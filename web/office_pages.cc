@@ -34,7 +34,6 @@ TemplateData PageData(bool english, const char* body_class,
   data.set("lang", english ? "en" : "zh");
   data.set("body_class", body_class);
   data.set("title", title);
-  data.set("t", Texts(english));
   if (script != nullptr) data.set("script", script);
   return data;
 }
@@ -99,8 +98,8 @@ void SignInPage(HttpPage& page) {
       english, "signin-page",
       Text(english, "sign_in_title") + " - " + Text(english, "app_name"),
       "/static/signin.js");
-  response.Write(Render("layout_top", data));
-  response.Write(Render("signin_top", data));
+  response.Write(Render("layout_top", data, TextsBase(english)));
+  response.Write(Render("signin_top", data, TextsBase(english)));
 
   auto login = Create<Login>(page, "Wrenhaven.Login");
   login->SetConn(page.connection());
@@ -119,7 +118,7 @@ void SignInPage(HttpPage& page) {
           : request.Lookup(Request::Collection::kCookies, "pname").value_or("");
   if (post) data.set("failed", TemplateData(true));
   if (!name.empty()) data.set("name", name);
-  response.Write(Render("signin_form", data));
+  response.Write(Render("signin_form", data, TextsBase(english)));
 }
 
 // "/MyOffice/": the main window.
@@ -176,8 +175,8 @@ void MainWindow(HttpPage& page) {
                           : std::string(kHome));
 
   HttpResponse& response = page.response();
-  response.Write(Render("layout_top", data));
-  response.Write(Render("office", data));
+  response.Write(Render("layout_top", data, TextsBase(english)));
+  response.Write(Render("office", data, TextsBase(english)));
 }
 
 void ContentPage(HttpPage& page, const std::string& heading,
@@ -189,8 +188,8 @@ void ContentPage(HttpPage& page, const std::string& heading,
   for (std::string& line : lines) list.push_back(TemplateData(std::move(line)));
   data.set("lines", list);
   if (!address.empty()) data.set("address", address);
-  page.response().Write(Render("layout_top", data));
-  page.response().Write(Render("content", data));
+  page.response().Write(Render("layout_top", data, TextsBase(english)));
+  page.response().Write(Render("content", data, TextsBase(english)));
 }
 
 // "mail" gives "Mail", "login-records" gives "Login records".
@@ -254,8 +253,8 @@ void HomePage(HttpPage& page) {
   TemplateData records = RecentSignIns(page, 5);
   data.set("has_records", TemplateData(!records.is_empty_list()));
   data.set("records", records);
-  page.response().Write(Render("layout_top", data));
-  page.response().Write(Render("content", data));
+  page.response().Write(Render("layout_top", data, TextsBase(english)));
+  page.response().Write(Render("content", data, TextsBase(english)));
 }
 
 void FunctionPage(HttpPage& page, std::string_view prefix, const char* note) {

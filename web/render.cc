@@ -35,17 +35,30 @@ Mustache& Compiled(std::string_view name) {
   return *it->second;
 }
 
-}  // namespace
-
-std::string Render(std::string_view name, const TemplateData& data) {
+std::string RenderIn(std::string_view name,
+                     kainjow::mustache::context<std::string>& ctx) {
   Mustache& tmpl = Compiled(name);
-  std::string out = tmpl.render(data);
+  std::string out = tmpl.render(ctx);
   if (!tmpl.is_valid()) {
     Raise(ErrorCode::kHost,
           "The page template \"" + std::string(name) +
               "\" could not be rendered: " + tmpl.error_message());
   }
   return out;
+}
+
+}  // namespace
+
+std::string Render(std::string_view name, const TemplateData& data) {
+  kainjow::mustache::context<std::string> ctx(&data);
+  return RenderIn(name, ctx);
+}
+
+std::string Render(std::string_view name, const TemplateData& data,
+                   const TemplateData& base) {
+  kainjow::mustache::context<std::string> ctx(&base);
+  ctx.push(&data);
+  return RenderIn(name, ctx);
 }
 
 }  // namespace wrenhaven::web

@@ -21,6 +21,10 @@ TemplateSources();
 // Renders the template `name` with `data`. Raises kHost for an unknown
 // template or one that does not parse.
 std::string Render(std::string_view name, const TemplateData& data);
+// The same, with `base` looked up for every name `data` lacks; the values
+// shared by many pages (the fixed texts) are layered in without a copy.
+std::string Render(std::string_view name, const TemplateData& data,
+                   const TemplateData& base);
 
 }  // namespace wrenhaven::web
 

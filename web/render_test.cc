@@ -30,6 +30,19 @@ TEST(RenderTest, ValuesAreEscapedInTextAndAttributes) {
   EXPECT_EQ(form.find("<script>alert"), std::string::npos);
 }
 
+TEST(RenderTest, TheBaseLayerFillsWhatThePageDataLacks) {
+  TemplateData data;
+  data.set("name", "ann");
+  const std::string english = Render("signin_form", data, TextsBase(true));
+  EXPECT_NE(english.find(">Sign in</button>"), std::string::npos);
+  EXPECT_NE(english.find("value=\"ann\""), std::string::npos);
+  // The page's own values come first.
+  TemplateData own;
+  own.set("t", Texts(false));
+  EXPECT_NE(Render("signin_form", own, TextsBase(true)).find(">登录</button>"),
+            std::string::npos);
+}
+
 TEST(RenderTest, UnknownTemplateIsAnError) {
   EXPECT_THROW(Render("nope", TemplateData()), Error);
 }

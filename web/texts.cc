@@ -60,4 +60,10 @@ const TemplateData& Texts(bool english) {
   return english ? kEnglish : kChinese;
 }
 
+const TemplateData& TextsBase(bool english) {
+  static const TemplateData kChinese("t", Texts(false));
+  static const TemplateData kEnglish("t", Texts(true));
+  return english ? kEnglish : kChinese;
+}
+
 }  // namespace wrenhaven::web

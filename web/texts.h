@@ -9,6 +9,8 @@ namespace wrenhaven::web {
 
 // The texts as template data, for "t" ({{t.sign_in}}).
 const TemplateData& Texts(bool english);
+// An object holding only "t": the texts, as the base layer of Render.
+const TemplateData& TextsBase(bool english);
 
 }  // namespace wrenhaven::web
 
