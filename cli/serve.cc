@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "web/office_pages.h"
+#include "wrenhaven/database_sessions.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_host.h"
 #include "wrenhaven/schema.h"
@@ -26,6 +27,8 @@ struct ServeOptions {
   std::string static_dir;
   int workers = 64;
   bool quiet = false;
+  // "memory" or "db"; empty: db for a PostgreSQL server, memory otherwise.
+  std::string sessions;
 };
 
 // "127.0.0.1:8080", "[::1]:8080", ":8080" (every address).
@@ -82,6 +85,9 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   const std::string db = o.db;
   ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
   if (!IsPostgresAddress(db)) connections = SerialiseWriters(connections);
+  const std::string sessions = !o.sessions.empty()
+                                   ? o.sessions
+                                   : (IsPostgresAddress(db) ? "db" : "memory");
 
   // The signals are taken by one thread of ours; every other thread,
   // the host's workers included, inherits them blocked.
@@ -93,19 +99,25 @@ int Serve(const ServeOptions& o, const std::string& executable) {
 
   std::unique_ptr<HttpHost> host;
   try {
-    host = std::make_unique<HttpHost>(options, connections);
+    host = std::make_unique<HttpHost>(
+        options, connections,
+        sessions == "db"
+            ? MakeDatabaseSessionStore(connections, options.session_limits)
+            : nullptr);
     web::AddOfficePages(*host);
     host->Bind();
   } catch (const Error& e) {
     throw CommandError(e.what());
   }
   spdlog::info(
-      "Wrenhaven office on http://{}:{}/ (database {}, static files {})",
+      "Wrenhaven office on http://{}:{}/ (database {}, static files {}, "
+      "sessions in {})",
       options.address.find(':') != std::string::npos
           ? "[" + options.address + "]"
           : options.address,
       host->port(), db,
-      options.static_dir.empty() ? "none" : options.static_dir);
+      options.static_dir.empty() ? "none" : options.static_dir,
+      sessions == "db" ? "the database" : "memory");
 
   std::thread watcher([&host, signals] {
     int received = 0;
@@ -150,6 +162,11 @@ void AddServeCommand(CLI::App& app, Action* action) {
       ->capture_default_str()
       ->check(CLI::Range(2, 1024));
   cmd->add_flag("--quiet", o->quiet, "Log no line per request");
+  cmd->add_option("--sessions", o->sessions,
+                  "Where sessions live: memory (this process only) or db "
+                  "(shared by every server on the database; the default for "
+                  "PostgreSQL)")
+      ->check(CLI::IsMember({"memory", "db"}));
   cmd->callback([=] {
     *action = [=]() -> int {
       std::string exe;

@@ -153,7 +153,8 @@ class DatabaseSessionStore : public SessionStore {
     try {
       conn = pool_.Acquire();
       work(*conn);
-    } catch (const Error& e) {
+    } catch (const std::exception& e) {
+      // The factory of a command may raise errors of its own kind.
       Raise(ErrorCode::kHost, std::string(context) + ": " + e.what());
     }
     pool_.Release(std::move(conn));
