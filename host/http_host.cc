@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 #include <spdlog/spdlog.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -166,6 +167,18 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// cpp-httplib 0.11 listens with a backlog of 5: a burst of browsers
+// connecting at once (each opens several connections) overflows it, and
+// the kernel drops connections that were already under way. Listening
+// again on the bound socket widens the queue.
+class Listener : public httplib::Server {
+ public:
+  bool WidenBacklog(int backlog) {
+    const socket_t sock = svr_sock_;
+    return sock != INVALID_SOCKET && ::listen(sock, backlog) == 0;
+  }
+};
+
 }  // namespace
 
 struct HttpHost::Impl {
@@ -198,7 +211,7 @@ struct HttpHost::Impl {
   std::vector<std::pair<std::string, PageHandler>> exact;
   std::vector<std::pair<std::string, PageHandler>> prefixes;
 
-  httplib::Server server;
+  Listener server;
   std::atomic<int> port{0};
   std::atomic<bool> run_entered{false};
   std::atomic<bool> run_returned{false};
@@ -488,7 +501,7 @@ int HttpHost::Bind() {
   } else if (impl.server.bind_to_port(address, impl.options.port)) {
     bound = impl.options.port;
   }
-  if (bound <= 0) {
+  if (bound <= 0 || !impl.server.WidenBacklog(SOMAXCONN)) {
     Raise(ErrorCode::kHost, "Cannot listen on " + address + ":" +
                                 std::to_string(impl.options.port));
   }
