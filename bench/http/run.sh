@@ -7,7 +7,13 @@
 #   2. the main window per second against a static file of the same server
 #      (target: at least 0.45 of it).
 #
-#   bash bench/http/run.sh BUILD_DIR [SECONDS]
+#   bash bench/http/run.sh BUILD_DIR [SECONDS] [POSTGRESQL_ADDRESS]
+#
+# With a PostgreSQL address (or WRENHAVEN_BENCH_POSTGRES set), the same run
+# then compares sign-in posts and the main window on SQLite (sessions in
+# memory, then in the database) and on PostgreSQL (sessions in the
+# database), each on a fresh demo office; the PostgreSQL office lives in a
+# schema of its own, dropped at the end (needs psql).
 #
 # Needs wrk and curl. Every request goes to 127.0.0.1. Exits 1 when a
 # target is missed.
@@ -16,6 +22,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-10}
+postgres=${3:-${WRENHAVEN_BENCH_POSTGRES:-}}
+pg_schema=""
 connections=16
 wrenhaven="$build/cli/wrenhaven"
 raw="$build/bench/http/raw_signin_loop"
@@ -30,6 +38,9 @@ cleanup() {
   if [ -n "$server" ]; then
     kill -TERM "$server" 2>/dev/null || true
     wait "$server" 2>/dev/null || true
+  fi
+  if [ -n "$pg_schema" ]; then
+    psql -q -d "$postgres" -c "DROP SCHEMA $pg_schema CASCADE" >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
@@ -94,6 +105,7 @@ echo "$static"
 menu_rate=$(rate "$menu")
 static_rate=$(rate "$static")
 echo
+summary=0
 awk -v s="$signin_rate" -v r="$raw_rate" -v p="$p99" -v m="$menu_rate" -v t="$static_rate" 'BEGIN {
   a = s / r; b = m / t; ok = 1
   printf "sign-in posts/s %.0f, raw loop %.0f: ratio %.2f (target >= 0.40) %s\n", s, r, a, (a >= 0.40 ? "ok" : "MISSED")
@@ -101,4 +113,79 @@ awk -v s="$signin_rate" -v r="$raw_rate" -v p="$p99" -v m="$menu_rate" -v t="$st
   printf "main window/s %.0f, static file/s %.0f: ratio %.2f (target >= 0.45) %s\n", m, t, b, (b >= 0.45 ? "ok" : "MISSED")
   if (a < 0.40 || p >= 10 || b < 0.45) ok = 0
   exit ok ? 0 : 1
-}'
+}' || summary=$?
+kill -TERM "$server" && wait "$server" || true
+server=""
+
+[ -n "$postgres" ] || exit "$summary"
+command -v psql >/dev/null || { echo "no psql: install the Debian package postgresql-client" >&2; exit 2; }
+
+# Starts a server on database $1 with the options that follow; sets $url.
+start_server() {
+  local db=$1
+  shift
+  "$wrenhaven" serve --db "$db" --listen 127.0.0.1:0 --quiet "$@" \
+    >"$work/server.log" 2>&1 &
+  server=$!
+  url=""
+  for _ in $(seq 1 100); do
+    url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$work/server.log" | head -n 1 || true)
+    [ -n "$url" ] && return 0
+    sleep 0.1
+  done
+  cat "$work/server.log" >&2
+  echo "the server did not start" >&2
+  exit 2
+}
+
+# Sign-in posts and the main window on one server; appends a line to
+# $work/compare.
+measure() {
+  local label=$1 db=$2
+  shift 2
+  start_server "$db" "$@"
+  echo "== $label: sign-in posts, wrk -t2 -c$connections -d${seconds}s"
+  local out
+  out=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$here/signin.lua" "$url")
+  echo "$out"
+  [ "$(errors "$out")" -eq 0 ] || { echo "$label: sign-in answers other than 2xx/3xx" >&2; exit 1; }
+  local s_rate s_p99
+  s_rate=$(rate "$out")
+  s_p99=$(to_ms "$(awk '$1 == "99%" {print $2}' <<<"$out")")
+  local cookie
+  cookie=$(curl -s -o /dev/null -D - \
+    -d 'LoginName=ann&LoginPwd=ann123&Screen=1920*1080&oldwin=true' "$url" |
+    grep -i '^Set-Cookie: WRENHAVEN_SESSION=' | head -n 1 |
+    sed -E 's/^[^=]*=([^;]*).*/\1/' | tr -d '\r')
+  curl -s -H "Cookie: WRENHAVEN_SESSION=$cookie" "${url}MyOffice/" | grep -q 'Ann Carter' ||
+    { echo "$label: the main window did not show the signed-in person" >&2; exit 1; }
+  echo "== $label: main window, wrk -t2 -c$connections -d${seconds}s ${url}MyOffice/"
+  out=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency \
+    -H "Cookie: WRENHAVEN_SESSION=$cookie" "${url}MyOffice/")
+  echo "$out"
+  [ "$(errors "$out")" -eq 0 ] || { echo "$label: main window answers other than 2xx/3xx" >&2; exit 1; }
+  local m_rate m_p99
+  m_rate=$(rate "$out")
+  m_p99=$(to_ms "$(awk '$1 == "99%" {print $2}' <<<"$out")")
+  kill -TERM "$server" && wait "$server" || true
+  server=""
+  printf '%-38s sign-in %7.0f/s p99 %6.2f ms   main window %7.0f/s p99 %6.2f ms\n' \
+    "$label" "$s_rate" "$s_p99" "$m_rate" "$m_p99" >>"$work/compare"
+}
+
+: >"$work/compare"
+"$wrenhaven" init --db "$work/memory.db" --demo >/dev/null
+measure "SQLite, sessions in memory" "$work/memory.db" --sessions memory
+"$wrenhaven" init --db "$work/shared.db" --demo >/dev/null
+measure "SQLite, sessions in the database" "$work/shared.db" --sessions db
+
+pg_schema="wh_bench_$$"
+psql -q -d "$postgres" -c "CREATE SCHEMA $pg_schema" >/dev/null
+pg_address="$postgres$([[ "$postgres" == *\?* ]] && echo '&' || echo '?')options=-csearch_path%3D$pg_schema"
+"$wrenhaven" init --db "$pg_address" --demo >/dev/null
+measure "PostgreSQL, sessions in the database" "$pg_address" --sessions db
+
+echo
+echo "== the same run, $connections connections, ${seconds}s each"
+cat "$work/compare"
+exit "$summary"
