@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 curl wrk
   postgresql
-  chromium
+  chromium fonts-wqy-microhei
 )
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)
