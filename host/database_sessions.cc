@@ -21,6 +21,10 @@ namespace {
 using std::chrono::microseconds;
 
 constexpr auto kSweepEvery = std::chrono::minutes(1);
+// A removed session stays this long as a row that cannot be loaded or
+// saved, so that a page still running on another host when the person
+// signed out cannot store the session again.
+constexpr auto kKeepRemoved = std::chrono::minutes(10);
 constexpr auto kLongestTouch = std::chrono::seconds(15);
 constexpr size_t kIdleConnections = 8;
 
@@ -87,6 +91,7 @@ class DatabaseSessionStore : public SessionStore {
       const int64_t last_seen = TimeValue(rs->Value(2), "LastSeen");
       const int64_t expires = TimeValue(rs->Value(3), "Expires");
       rs->Close();
+      if (expires == 0) return;  // removed
       if (now >= expires || now - last_seen >= idle_ ||
           now - created >= absolute_) {
         conn.Execute("DELETE FROM SYS_Session WHERE SessionID = " + Quoted(id));
@@ -120,15 +125,19 @@ class DatabaseSessionStore : public SessionStore {
           std::to_string(Expiry(created, now)) +
           ") ON CONFLICT (SessionID) DO UPDATE SET Data = excluded.Data, "
           "Created = excluded.Created, LastSeen = excluded.LastSeen, "
-          "Expires = excluded.Expires");
+          "Expires = excluded.Expires WHERE SYS_Session.Expires <> 0");
     });
     Sweep(now);
   }
 
+  // The row stays for a while with Expires 0 (see kKeepRemoved).
   void Remove(const std::string& id) override {
     CheckId(id);
+    const int64_t now = Micros(now_());
     Use("The session could not be removed", [&](Connection& conn) {
-      conn.Execute("DELETE FROM SYS_Session WHERE SessionID = " + Quoted(id));
+      conn.Execute("UPDATE SYS_Session SET Data = '[]', LastSeen = " +
+                   std::to_string(now) +
+                   ", Expires = 0 WHERE SessionID = " + Quoted(id));
     });
   }
 
@@ -160,14 +169,18 @@ class DatabaseSessionStore : public SessionStore {
     pool_.Release(std::move(conn));
   }
 
-  // Once a minute (per process) the rows past their time are removed.
+  // Once a minute (per process) the rows past their time are deleted, and
+  // those removed long enough ago.
   void Sweep(int64_t now) {
     int64_t last = last_sweep_.load();
     if (now - last < Micros(std::chrono::seconds(kSweepEvery))) return;
     if (!last_sweep_.compare_exchange_strong(last, now)) return;
     Use("Run-out sessions could not be removed", [&](Connection& conn) {
-      conn.Execute("DELETE FROM SYS_Session WHERE Expires <= " +
-                   std::to_string(now));
+      conn.Execute(
+          "DELETE FROM SYS_Session WHERE (Expires > 0 AND Expires <= " +
+          std::to_string(now) + ") OR (Expires = 0 AND LastSeen <= " +
+          std::to_string(now - Micros(std::chrono::seconds(kKeepRemoved))) +
+          ")");
     });
   }
 

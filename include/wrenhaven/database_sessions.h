@@ -14,7 +14,9 @@
 // every run-out row goes. The time of last use is written again only when
 // it is older than the idle limit's sixtieth (at most 15 seconds), so most
 // pages read their session without writing it; a session may thus end up
-// to that much before its full idle time.
+// to that much before its full idle time. A removed session (signed out)
+// keeps its row, emptied and marked, for ten minutes: a page that was
+// still running elsewhere cannot store it again.
 //
 // Every database failure raises, so the page shows the error page rather
 // than a signed-out visitor.

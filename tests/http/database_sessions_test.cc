@@ -108,11 +108,36 @@ TEST_P(DatabaseSessionsTest, AnotherStoreOnTheSameDatabaseSeesTheSession) {
   EXPECT_EQ(Rows(), 1);
   EXPECT_EQ(first->Load(id)->values, changed);
 
-  // Removed on one, gone on the other.
+  // Removed on one, gone on the other; its values are gone from the row.
   first->Remove(id);
-  EXPECT_EQ(Rows(), 0);
   EXPECT_FALSE(second->Load(id).has_value());
   EXPECT_FALSE(second->Load(host::NewSessionId()).has_value());
+  EXPECT_EQ(Rows("Data LIKE '%Ann%'"), 0);
+}
+
+TEST_P(DatabaseSessionsTest, APageFinishingAfterTheSignOutCannotRestoreIt) {
+  auto here = Store();
+  auto there = Store();
+  const std::string id = host::NewSessionId();
+  here->Save(id, {{{"PersonID", Variant::Long(1)}}, now_});
+  const auto running = there->Load(id);  // a page starts there
+  ASSERT_TRUE(running.has_value());
+  here->Remove(id);  // signed out here
+  now_ += 2s;
+  there->Save(id, {running->values, running->created});  // the page ends
+  EXPECT_FALSE(here->Load(id).has_value());
+  EXPECT_FALSE(there->Load(id).has_value());
+
+  // The marked row goes with the first sweep ten minutes on; other
+  // sessions are untouched.
+  const std::string other = host::NewSessionId();
+  now_ += 9min;
+  here->Save(other, {{}, now_});
+  EXPECT_EQ(Rows(), 2);
+  now_ += 1min;
+  here->Save(other, {{}, now_});
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(Rows("SessionID = '" + other + "'"), 1);
 }
 
 TEST_P(DatabaseSessionsTest, IdleTimeSlidesWithUseAndEndsTheSession) {
@@ -282,7 +307,8 @@ class DatabaseSessionsHttpTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<TestDb> db_;
 };
 
-TEST_P(DatabaseSessionsHttpTest, SignInReplacesTheRowAndSignOutRemovesIt) {
+TEST_P(DatabaseSessionsHttpTest,
+       SignInRetiresTheOldRowAndSignOutRetiresTheNew) {
   auto host = Start();
   Browser b(host->port());
   // A failed attempt leaves an empty PersonID in a first session.
@@ -293,13 +319,22 @@ TEST_P(DatabaseSessionsHttpTest, SignInReplacesTheRowAndSignOutRemovesIt) {
   const std::string after = SignIn(b);
   ASSERT_EQ(after.size(), 64u);
   EXPECT_NE(after, before);
-  EXPECT_EQ(Rows(), 1);
-  EXPECT_EQ(Rows("SessionID = '" + after + "'"), 1);
+  // The replaced identifier's row is emptied and marked removed.
+  EXPECT_EQ(Rows("Expires > 0"), 1);
+  EXPECT_EQ(Rows("SessionID = '" + after + "' AND Expires > 0"), 1);
+  EXPECT_EQ(Rows("SessionID = '" + before +
+                 "' AND Expires = 0 AND Data = "
+                 "'[]'"),
+            1);
   EXPECT_EQ(b.Get("/MyOffice/").status, 200);
+  b.SetCookie("WRENHAVEN_SESSION", before);
+  EXPECT_EQ(b.Get("/MyOffice/").Header("Location"), "/");
+  b.SetCookie("WRENHAVEN_SESSION", after);
 
   // Signing out: a plain visit of the sign-in page.
   b.Get("/");
-  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(Rows("Expires > 0"), 0);
+  EXPECT_EQ(Rows("Data <> '[]'"), 0);
   b.SetCookie("WRENHAVEN_SESSION", after);
   EXPECT_EQ(b.Get("/MyOffice/").Header("Location"), "/");
 }
