@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -200,6 +201,7 @@ class SqliteConnection : public Connection {
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     }
     Check(db_.get(), rc, statement);
+    Keep(statement, std::move(stmt));
   }
 
   std::unique_ptr<Recordset> Open(std::string_view statement,
@@ -224,15 +226,41 @@ class SqliteConnection : public Connection {
       }
     }
     Check(db_.get(), rc, statement);
+    Keep(statement, std::move(stmt));
     return std::make_unique<StaticRecordset>(std::move(names), std::move(cells));
   }
 
   const Dialect& dialect() const override { return dialect_; }
 
  private:
+  // Pages send the same texts again and again (a visitor's menus, the
+  // listings), and preparing is most of the cost of a small query, so the
+  // connection keeps its most recently finished statements, keyed by their
+  // whole text. A statement in use is never in the cache: a second result
+  // set on the same text gets a statement of its own.
+  static constexpr size_t kKeptStatements = 64;
+
+  StmtHandle Reuse(std::string_view statement) {
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if (it->first == statement) {
+        StmtHandle stmt = std::move(it->second);
+        kept_.erase(it);
+        return stmt;
+      }
+    }
+    return nullptr;
+  }
+
+  void Keep(std::string_view statement, StmtHandle stmt) {
+    if (sqlite3_reset(stmt.get()) != SQLITE_OK) return;  // dropped
+    if (kept_.size() >= kKeptStatements) kept_.pop_back();
+    kept_.emplace_front(std::string(statement), std::move(stmt));
+  }
+
   // One statement only: text after the first statement other than blanks
   // is refused, so a value can never smuggle in a second one.
   StmtHandle Prepare(std::string_view statement) {
+    if (StmtHandle kept = Reuse(statement)) return kept;
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), statement.data(),
@@ -251,7 +279,10 @@ class SqliteConnection : public Connection {
     return stmt;
   }
 
+  // Declared after db_, so the statements are finalized before the
+  // database handle closes.
   DbHandle db_;
+  std::list<std::pair<std::string, StmtHandle>> kept_;
   SqliteDialect dialect_;
 };
 

@@ -162,3 +162,52 @@ TEST(SqliteTest, MonthViewSearchesTheTimeIndex) {
 
 }  // namespace
 }  // namespace wrenhaven
+
+namespace wrenhaven {
+namespace {
+
+// The connection keeps finished statements for reuse: the same text must
+// still see the data as it is now, and a failed run must not poison it.
+TEST(SqliteReuseTest, ARepeatedTextSeesCurrentDataAndRecoversFromFailure) {
+  TestDb db;
+  const std::string count = "select count(*) from SYS_Role";
+  EXPECT_EQ(db.Scalar(count), Variant::Long(0));
+  db.Exec("insert into SYS_Role (RoleName) values ('a')");
+  EXPECT_EQ(db.Scalar(count), Variant::Long(1));
+  db.Exec("insert into SYS_Role (RoleName) values ('b')");
+  EXPECT_EQ(db.Scalar(count), Variant::Long(2));
+
+  const std::string insert = "insert into SYS_right (menuID,roleID) values (1,1)";
+  db.Exec(insert);
+  EXPECT_THROW(db.Exec(insert), Error);  // the key is taken
+  db.Exec("delete from SYS_right");
+  db.Exec(insert);  // the same text runs again
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_right"), Variant::Long(1));
+}
+
+TEST(SqliteReuseTest, TheSameTextOpenTwiceAtOnceGivesTwoResults) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  const std::string text = "Select RoleID from SYS_Role order by RoleID";
+  auto outer = db.conn()->Open(text, CursorType::kForwardOnly);
+  auto inner = db.conn()->Open(text, CursorType::kForwardOnly);
+  inner->MoveNext();
+  EXPECT_EQ(outer->Value(0), Variant::Long(1));
+  EXPECT_EQ(inner->Value(0), Variant::Long(2));
+  auto again = db.conn()->Open(text, CursorType::kStatic);
+  EXPECT_EQ(again->RecordCount(), 5);
+  EXPECT_EQ(outer->Value(0), Variant::Long(1));
+}
+
+TEST(SqliteReuseTest, ManyDifferentTextsStayCorrect) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  for (int round = 0; round < 3; ++round) {
+    for (int id = 1; id <= 100; ++id) {
+      const Variant v =
+          db.Scalar("select count(*) from SYS_Menu where MenuID<=" + std::to_string(id));
+      ASSERT_EQ(v, Variant::Long(id < 21 ? id : 21)) << id;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wrenhaven
