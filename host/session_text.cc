@@ -200,7 +200,11 @@ Variant FromJson(const Json& j) {
   if (j.is_boolean()) return Variant::Boolean(j.get<bool>());
   if (j.is_string()) return Variant::String(j.get<std::string>());
   if (!j.is_object() || j.size() != 1) Damaged("a value of no known form");
-  const auto& [tag, inner] = *j.items().begin();
+  // The one member's name and value, held beyond this line (a structured
+  // binding to items() would dangle once its proxy is gone).
+  const auto member = j.begin();
+  const std::string tag = member.key();
+  const Json& inner = member.value();
   if (tag == "empty") return Variant();
   if (tag == "nothing") return Variant::Nothing();
   if (tag == "int")
