@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "testing/test_db.h"
@@ -54,12 +54,12 @@ class ServeProcess {
       pid_ = 0;
       throw std::runtime_error("cannot start " + args[0]);
     }
-    static const std::regex address("http://127\\.0\\.0\\.1:([0-9]+)/");
+    static constexpr std::string_view kAddress = "http://127.0.0.1:";
     for (int i = 0; i < 200 && port_ == 0; ++i) {
-      std::smatch m;
       const std::string text = Log();
-      if (std::regex_search(text, m, address)) {
-        port_ = std::stoi(m[1]);
+      const size_t at = text.find(kAddress);
+      if (at != std::string::npos) {
+        port_ = std::atoi(text.c_str() + at + kAddress.size());
       } else if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
         pid_ = 0;
         throw std::runtime_error("serve stopped at once: " + text);
