@@ -13,6 +13,7 @@
 #include "wrenhaven/database_sessions.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_host.h"
+#include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
 
 namespace wrenhaven::cli {
@@ -115,7 +116,7 @@ int Serve(const ServeOptions& o, const std::string& executable) {
       options.address.find(':') != std::string::npos
           ? "[" + options.address + "]"
           : options.address,
-      host->port(), db,
+      host->port(), MaskPassword(db),
       options.static_dir.empty() ? "none" : options.static_dir,
       sessions == "db" ? "the database" : "memory");
 
