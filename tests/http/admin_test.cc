@@ -388,7 +388,8 @@ TEST_P(AdminTest, TypedValuesAreStoredAndShownExactly) {
       "where'");
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(Text("SELECT FunName || '|' || FunMemo || '|' || FunUrl || '|' "
-                 "|| COALESCE(FunType, 'null') FROM SYS_Function WHERE FunID=" +
+                 "|| COALESCE(CAST(FunType AS TEXT), 'null') FROM SYS_Function "
+                 "WHERE FunID=" +
                  id),
             name + "|a,,b|/apps/x?a='1'&b=(,)|null");
 
