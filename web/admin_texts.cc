@@ -1,17 +1,12 @@
 #include "web/admin_texts.h"
 
+#include "web/texts.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::web {
 namespace {
 
-struct Text {
-  const char* key;
-  const char* chinese;
-  const char* english;
-};
-
-constexpr Text kTexts[] = {
+constexpr PageText kTexts[] = {
     // The gate.
     {"denied", "无权访问", "Not allowed"},
     {"not_signed_in", "请先登录。", "Please sign in first."},
@@ -177,17 +172,11 @@ constexpr Text kTexts[] = {
      "Choose a person to give roles to:"},
 };
 
-TemplateData Build(bool english) {
-  TemplateData data;
-  for (const Text& t : kTexts) data.set(t.key, english ? t.english : t.chinese);
-  return data;
-}
-
 }  // namespace
 
 const TemplateData& AdminTexts(bool english) {
-  static const TemplateData kChinese = Build(false);
-  static const TemplateData kEnglish = Build(true);
+  static const TemplateData kChinese = TextTable(kTexts, false);
+  static const TemplateData kEnglish = TextTable(kTexts, true);
   return english ? kEnglish : kChinese;
 }
 

@@ -6,13 +6,7 @@
 namespace wrenhaven::web {
 namespace {
 
-struct Text {
-  const char* key;
-  const char* chinese;
-  const char* english;
-};
-
-constexpr Text kTexts[] = {
+constexpr PageText kTexts[] = {
     {"app_name", "Wrenhaven 办公系统", "Wrenhaven Office"},
     {"app_short", "Wrenhaven", "Wrenhaven"},
     {"sign_in_title", "登录", "Sign in"},
@@ -46,17 +40,19 @@ constexpr Text kTexts[] = {
      "This administration page is not available yet."},
 };
 
-TemplateData Build(bool english) {
+}  // namespace
+
+TemplateData TextTable(std::span<const PageText> texts, bool english) {
   TemplateData data;
-  for (const Text& t : kTexts) data.set(t.key, english ? t.english : t.chinese);
+  for (const PageText& t : texts) {
+    data.set(t.key, english ? t.english : t.chinese);
+  }
   return data;
 }
 
-}  // namespace
-
 const TemplateData& Texts(bool english) {
-  static const TemplateData kChinese = Build(false);
-  static const TemplateData kEnglish = Build(true);
+  static const TemplateData kChinese = TextTable(kTexts, false);
+  static const TemplateData kEnglish = TextTable(kTexts, true);
   return english ? kEnglish : kChinese;
 }
 
