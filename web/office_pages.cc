@@ -71,15 +71,14 @@ TemplateData EntryList(const std::vector<MenuEntry>& entries,
                        const std::string& active_id) {
   TemplateData list{TemplateData::type::list};
   for (const MenuEntry& e : entries) {
-    TemplateData item;
-    item.set("id", e.id);
-    item.set("caption", e.caption);
-    item.set("tip", e.tip);
-    item.set("icon", e.icon);
-    if (!e.href.empty()) item.set("href", e.href);
-    item.set("level", std::to_string(e.level));
-    item.set("active", TemplateData(e.id == active_id));
-    list.push_back(item);
+    TemplateData& item = AppendItem(list);
+    item["id"] = TemplateData(e.id);
+    item["caption"] = TemplateData(e.caption);
+    item["tip"] = TemplateData(e.tip);
+    item["icon"] = TemplateData(e.icon);
+    if (!e.href.empty()) item["href"] = TemplateData(e.href);
+    item["level"] = TemplateData(std::to_string(e.level));
+    item["active"] = TemplateData(e.id == active_id);
   }
   return list;
 }
@@ -165,8 +164,8 @@ void MainWindow(HttpPage& page) {
     session.Set("DeptNameOf", Variant::String(dept_id));
   }
   if (!dept.empty()) data.set("dept", dept);
-  data.set("top", EntryList(top, chosen ? chosen->id : ""));
-  data.set("left", EntryList(left, ""));
+  data["top"] = EntryList(top, chosen ? chosen->id : "");
+  data["left"] = EntryList(left, "");
   data.set("has_left", TemplateData(!left.empty()));
   if (chosen != nullptr) data.set("current", chosen->caption);
   data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));

@@ -18,6 +18,12 @@ using TemplateData = kainjow::mustache::data;
 const std::vector<std::pair<std::string_view, std::string_view>>&
 TemplateSources();
 
+// Adds an empty object to the template list `list` and returns it to be
+// filled in place. The library's own push_back copies the item it is given,
+// and a copy of an object is a fresh table of strings: a page of menu
+// entries built that way spent as long copying as rendering.
+TemplateData& AppendItem(TemplateData& list);
+
 // Renders the template `name` with `data`. Raises kHost for an unknown
 // template or one that does not parse.
 std::string Render(std::string_view name, const TemplateData& data);

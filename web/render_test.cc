@@ -43,6 +43,41 @@ TEST(RenderTest, TheBaseLayerFillsWhatThePageDataLacks) {
             std::string::npos);
 }
 
+TEST(RenderTest, DottedNamesFallThroughToTheLayerThatHasThem) {
+  // The page's own "t" names the application; the base keeps the rest.
+  TemplateData own_texts;
+  own_texts.set("app_name", "<Own> office");
+  TemplateData data;
+  data.set("t", own_texts);
+  const std::string top = Render("office", data, TextsBase(true));
+  EXPECT_NE(top.find("title=\"&lt;Own&gt; office\""), std::string::npos) << top;
+  EXPECT_NE(top.find(">Sign out</a>"), std::string::npos) << top;
+  EXPECT_EQ(top.find("Wrenhaven Office"), std::string::npos) << top;
+}
+
+TEST(RenderTest, ItemsAddedInPlaceRenderInOrderWithTheirOwnValues) {
+  TemplateData data;
+  TemplateData list{TemplateData::type::list};
+  for (const char* id : {"7", "3"}) {
+    TemplateData& item = AppendItem(list);
+    item["id"] = TemplateData(std::string(id));
+    item["caption"] = TemplateData(std::string("menu ") + id);
+    item["icon"] = TemplateData(std::string("dot"));
+    item["active"] = TemplateData(std::string(id) == "3");
+  }
+  data["top"] = std::move(list);
+  const std::string top = Render("office", data, TextsBase(true));
+  const size_t seven = top.find("data-menu=\"7\"");
+  const size_t three = top.find("data-menu=\"3\" class=\"active\"");
+  ASSERT_NE(seven, std::string::npos) << top;
+  ASSERT_NE(three, std::string::npos) << top;
+  EXPECT_LT(seven, three);
+  EXPECT_NE(top.find("<span>menu 7</span>"), std::string::npos) << top;
+  // Not a list: nothing to add to.
+  TemplateData object;
+  EXPECT_THROW(AppendItem(object), Error);
+}
+
 TEST(RenderTest, UnknownTemplateIsAnError) {
   EXPECT_THROW(Render("nope", TemplateData()), Error);
 }
