@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spdlog/spdlog.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "wrenhaven/http_host.h"
 #include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
+#include "wrenhaven/sqlite.h"
 
 namespace wrenhaven::cli {
 namespace {
@@ -31,6 +33,10 @@ struct ServeOptions {
   // "memory" or "db"; empty: db for a PostgreSQL server, memory otherwise.
   std::string sessions;
 };
+
+// How often the SQLite log is copied back into the file: at a few thousand
+// sign-ins a second the log stays at a few megabytes.
+constexpr std::chrono::milliseconds kCheckpointInterval{20};
 
 // "127.0.0.1:8080", "[::1]:8080", ":8080" (every address).
 void SplitListen(const std::string& listen, std::string* address, int* port) {
@@ -85,7 +91,24 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   PrepareDatabase(o);
   const std::string db = o.db;
   ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
-  if (!IsPostgresAddress(db)) connections = SerialiseWriters(connections);
+  // A SQLite file: writers take turns, and the write-ahead log is copied
+  // back into the file by a thread of its own rather than by whichever
+  // sign-in's commit crosses SQLite's threshold.
+  std::unique_ptr<SqliteCheckpointer> checkpointer;
+  if (!IsPostgresAddress(db)) {
+    SqliteOptions sqlite_options;
+    sqlite_options.create = false;
+    sqlite_options.background_checkpoints = true;
+    connections = SerialiseWriters(
+        [db, sqlite_options] { return OpenSqlite(db, sqlite_options); });
+    try {
+      checkpointer = std::make_unique<SqliteCheckpointer>(
+          db, kCheckpointInterval,
+          [](const std::string& message) { spdlog::error("{}", message); });
+    } catch (const Error& e) {
+      throw CommandError(e.what());
+    }
+  }
   const std::string sessions = !o.sessions.empty()
                                    ? o.sessions
                                    : (IsPostgresAddress(db) ? "db" : "memory");

@@ -17,6 +17,10 @@
 namespace wrenhaven {
 namespace {
 
+// A connection that leaves checkpoints to a SqliteCheckpointer still makes
+// one itself past this many pages of log.
+constexpr int kSafetyCheckpointPages = 10000;
+
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -289,8 +293,16 @@ class SqliteConnection : public Connection {
 }  // namespace
 
 std::shared_ptr<Connection> OpenSqlite(const std::string& path, bool create) {
+  SqliteOptions options;
+  options.create = create;
+  return OpenSqlite(path, options);
+}
+
+std::shared_ptr<Connection> OpenSqlite(const std::string& path,
+                                       const SqliteOptions& options) {
   sqlite3* raw = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
+  const int flags = SQLITE_OPEN_READWRITE |
+                    (options.create ? SQLITE_OPEN_CREATE : 0) |
                     SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   DbHandle db(raw);
@@ -308,6 +320,9 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path, bool create) {
       sqlite3_free(err);
       Raise(ErrorCode::kDatabase, "Cannot open the database " + path + ": " + message);
     }
+  }
+  if (options.background_checkpoints) {
+    sqlite3_wal_autocheckpoint(db.get(), kSafetyCheckpointPages);
   }
   return std::make_shared<SqliteConnection>(std::move(db));
 }

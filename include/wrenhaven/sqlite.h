@@ -2,6 +2,9 @@
 #ifndef WRENHAVEN_SQLITE_H_
 #define WRENHAVEN_SQLITE_H_
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +23,42 @@ namespace wrenhaven {
 // "YYYY-MM-DD HH:MM:SS" (MAX(loginTime)), as dates.
 std::shared_ptr<Connection> OpenSqlite(const std::string& path,
                                        bool create = true);
+
+struct SqliteOptions {
+  // Create the file when it does not exist.
+  bool create = true;
+  // Leave copying the write-ahead log back into the database file to a
+  // SqliteCheckpointer, so that no commit waits for that copy and its
+  // flush to disk. The connection still copies the log itself once it
+  // passes 10,000 pages (about 40 MB), should the checkpointer fall behind.
+  bool background_checkpoints = false;
+};
+
+std::shared_ptr<Connection> OpenSqlite(const std::string& path,
+                                       const SqliteOptions& options);
+
+// Copies the write-ahead log of one database file back into the file from
+// a thread of its own, every `interval`, while readers and writers go on,
+// and once more when it is destroyed. The partner of connections opened
+// with background_checkpoints. The constructor raises an Error when the
+// file cannot be opened; later failures go to `on_error` with SQLite's
+// message, once for each run of failures.
+class SqliteCheckpointer {
+ public:
+  SqliteCheckpointer(const std::string& path,
+                     std::chrono::milliseconds interval,
+                     std::function<void(const std::string&)> on_error);
+  ~SqliteCheckpointer();
+  SqliteCheckpointer(const SqliteCheckpointer&) = delete;
+  SqliteCheckpointer& operator=(const SqliteCheckpointer&) = delete;
+
+  // Checkpoints so far that copied the whole log.
+  uint64_t completed() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace wrenhaven
 
