@@ -42,17 +42,32 @@ std::string SqliteDialect::MonthLogin(int year, int month) const {
          "HR_person.personName,substr(loginTime,9,2)";
 }
 
-// A menu is visible when one of the roles is granted it. The grant is
-// looked up per menu through the (roleID, menuID) key: an IN over a
-// subquery made SQLite build and drop a temporary table of the granted
-// menus for every statement, which cost the main window a third of its
-// time.
+// A menu is visible when one of the roles is granted it: its few grants
+// are read through the menuID index and each compared with the roles.
+// Written as IN, SQLite built and dropped a temporary table of the roles
+// (or, as IN (subquery), of every granted menu) for each statement, and
+// again for each parent of a list of parents: the sub-entries of a left
+// menu took 60 us instead of 10. The unary + keeps the comparisons from
+// being turned back into an IN.
 namespace {
 
 std::string Granted(std::string_view roles) {
+  std::string any;
+  while (!roles.empty()) {
+    const size_t comma = roles.find(',');
+    std::string_view role = roles.substr(0, comma);
+    while (!role.empty() && role.front() == ' ') role.remove_prefix(1);
+    while (!role.empty() && role.back() == ' ') role.remove_suffix(1);
+    if (!role.empty()) {
+      any += any.empty() ? "+roleID=" : " or +roleID=";
+      any += role;
+    }
+    roles = comma == std::string_view::npos ? std::string_view()
+                                            : roles.substr(comma + 1);
+  }
   return "exists (select 1 from SYS_right where SYS_right.menuID="
-         "SYS_Menu.menuID and roleID in (" +
-         std::string(roles) + "))";
+         "SYS_Menu.menuID and (" +
+         any + "))";
 }
 
 }  // namespace
