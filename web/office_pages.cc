@@ -70,6 +70,7 @@ std::string DepartmentName(Connection& conn, const Variant& dept) {
 TemplateData EntryList(const std::vector<MenuEntry>& entries,
                        const std::string& active_id) {
   TemplateData list{TemplateData::type::list};
+  ReserveItems(list, entries.size());
   for (const MenuEntry& e : entries) {
     TemplateData& item = AppendItem(list);
     item["id"] = TemplateData(e.id);

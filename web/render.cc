@@ -108,15 +108,26 @@ std::string RenderIn(std::string_view name, Scope& scope) {
 
 }  // namespace
 
-TemplateData& AppendItem(TemplateData& list) {
+namespace {
+
+// The list lives in storage of its own that the data object owns and only
+// hands out read-only; it was not created const, so it may be changed
+// through that reference.
+kainjow::mustache::list& Items(TemplateData& list) {
   if (!list.is_list()) {
     Raise(ErrorCode::kHost, "A template item can only be added to a list");
   }
-  // The list lives in storage of its own that the data object owns and
-  // only hands out read-only; it was not created const, so it may be
-  // changed through that reference.
-  auto& items = const_cast<kainjow::mustache::list&>(list.list_value());
-  return items.emplace_back(TemplateData::type::object);
+  return const_cast<kainjow::mustache::list&>(list.list_value());
+}
+
+}  // namespace
+
+TemplateData& AppendItem(TemplateData& list) {
+  return Items(list).emplace_back(TemplateData::type::object);
+}
+
+void ReserveItems(TemplateData& list, size_t count) {
+  Items(list).reserve(count);
 }
 
 std::string Render(std::string_view name, const TemplateData& data) {

@@ -22,7 +22,10 @@ TemplateSources();
 // filled in place. The library's own push_back copies the item it is given,
 // and a copy of an object is a fresh table of strings: a page of menu
 // entries built that way spent as long copying as rendering.
+// ReserveItems makes room for `count` items first: the library's items
+// cannot be moved without a copy, so a list that grows copies all it holds.
 TemplateData& AppendItem(TemplateData& list);
+void ReserveItems(TemplateData& list, size_t count);
 
 // Renders the template `name` with `data`. Raises kHost for an unknown
 // template or one that does not parse.
