@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -88,6 +89,14 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   options.workers = o.workers;
   options.log_requests = !o.quiet;
 
+  // The signals are taken by one thread of ours; every other thread, the
+  // host's workers and the checkpointer included, inherits them blocked.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   PrepareDatabase(o);
   const std::string db = o.db;
   ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
@@ -99,12 +108,16 @@ int Serve(const ServeOptions& o, const std::string& executable) {
     SqliteOptions sqlite_options;
     sqlite_options.create = false;
     sqlite_options.background_checkpoints = true;
+    std::shared_ptr<WriterTurn> turn = NewWriterTurn();
     connections = SerialiseWriters(
-        [db, sqlite_options] { return OpenSqlite(db, sqlite_options); });
+        [db, sqlite_options] { return OpenSqlite(db, sqlite_options); }, turn);
     try {
       checkpointer = std::make_unique<SqliteCheckpointer>(
           db, kCheckpointInterval,
-          [](const std::string& message) { spdlog::error("{}", message); });
+          [](const std::string& message) { spdlog::error("{}", message); },
+          [turn](const std::function<void()>& work) {
+            InWriterTurn(*turn, work);
+          });
     } catch (const Error& e) {
       throw CommandError(e.what());
     }
@@ -112,14 +125,6 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   const std::string sessions = !o.sessions.empty()
                                    ? o.sessions
                                    : (IsPostgresAddress(db) ? "db" : "memory");
-
-  // The signals are taken by one thread of ours; every other thread,
-  // the host's workers included, inherits them blocked.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::unique_ptr<HttpHost> host;
   try {

@@ -7,7 +7,6 @@
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
-namespace {
 
 // Writers take turns in the order they came: a ticket each, served in
 // ticket order, so that under a steady stream of writes none waits for
@@ -33,6 +32,8 @@ class WriterTurn {
   uint64_t next_ = 0;
   uint64_t serving_ = 0;
 };
+
+namespace {
 
 // A connection whose writes take turns with those of its siblings.
 class WriterTurnConnection : public Connection {
@@ -62,8 +63,26 @@ class WriterTurnConnection : public Connection {
 
 }  // namespace
 
+std::shared_ptr<WriterTurn> NewWriterTurn() {
+  return std::make_shared<WriterTurn>();
+}
+
+void InWriterTurn(WriterTurn& turn, const std::function<void()>& work) {
+  turn.Take();
+  struct Release {
+    WriterTurn& turn;
+    ~Release() { turn.Give(); }
+  } release{turn};
+  work();
+}
+
 ConnectionFactory SerialiseWriters(ConnectionFactory make) {
-  auto turn = std::make_shared<WriterTurn>();
+  return SerialiseWriters(std::move(make), NewWriterTurn());
+}
+
+ConnectionFactory SerialiseWriters(ConnectionFactory make,
+                                   std::shared_ptr<WriterTurn> turn) {
+  if (!turn) turn = NewWriterTurn();
   return [make = std::move(make), turn]() -> std::shared_ptr<Connection> {
     std::shared_ptr<Connection> inner = make();
     if (!inner) return nullptr;

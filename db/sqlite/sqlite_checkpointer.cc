@@ -20,6 +20,7 @@ struct SqliteCheckpointer::Impl {
   std::string path;
   std::chrono::milliseconds interval{0};
   std::function<void(const std::string&)> on_error;
+  WriterHold hold_writers;
 
   std::mutex mutex;
   std::condition_variable wake;
@@ -27,27 +28,52 @@ struct SqliteCheckpointer::Impl {
   uint64_t completed = 0;
   // The failure last reported; empty after a checkpoint that went well.
   std::string failing;
+  // The size of the log, in pages, when it was last found wholly copied.
+  int copied_log = -1;
   std::thread thread;
+
+  struct Outcome {
+    int rc = SQLITE_OK;
+    int log = 0;     // pages in the log
+    int copied = 0;  // of them, in the file now
+  };
 
   // A passive checkpoint copies what no reader still needs and waits for
   // nobody. Another checkpoint under way (SQLITE_BUSY) is no failure.
+  Outcome Passive() {
+    Outcome out;
+    out.rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                       &out.log, &out.copied);
+    return out;
+  }
+
   void Checkpoint() {
-    int log_frames = 0;
-    int copied = 0;
-    const int rc = sqlite3_wal_checkpoint_v2(
-        db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &log_frames, &copied);
+    Outcome bulk = Passive();
+    Outcome last = bulk;
+    // Nothing new since the log was last wholly copied: the next commit
+    // starts it again from its beginning by itself.
+    const bool idle =
+        bulk.rc == SQLITE_OK &&
+        (bulk.log <= 0 || (bulk.copied == bulk.log && bulk.log == copied_log));
+    if (!idle && bulk.rc == SQLITE_OK && hold_writers) {
+      // Commits made during the bulk copy are copied with the writers held,
+      // which is short: a few pages and two flushes.
+      hold_writers([this, &last] { last = Passive(); });
+    }
     std::string failure;
-    if (rc != SQLITE_OK && rc != SQLITE_BUSY) {
+    if (last.rc != SQLITE_OK && last.rc != SQLITE_BUSY) {
       failure = "Checkpoint of " + path + " failed: " + sqlite3_errmsg(db);
     }
     bool report = false;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      if (rc == SQLITE_OK && log_frames > 0 && copied == log_frames) {
+      if (!idle && last.rc == SQLITE_OK && last.log > 0 &&
+          last.copied == last.log) {
         ++completed;
+        copied_log = last.log;
       }
       report = !failure.empty() && failure != failing;
-      if (rc != SQLITE_BUSY) failing = failure;
+      if (last.rc != SQLITE_BUSY) failing = failure;
     }
     if (report && on_error) on_error(failure);
   }
@@ -65,13 +91,14 @@ struct SqliteCheckpointer::Impl {
 
 SqliteCheckpointer::SqliteCheckpointer(
     const std::string& path, std::chrono::milliseconds interval,
-    std::function<void(const std::string&)> on_error)
+    std::function<void(const std::string&)> on_error, WriterHold hold_writers)
     : impl_(std::make_unique<Impl>()) {
   Impl& impl = *impl_;
   impl.path = path;
   impl.interval =
       interval.count() > 0 ? interval : std::chrono::milliseconds(1);
   impl.on_error = std::move(on_error);
+  impl.hold_writers = std::move(hold_writers);
   const int rc =
       sqlite3_open_v2(path.c_str(), &impl.db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -83,9 +110,10 @@ SqliteCheckpointer::SqliteCheckpointer(
           "Cannot open the database " + path + " for checkpoints: " + message);
   }
   // Flushes as the page connections do: the log before the copy, the
-  // file after it.
-  if (sqlite3_exec(impl.db, "PRAGMA synchronous=NORMAL", nullptr, nullptr,
-                   nullptr) != SQLITE_OK) {
+  // file after it. A connection finds the log only when it first reads the
+  // file; until then a checkpoint silently does nothing.
+  if (sqlite3_exec(impl.db, "PRAGMA synchronous=NORMAL; PRAGMA journal_mode",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
     const std::string message = sqlite3_errmsg(impl.db);
     sqlite3_close_v2(impl.db);
     Raise(ErrorCode::kDatabase,

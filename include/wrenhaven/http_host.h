@@ -36,6 +36,17 @@ using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
 // handler.
 ConnectionFactory SerialiseWriters(ConnectionFactory make);
 
+// The turn that the writes of SerialiseWriters' connections take, when
+// other work must not overlap any of them (copying a SQLite log back into
+// its file: see SqliteCheckpointer).
+class WriterTurn;
+std::shared_ptr<WriterTurn> NewWriterTurn();
+ConnectionFactory SerialiseWriters(ConnectionFactory make,
+                                   std::shared_ptr<WriterTurn> turn);
+// Runs `work` in its turn: no write of the turn's connections runs until it
+// returns.
+void InWriterTurn(WriterTurn& turn, const std::function<void()>& work);
+
 using SessionClock = std::chrono::system_clock;
 
 struct SessionLimits {

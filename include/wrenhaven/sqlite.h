@@ -38,21 +38,33 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
                                        const SqliteOptions& options);
 
 // Copies the write-ahead log of one database file back into the file from
-// a thread of its own, every `interval`, while readers and writers go on,
-// and once more when it is destroyed. The partner of connections opened
-// with background_checkpoints. The constructor raises an Error when the
-// file cannot be opened; later failures go to `on_error` with SQLite's
-// message, once for each run of failures.
+// a thread of its own, every `interval`, and once more when it is
+// destroyed. The partner of connections opened with background_checkpoints.
+//
+// Most of the log is copied while readers and writers go on. The log can
+// only start again from its beginning (rather than grow) once all of it
+// has been copied, which commits arriving during the copy prevent; so the
+// last few pages are copied inside `hold_writers`, a function that runs
+// what it is given while no connection writes (InWriterTurn with the turn
+// of the connections' SerialiseWriters). Without it, the log is only
+// copied alongside the writes.
+//
+// The constructor raises an Error when the file cannot be opened; later
+// failures go to `on_error` with SQLite's message, once for each run of
+// failures.
 class SqliteCheckpointer {
  public:
+  using WriterHold = std::function<void(const std::function<void()>&)>;
+
   SqliteCheckpointer(const std::string& path,
                      std::chrono::milliseconds interval,
-                     std::function<void(const std::string&)> on_error);
+                     std::function<void(const std::string&)> on_error,
+                     WriterHold hold_writers = nullptr);
   ~SqliteCheckpointer();
   SqliteCheckpointer(const SqliteCheckpointer&) = delete;
   SqliteCheckpointer& operator=(const SqliteCheckpointer&) = delete;
 
-  // Checkpoints so far that copied the whole log.
+  // Checkpoints so far that left the whole log copied.
   uint64_t completed() const;
 
  private:
