@@ -49,7 +49,7 @@ TEST(CheckpointerWithWritersTest, TheLogStaysShortUnderSteadyWrites) {
   uintmax_t log_bytes = 0;
   {
     SqliteCheckpointer checkpointer(
-        db, std::chrono::milliseconds(5),
+        db, std::chrono::milliseconds(2),
         [&errors](const std::string& message) { errors.push_back(message); },
         [turn](const std::function<void()>& work) {
           InWriterTurn(*turn, work);
@@ -58,7 +58,7 @@ TEST(CheckpointerWithWritersTest, TheLogStaysShortUnderSteadyWrites) {
     for (int w = 0; w < 2; ++w) {
       writers.emplace_back([&writers_make] {
         auto conn = writers_make();
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 1500; ++i) {
           conn->Execute("insert into t values (zeroblob(3000))");
         }
       });
@@ -69,10 +69,11 @@ TEST(CheckpointerWithWritersTest, TheLogStaysShortUnderSteadyWrites) {
   }
   EXPECT_TRUE(errors.empty()) << errors.front();
   EXPECT_GT(completed, 0u);
-  // The 2,000 commits make 25 MB of log when it never starts again.
-  EXPECT_LT(log_bytes, 8'000'000u) << log_bytes;
+  // The 3,000 commits make 37 MB of log when it never starts again; a
+  // busy machine may give the checkpointer fewer turns than it asks for.
+  EXPECT_LT(log_bytes, 12'000'000u) << log_bytes;
   auto rs = keeper->Open("select count(*) from t", CursorType::kStatic);
-  EXPECT_EQ(rs->Value(0), Variant::Long(2000));
+  EXPECT_EQ(rs->Value(0), Variant::Long(3000));
   rs->Close();
   keeper.reset();
   fs::remove_all(dir);
