@@ -46,8 +46,9 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
 // has been copied, which commits arriving during the copy prevent; so the
 // last few pages are copied inside `hold_writers`, a function that runs
 // what it is given while no connection writes (InWriterTurn with the turn
-// of the connections' SerialiseWriters). Without it, the log is only
-// copied alongside the writes.
+// of the connections' SerialiseWriters). Without it the log is still
+// copied, but under writes without a break it grows until the connections'
+// own threshold.
 //
 // The constructor raises an Error when the file cannot be opened; later
 // failures go to `on_error` with SQLite's message, once for each run of
