@@ -43,12 +43,7 @@ class WriterTurnConnection : public Connection {
       : inner_(std::move(inner)), turn_(std::move(turn)) {}
 
   void Execute(std::string_view statement) override {
-    turn_->Take();
-    struct Release {
-      WriterTurn& turn;
-      ~Release() { turn.Give(); }
-    } release{*turn_};
-    inner_->Execute(statement);
+    InWriterTurn(*turn_, [&] { inner_->Execute(statement); });
   }
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override {
