@@ -106,10 +106,6 @@ std::string RenderIn(std::string_view name, Scope& scope) {
   return out;
 }
 
-}  // namespace
-
-namespace {
-
 // The list lives in storage of its own that the data object owns and only
 // hands out read-only; it was not created const, so it may be changed
 // through that reference.
