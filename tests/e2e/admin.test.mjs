@@ -7,33 +7,14 @@
 // Runs after office.test.mjs on the same server and database. Prints one
 // line per test and a last line "e2e: N passed, M failed"; exits non-zero
 // when a test failed.
-import { chromium } from 'playwright-core';
-import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import http from 'node:http';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 
-const options = {};
-for (let i = 2; i < process.argv.length; i += 2) {
-  options[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
-}
-for (const required of ['url', 'db', 'shots']) {
-  if (!options[required]) {
-    console.error(`missing --${required}`);
-    console.log('e2e: 0 passed, 1 failed');
-    process.exit(2);
-  }
-}
-const base = new URL(options.url);
-const at = (address) => new URL(address, base).href;
-mkdirSync(options.shots, { recursive: true });
-
-const CHROMIUM_ARGS = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
-  '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync',
-];
+import {
+  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions,
+} from './harness.mjs';
 
 // A browser of its own for each person: a fresh, empty profile folder.
 // Pages in English; a script dialog anywhere fails the test, since no
@@ -41,17 +22,13 @@ const CHROMIUM_ARGS = [
 async function withBrowser(body) {
   const profile = mkdtempSync(path.join(tmpdir(), 'wrenhaven-chromium-'));
   const downloads = mkdtempSync(path.join(tmpdir(), 'wrenhaven-downloads-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: CHROMIUM_ARGS,
+  const context = await launch(profile, {
     locale: 'en-US',
     acceptDownloads: true,
     downloadsPath: downloads,
     extraHTTPHeaders: { 'Accept-Language': 'en-US,en;q=0.9' },
     viewport: { width: 1360, height: 860 },
   });
-  context.setDefaultTimeout(15000);
   const dialogs = [];
   context.on('page', (p) => p.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss(); }));
   try {
@@ -67,27 +44,9 @@ async function withBrowser(body) {
   }
 }
 
-function sql(query) {
-  return execFileSync('sqlite3', [options.db, query], { encoding: 'utf8' }).trim();
-}
-
 // A text as an SQL literal.
 function lit(text) {
   return `'${text.replaceAll("'", "''")}'`;
-}
-
-function check(condition, message) {
-  if (!condition) throw new Error(message);
-}
-
-function same(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const e = JSON.stringify(expected);
-  if (a !== e) throw new Error(`${what}: got ${a}, expected ${e}`);
-}
-
-async function shot(page, name) {
-  await page.screenshot({ path: path.join(options.shots, `${name}.png`), fullPage: true });
 }
 
 async function signIn(page, account, password) {
@@ -101,14 +60,6 @@ async function signIn(page, account, password) {
 // Sends a form of an administration page and waits for the page after it.
 async function submit(where, selector = '#submit') {
   await Promise.all([where.waitForNavigation(), where.click(selector)]);
-}
-
-async function topCaptions(page) {
-  return page.$$eval('.topmenu a span', (spans) => spans.map((s) => s.textContent));
-}
-
-async function leftCaptions(page) {
-  return page.$$eval('.leftmenu li span:not(.entry)', (spans) => spans.map((s) => s.textContent));
 }
 
 // The menu tree as "level:caption" in the order shown.
@@ -125,9 +76,6 @@ const ADMIN_PAGES = [
   '/admin/attendance', '/admin/attendance/csv', '/admin/rights',
   '/admin/rights/role?id=1', '/admin/rights/person?id=1',
 ];
-
-const tests = [];
-const test = (name, body) => tests.push({ name, body });
 
 test('an administrator adds a first-level menu and a sub-menu, and the tree shows them in order', async () => {
   await withBrowser(async (page) => {
@@ -452,17 +400,4 @@ test('the login records: summary, a person, a record', async () => {
   });
 });
 
-let passed = 0;
-let failed = 0;
-for (const { name, body } of tests) {
-  try {
-    await body();
-    passed += 1;
-    console.log(`ok - ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`not ok - ${name}\n  ${String(error?.stack ?? error).split('\n').join('\n  ')}`);
-  }
-}
-console.log(`e2e: ${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+await runTests();

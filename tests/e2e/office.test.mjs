@@ -5,46 +5,24 @@
 //
 // Prints one line per test and a last line "e2e: N passed, M failed"; exits
 // non-zero when a test failed.
-import { chromium } from 'playwright-core';
-import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 
-const options = {};
-for (let i = 2; i < process.argv.length; i += 2) {
-  options[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
-}
-for (const required of ['url', 'db', 'shots']) {
-  if (!options[required]) {
-    console.error(`missing --${required}`);
-    console.log('e2e: 0 passed, 1 failed');
-    process.exit(2);
-  }
-}
-const base = new URL(options.url);
-mkdirSync(options.shots, { recursive: true });
-
-const CHROMIUM_ARGS = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
-  '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync',
-];
+import {
+  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions,
+} from './harness.mjs';
 
 // A browser of its own for each test: a fresh, empty profile folder.
 async function withBrowser({ english = false } = {}, body) {
   const profile = mkdtempSync(path.join(tmpdir(), 'wrenhaven-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: CHROMIUM_ARGS,
+  const context = await launch(profile, {
     locale: english ? 'en-US' : 'zh-CN',
     extraHTTPHeaders: {
       'Accept-Language': english ? 'en-US,en;q=0.9' : 'zh-CN,zh;q=0.9',
     },
     viewport: { width: 1280, height: 800 },
   });
-  context.setDefaultTimeout(15000);
   try {
     const page = context.pages()[0] ?? (await context.newPage());
     return await body(page, context);
@@ -54,43 +32,14 @@ async function withBrowser({ english = false } = {}, body) {
   }
 }
 
-function sql(query) {
-  return execFileSync('sqlite3', [options.db, query], { encoding: 'utf8' }).trim();
-}
-
-function check(condition, message) {
-  if (!condition) throw new Error(message);
-}
-
-function same(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const e = JSON.stringify(expected);
-  if (a !== e) throw new Error(`${what}: got ${a}, expected ${e}`);
-}
-
-async function shot(page, name) {
-  await page.screenshot({ path: path.join(options.shots, `${name}.png`), fullPage: true });
-}
-
 // Fills and sends the sign-in form; `thisWindow` leaves "oldwin" ticked.
 async function signIn(page, account, password, { thisWindow = true } = {}) {
-  await page.goto(new URL('/', base).href);
+  await page.goto(at('/'));
   await page.fill('#LoginName', account);
   await page.fill('#LoginPwd', password);
   if (!thisWindow) await page.uncheck('#oldwin');
   await Promise.all([page.waitForNavigation(), page.click('button[type=submit]')]);
 }
-
-async function topCaptions(page) {
-  return page.$$eval('.topmenu a span', (spans) => spans.map((s) => s.textContent));
-}
-
-async function leftCaptions(page) {
-  return page.$$eval('.leftmenu li span:not(.entry)', (spans) => spans.map((s) => s.textContent));
-}
-
-const tests = [];
-const test = (name, body) => tests.push({ name, body });
 
 test('a wrong password shows the failure message and records one failed attempt', async () => {
   const before = Number(sql("SELECT COUNT(*) FROM HR_Login WHERE LoginAccount='ann' AND LoginOK=0"));
@@ -115,7 +64,7 @@ test('a wrong password shows the failure message and records one failed attempt'
 
 test('a right password opens the main window', async () => {
   await withBrowser({}, async (page) => {
-    await page.goto(new URL('/', base).href);
+    await page.goto(at('/'));
     await shot(page, 'signin');
     await signIn(page, 'ann', 'ann123');
     check(/^\/MyOffice\/$/.test(new URL(page.url()).pathname), `landed on ${page.url()}`);
@@ -154,7 +103,7 @@ test('two people with different roles see different menus', async () => {
 
 test('an English browser gets the English captions', async () => {
   await withBrowser({ english: true }, async (page) => {
-    await page.goto(new URL('/', base).href);
+    await page.goto(at('/'));
     same(await page.textContent('button[type=submit]'), 'Sign in', 'the button');
     await signIn(page, 'dev', 'dev123');
     same(await topCaptions(page), ['Office', 'Finance', 'Projects'], 'the top menu');
@@ -171,7 +120,7 @@ test('a plain visit of the sign-in page signs out', async () => {
     same(await page.textContent('#person'), 'Eva Lindqvist', 'the name');
     await Promise.all([page.waitForNavigation(), page.click('#signout')]);
     same(new URL(page.url()).pathname, '/', 'after signing out');
-    await page.goto(new URL('/MyOffice/', base).href);
+    await page.goto(at('/MyOffice/'));
     same(new URL(page.url()).pathname, '/', 'the main window sends back');
     check(await page.isVisible('#signin'), 'no sign-in form');
     same(await page.inputValue('#LoginName'), 'eva', 'the remembered name');
@@ -202,17 +151,4 @@ test('a person without roles signs in and sees no menu', async () => {
   });
 });
 
-let passed = 0;
-let failed = 0;
-for (const { name, body } of tests) {
-  try {
-    await body();
-    passed += 1;
-    console.log(`ok - ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`not ok - ${name}\n  ${String(error?.stack ?? error).split('\n').join('\n  ')}`);
-  }
-}
-console.log(`e2e: ${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+await runTests();

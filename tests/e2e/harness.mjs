@@ -1,0 +1,91 @@
+// What the browser test files share: their command line, a headless
+// Chromium with a profile of its own, checks, screenshots, the database,
+// and the list of tests with the loop that runs them.
+//
+//   node NAME.test.mjs --url http://127.0.0.1:PORT/ --db DB --shots DIR
+import { chromium } from 'playwright-core';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync } from 'node:fs';
+import path from 'node:path';
+
+export const options = {};
+for (let i = 2; i < process.argv.length; i += 2) {
+  options[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+}
+for (const required of ['url', 'db', 'shots']) {
+  if (!options[required]) {
+    console.error(`missing --${required}`);
+    console.log('e2e: 0 passed, 1 failed');
+    process.exit(2);
+  }
+}
+const base = new URL(options.url);
+mkdirSync(options.shots, { recursive: true });
+
+// The address of a page of the server under test.
+export const at = (address) => new URL(address, base).href;
+
+// Debian's Chromium, headless, in the profile folder given, with the
+// settings given on top.
+export async function launch(profile, settings) {
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: [
+      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
+      '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync',
+    ],
+    ...settings,
+  });
+  context.setDefaultTimeout(15000);
+  return context;
+}
+
+export function sql(query) {
+  return execFileSync('sqlite3', [options.db, query], { encoding: 'utf8' }).trim();
+}
+
+export function check(condition, message) {
+  if (!condition) throw new Error(message);
+}
+
+export function same(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  if (a !== e) throw new Error(`${what}: got ${a}, expected ${e}`);
+}
+
+export async function shot(page, name) {
+  await page.screenshot({ path: path.join(options.shots, `${name}.png`), fullPage: true });
+}
+
+export async function topCaptions(page) {
+  return page.$$eval('.topmenu a span', (spans) => spans.map((s) => s.textContent));
+}
+
+export async function leftCaptions(page) {
+  return page.$$eval('.leftmenu li span:not(.entry)', (spans) => spans.map((s) => s.textContent));
+}
+
+const tests = [];
+export const test = (name, body) => tests.push({ name, body });
+
+// Runs the tests in the order given, one line each, then the sum; exits
+// non-zero when one failed.
+export async function runTests() {
+  let passed = 0;
+  let failed = 0;
+  for (const { name, body } of tests) {
+    try {
+      await body();
+      passed += 1;
+      console.log(`ok - ${name}`);
+    } catch (error) {
+      failed += 1;
+      console.log(`not ok - ${name}\n  ${String(error?.stack ?? error).split('\n').join('\n  ')}`);
+    }
+  }
+  console.log(`e2e: ${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
+}
