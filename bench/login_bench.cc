@@ -145,7 +145,7 @@ std::string Password(int n) { return "pw" + Padded(n); }
 // Departments, roles and kPeople people, each with one role and every
 // second one with another, written in one transaction.
 void AddPeople(Connection& conn) {
-  conn.Execute("BEGIN");
+  conn.Begin();
   conn.Execute(
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i "
       "< " +
@@ -173,7 +173,7 @@ void AddPeople(Connection& conn) {
       ") INSERT INTO SYS_PersonRole (PersonID, RoleID) SELECT i, i % 20 + 1 "
       "FROM n UNION ALL SELECT i, (i % 20 + 10) % 20 + 1 FROM n WHERE i % 2 = "
       "0");
-  conn.Execute("COMMIT");
+  conn.Commit();
 }
 
 // ---------------------------------------------------------------------------

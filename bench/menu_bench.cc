@@ -54,7 +54,7 @@ class BenchDb {
   explicit BenchDb(const std::vector<MenuRow>& menus) : path_(TempPath()) {
     conn_ = OpenSqlite(path_);
     CreateSchema(*conn_);
-    conn_->Execute("BEGIN");
+    conn_->Begin();
     for (int f = 1; f <= 50; ++f) {
       conn_->Execute(
           "INSERT INTO SYS_Function (FunID,FunName,FunUrl) VALUES (" +
@@ -80,7 +80,7 @@ class BenchDb {
       Grant(m.id, m.id % 3 == 0 ? 2 : m.id % 3 == 1 ? 5 : 7);
       if (m.id % 2 == 0 && m.id % 3 != 1) Grant(m.id, 5);
     }
-    conn_->Execute("COMMIT");
+    conn_->Commit();
     if (sqlite3_open_v2(path_.c_str(), &raw_, SQLITE_OPEN_READONLY, nullptr) !=
         SQLITE_OK) {
       throw std::runtime_error("cannot open " + path_);

@@ -43,6 +43,12 @@ class CountingConnection : public Connection {
     return inner_->Open(statement, cursor);
   }
   const Dialect& dialect() const override { return inner_->dialect(); }
+  void Begin() override { inner_->Begin(); }
+  void Commit() override { inner_->Commit(); }
+  void Rollback() override { inner_->Rollback(); }
+  int transaction_depth() const override {
+    return inner_->transaction_depth();
+  }
 
   long statements = 0;
 

@@ -9,7 +9,7 @@
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "frame/text.h"
-#include "frame/transaction.h"
+#include "wrenhaven/connection.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {

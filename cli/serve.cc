@@ -100,24 +100,21 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   PrepareDatabase(o);
   const std::string db = o.db;
   ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
-  // A SQLite file: writers take turns, and the write-ahead log is copied
-  // back into the file by a thread of its own rather than by whichever
-  // sign-in's commit crosses SQLite's threshold.
+  // A SQLite file: the write-ahead log is copied back into the file by a
+  // thread of its own rather than by whichever sign-in's commit crosses
+  // SQLite's threshold.
   std::unique_ptr<SqliteCheckpointer> checkpointer;
   if (!IsPostgresAddress(db)) {
     SqliteOptions sqlite_options;
     sqlite_options.create = false;
     sqlite_options.background_checkpoints = true;
-    std::shared_ptr<WriterTurn> turn = NewWriterTurn();
-    connections = SerialiseWriters(
-        [db, sqlite_options] { return OpenSqlite(db, sqlite_options); }, turn);
+    connections = [db, sqlite_options] {
+      return OpenSqlite(db, sqlite_options);
+    };
     try {
       checkpointer = std::make_unique<SqliteCheckpointer>(
           db, kCheckpointInterval,
-          [](const std::string& message) { spdlog::error("{}", message); },
-          [turn](const std::function<void()>& work) {
-            InWriterTurn(*turn, work);
-          });
+          [](const std::string& message) { spdlog::error("{}", message); });
     } catch (const Error& e) {
       throw CommandError(e.what());
     }

@@ -10,6 +10,21 @@ void RecordingConnection::Execute(std::string_view statement) {
   if (!fail_with.empty()) Raise(ErrorCode::kDatabase, fail_with);
 }
 
+void RecordingConnection::Begin() {
+  nesting_.Begin([this](std::string_view text) { Execute(text); },
+                 "BEGIN TRANSACTION");
+}
+
+void RecordingConnection::Commit() {
+  nesting_.Commit([this](std::string_view text) { Execute(text); },
+                  "COMMIT TRANSACTION");
+}
+
+void RecordingConnection::Rollback() {
+  nesting_.Rollback([this](std::string_view text) { Execute(text); },
+                    "ROLLBACK TRANSACTION");
+}
+
 std::unique_ptr<Recordset> RecordingConnection::Open(std::string_view statement,
                                                      CursorType cursor) {
   sent.emplace_back(statement);
@@ -24,7 +39,8 @@ std::unique_ptr<Recordset> RecordingConnection::Open(std::string_view statement,
   for (auto& row : r.rows) {
     for (auto& v : row) cells.push_back(std::move(v));
   }
-  return std::make_unique<StaticRecordset>(std::move(r.names), std::move(cells));
+  return std::make_unique<StaticRecordset>(std::move(r.names),
+                                           std::move(cells));
 }
 
 }  // namespace wrenhaven

@@ -1,7 +1,9 @@
 // A connection that records every statement it is sent and answers queries
 // from results queued in advance (an empty result when none is queued).
 // Its dialect is the reference one unless another is given, so tests can
-// compare statement texts byte for byte.
+// compare statement texts byte for byte. Transactions are recorded as the
+// statements a database would be sent ("BEGIN TRANSACTION", "SAVEPOINT
+// wrenhaven_1", ...).
 #ifndef WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
 #define WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
 
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/nested_transactions.h"
 #include "wrenhaven/connection.h"
 #include "wrenhaven/dialect.h"
 
@@ -25,6 +28,10 @@ class RecordingConnection : public Connection {
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override;
   const Dialect& dialect() const override { return dialect_; }
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  int transaction_depth() const override { return nesting_.depth(); }
 
   void Queue(Result result) { results_.push_back(std::move(result)); }
 
@@ -37,6 +44,7 @@ class RecordingConnection : public Connection {
  private:
   TsqlDialect dialect_;
   std::deque<Result> results_;
+  NestedTransactions nesting_;
 };
 
 }  // namespace wrenhaven

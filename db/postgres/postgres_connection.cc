@@ -7,6 +7,7 @@
 
 #include "db/postgres/postgres_dialect.h"
 #include "db/postgres/postgres_value.h"
+#include "frame/nested_transactions.h"
 #include "frame/static_recordset.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/postgres.h"
@@ -210,7 +211,57 @@ class PostgresConnection : public Connection {
 
   const Dialect& dialect() const override { return dialect_; }
 
+  void Begin() override {
+    nesting_.Begin([this](std::string_view text) { Control(text); },
+                   "BEGIN TRANSACTION");
+  }
+
+  // The server answers COMMIT of a transaction that an error has aborted
+  // with ROLLBACK, and no error: that is a failed commit.
+  void Commit() override {
+    const bool outermost = nesting_.depth() == 1;
+    try {
+      nesting_.Commit(
+          [this, outermost](std::string_view text) {
+            ResultHandle result = Control(text);
+            if (outermost &&
+                std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+              Raise(ErrorCode::kDatabase,
+                    "The transaction could not be committed: an earlier "
+                    "statement of it failed, and the database undid all of "
+                    "it");
+            }
+          },
+          "COMMIT TRANSACTION");
+    } catch (...) {
+      Settle();
+      throw;
+    }
+  }
+
+  void Rollback() override {
+    try {
+      nesting_.Rollback([this](std::string_view text) { Control(text); },
+                        "ROLLBACK TRANSACTION");
+    } catch (...) {
+      Settle();
+      throw;
+    }
+  }
+
+  int transaction_depth() const override { return nesting_.depth(); }
+
  private:
+  ResultHandle Control(std::string_view text) {
+    return Run(text, /*empty_allowed=*/false);
+  }
+
+  // Outside any transaction on the server, no level is open here either.
+  void Settle() {
+    const PGTransactionStatusType status = PQtransactionStatus(conn_.get());
+    if (status == PQTRANS_IDLE || status == PQTRANS_UNKNOWN) nesting_.Reset();
+  }
+
   // Sends one statement through the extended protocol, which the server
   // refuses to run when the text holds more than one statement, so a value
   // can never smuggle in a second one. Nothing is bound: the text is the
@@ -238,7 +289,17 @@ class PostgresConnection : public Connection {
   }
 
   ResultHandle Run(std::string_view statement, bool empty_allowed) {
-    if (PQstatus(conn_.get()) == CONNECTION_BAD) Reconnect();
+    if (PQstatus(conn_.get()) == CONNECTION_BAD) {
+      // A transaction does not survive the connection it was begun on: its
+      // later statements must not run on a new one as if nothing was lost.
+      if (nesting_.depth() > 0) {
+        nesting_.Reset();
+        Raise(ErrorCode::kDatabase,
+              "The connection to the database was lost during a "
+              "transaction; the database undid all of it");
+      }
+      Reconnect();
+    }
     if (statement.find('\0') != std::string_view::npos) {
       // The client library sends a C string: everything after a NUL would
       // be lost without a word. The message shows where it stood.
@@ -269,6 +330,7 @@ class PostgresConnection : public Connection {
 
   ConnHandle conn_;
   PostgresDialect dialect_;
+  NestedTransactions nesting_;
 };
 
 void IgnoreNotice(void*, const char*) {}

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "db/sqlite/writer_turn.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/sqlite.h"
 
@@ -20,7 +21,7 @@ struct SqliteCheckpointer::Impl {
   std::string path;
   std::chrono::milliseconds interval{0};
   std::function<void(const std::string&)> on_error;
-  WriterHold hold_writers;
+  std::string file;  // as SQLite names it: the key of the writer's turn
 
   std::mutex mutex;
   std::condition_variable wake;
@@ -55,13 +56,17 @@ struct SqliteCheckpointer::Impl {
     const bool idle =
         bulk.rc == SQLITE_OK &&
         (bulk.log <= 0 || (bulk.copied == bulk.log && bulk.log == copied_log));
-    if (!idle && bulk.rc == SQLITE_OK && hold_writers) {
+    std::string failure;
+    if (!idle && bulk.rc == SQLITE_OK) {
       // Commits made during the bulk copy are copied with the writers held,
       // which is short: a few pages and two flushes.
-      hold_writers([this, &last] { last = Passive(); });
+      try {
+        sqlite::InWriterTurn(file, [this, &last] { last = Passive(); });
+      } catch (const Error& e) {
+        failure = "Checkpoint of " + path + " failed: " + e.what();
+      }
     }
-    std::string failure;
-    if (last.rc != SQLITE_OK && last.rc != SQLITE_BUSY) {
+    if (failure.empty() && last.rc != SQLITE_OK && last.rc != SQLITE_BUSY) {
       failure = "Checkpoint of " + path + " failed: " + sqlite3_errmsg(db);
     }
     bool report = false;
@@ -91,14 +96,13 @@ struct SqliteCheckpointer::Impl {
 
 SqliteCheckpointer::SqliteCheckpointer(
     const std::string& path, std::chrono::milliseconds interval,
-    std::function<void(const std::string&)> on_error, WriterHold hold_writers)
+    std::function<void(const std::string&)> on_error)
     : impl_(std::make_unique<Impl>()) {
   Impl& impl = *impl_;
   impl.path = path;
   impl.interval =
       interval.count() > 0 ? interval : std::chrono::milliseconds(1);
   impl.on_error = std::move(on_error);
-  impl.hold_writers = std::move(hold_writers);
   const int rc =
       sqlite3_open_v2(path.c_str(), &impl.db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -119,6 +123,8 @@ SqliteCheckpointer::SqliteCheckpointer(
     Raise(ErrorCode::kDatabase,
           "Cannot prepare " + path + " for checkpoints: " + message);
   }
+  const char* file = sqlite3_db_filename(impl.db, "main");
+  impl.file = file != nullptr ? file : "";
   impl.thread = std::thread([&impl] { impl.Run(); });
 }
 

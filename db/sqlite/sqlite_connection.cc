@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "db/sqlite/sqlite_dialect.h"
+#include "db/sqlite/writer_turn.h"
+#include "frame/nested_transactions.h"
 #include "frame/static_recordset.h"
 #include "frame/text.h"
 #include "wrenhaven/error.h"
@@ -47,8 +49,10 @@ void Check(sqlite3* db, int rc, std::string_view statement) {
 bool IsDateType(const char* decl) {
   if (!decl) return false;
   std::string d;
-  for (const char* p = decl; *p; ++p) d += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-  return d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos;
+  for (const char* p = decl; *p; ++p)
+    d += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  return d.find("DATE") != std::string::npos ||
+         d.find("TIME") != std::string::npos;
 }
 
 // "YYYY-MM-DD HH:MM:SS", as the schema stores date/time values.
@@ -58,7 +62,8 @@ bool LooksLikeStoredDate(const unsigned char* text, int len) {
   for (int i = 0; i < 19; ++i) {
     const char p = kPattern[i];
     const char c = static_cast<char>(text[i]);
-    if (p == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != p) return false;
+    if (p == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != p)
+      return false;
   }
   return true;
 }
@@ -96,8 +101,10 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i, DateRule rule) {
     default: {
       const unsigned char* text = sqlite3_column_text(stmt, i);
       const int len = sqlite3_column_bytes(stmt, i);
-      std::string s(reinterpret_cast<const char*>(text ? text : reinterpret_cast<const unsigned char*>("")),
-                    static_cast<size_t>(len));
+      std::string s(
+          reinterpret_cast<const char*>(
+              text ? text : reinterpret_cast<const unsigned char*>("")),
+          static_cast<size_t>(len));
       if (rule == DateRule::kAlways ||
           (rule == DateRule::kWhenShaped && LooksLikeStoredDate(text, len))) {
         Date d;
@@ -123,18 +130,27 @@ std::vector<std::string> ColumnNames(sqlite3_stmt* stmt) {
 class ForwardRecordset : public Recordset {
  public:
   ForwardRecordset(sqlite3* db, StmtHandle stmt, std::string statement)
-      : db_(db), stmt_(std::move(stmt)), statement_(std::move(statement)),
-        names_(ColumnNames(stmt_.get())), rules_(DateRules(stmt_.get())) {
+      : db_(db),
+        stmt_(std::move(stmt)),
+        statement_(std::move(statement)),
+        names_(ColumnNames(stmt_.get())),
+        rules_(DateRules(stmt_.get())) {
     Step();
   }
 
-  bool Eof() const override { CheckOpen(); return done_; }
+  bool Eof() const override {
+    CheckOpen();
+    return done_;
+  }
   int32_t RecordCount() const override {
     CheckOpen();
     Raise(ErrorCode::kDatabase,
           "A forward-only result set does not know its record count");
   }
-  int FieldCount() const override { CheckOpen(); return static_cast<int>(names_.size()); }
+  int FieldCount() const override {
+    CheckOpen();
+    return static_cast<int>(names_.size());
+  }
   std::string FieldName(int index) const override {
     CheckOpen();
     CheckIndex(index);
@@ -179,7 +195,8 @@ class ForwardRecordset : public Recordset {
   void CheckIndex(int index) const {
     if (index < 0 || static_cast<size_t>(index) >= names_.size()) {
       Raise(ErrorCode::kSubscriptOutOfRange,
-            "Item cannot be found in the collection: field " + std::to_string(index));
+            "Item cannot be found in the collection: field " +
+                std::to_string(index));
     }
   }
   [[noreturn]] void NoPaging() const {
@@ -194,17 +211,48 @@ class ForwardRecordset : public Recordset {
   bool done_ = false;
 };
 
+// Transaction control goes through Begin, Commit and Rollback, which keep
+// the writer's turn; as a statement of its own it would write outside it.
+bool IsTransactionControl(sqlite3_stmt* stmt) {
+  if (!sqlite3_stmt_readonly(stmt)) return false;
+  std::string_view text = sqlite3_sql(stmt);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text[0]))) {
+    text.remove_prefix(1);
+  }
+  std::string word;
+  for (const char c : text) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) break;
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return word == "BEGIN" || word == "COMMIT" || word == "END" ||
+         word == "ROLLBACK" || word == "SAVEPOINT" || word == "RELEASE";
+}
+
 class SqliteConnection : public Connection {
  public:
-  explicit SqliteConnection(DbHandle db) : db_(std::move(db)) {}
+  explicit SqliteConnection(DbHandle db)
+      : db_(std::move(db)),
+        turn_(sqlite::WriterTurnFor(sqlite3_db_filename(db_.get(), "main")
+                                        ? sqlite3_db_filename(db_.get(), "main")
+                                        : "")) {}
+
+  ~SqliteConnection() override {
+    // Closing rolls back what is still open; the turn goes with it.
+    kept_.clear();
+    db_.reset();
+    if (holding_) turn_->Give();
+  }
 
   void Execute(std::string_view statement) override {
     StmtHandle stmt = Prepare(statement);
     if (!stmt) return;  // nothing but blanks or a comment
-    int rc;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    }
-    Check(db_.get(), rc, statement);
+    RefuseTransactionControl(stmt.get(), statement);
+    WriteInTurn(stmt.get(), [&] {
+      int rc;
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      }
+      Check(db_.get(), rc, statement);
+    });
     Keep(statement, std::move(stmt));
   }
 
@@ -212,31 +260,138 @@ class SqliteConnection : public Connection {
                                   CursorType cursor) override {
     StmtHandle stmt = Prepare(statement);
     if (!stmt) {
-      Raise(ErrorCode::kDatabase,
-            "The statement is empty [statement: " + std::string(statement) + "]");
+      Raise(ErrorCode::kDatabase, "The statement is empty [statement: " +
+                                      std::string(statement) + "]");
     }
+    RefuseTransactionControl(stmt.get(), statement);
     if (cursor == CursorType::kForwardOnly) {
+      if (!sqlite3_stmt_readonly(stmt.get()) && turn_ && !holding_) {
+        Raise(ErrorCode::kDatabase,
+              "A statement that writes cannot be read forward-only outside a "
+              "transaction [statement: " +
+                  std::string(statement) + "]");
+      }
       return std::make_unique<ForwardRecordset>(db_.get(), std::move(stmt),
                                                 std::string(statement));
     }
     std::vector<std::string> names = ColumnNames(stmt.get());
     std::vector<DateRule> rules = DateRules(stmt.get());
     std::vector<Variant> cells;
-    int rc;
     const int n = static_cast<int>(names.size());
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-      for (int i = 0; i < n; ++i) {
-        cells.push_back(ColumnValue(stmt.get(), i, rules[static_cast<size_t>(i)]));
+    WriteInTurn(stmt.get(), [&] {
+      int rc;
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+          cells.push_back(
+              ColumnValue(stmt.get(), i, rules[static_cast<size_t>(i)]));
+        }
       }
-    }
-    Check(db_.get(), rc, statement);
+      Check(db_.get(), rc, statement);
+    });
     Keep(statement, std::move(stmt));
-    return std::make_unique<StaticRecordset>(std::move(names), std::move(cells));
+    return std::make_unique<StaticRecordset>(std::move(names),
+                                             std::move(cells));
   }
 
   const Dialect& dialect() const override { return dialect_; }
 
+  // The outermost transaction takes the writer's turn first and then
+  // SQLite's write lock (BEGIN IMMEDIATE), so it never has to give way to
+  // another writer half way, and holds both until it ends.
+  void Begin() override {
+    if (nesting_.depth() == 0) TakeTurn();
+    try {
+      nesting_.Begin([this](std::string_view text) { Control(text); },
+                     "BEGIN IMMEDIATE TRANSACTION");
+    } catch (...) {
+      Settle();
+      throw;
+    }
+  }
+
+  void Commit() override {
+    try {
+      nesting_.Commit([this](std::string_view text) { Control(text); },
+                      "COMMIT TRANSACTION");
+    } catch (...) {
+      Settle();
+      throw;
+    }
+    Settle();
+  }
+
+  void Rollback() override {
+    try {
+      nesting_.Rollback([this](std::string_view text) { Control(text); },
+                        "ROLLBACK TRANSACTION");
+    } catch (...) {
+      Settle();
+      throw;
+    }
+    Settle();
+  }
+
+  int transaction_depth() const override { return nesting_.depth(); }
+
  private:
+  void RefuseTransactionControl(sqlite3_stmt* stmt, std::string_view text) {
+    if (IsTransactionControl(stmt)) {
+      Raise(ErrorCode::kDatabase,
+            "Transactions are begun and ended with Begin, Commit and "
+            "Rollback, not by a statement [statement: " +
+                std::string(text) + "]");
+    }
+  }
+
+  void Control(std::string_view text) {
+    char* err = nullptr;
+    const std::string statement(text);
+    if (sqlite3_exec(db_.get(), statement.c_str(), nullptr, nullptr, &err) !=
+        SQLITE_OK) {
+      sqlite3_free(err);
+      Fail(db_.get(), statement);
+    }
+  }
+
+  // After an outermost Begin that failed, a Commit or a Rollback: when
+  // SQLite is back in autocommit mode, every level has ended (an error
+  // such as a full disk undoes the whole transaction by itself) and the
+  // turn goes to the next writer.
+  void Settle() {
+    if (!sqlite3_get_autocommit(db_.get())) return;
+    nesting_.Reset();
+    GiveTurn();
+  }
+
+  void TakeTurn() {
+    if (!turn_ || holding_) return;
+    turn_->Take(sqlite::kWriterPatience);
+    holding_ = true;
+  }
+
+  void GiveTurn() {
+    if (!holding_) return;
+    holding_ = false;
+    turn_->Give();
+  }
+
+  // A statement that writes, outside a transaction, runs in the turn.
+  template <class Work>
+  void WriteInTurn(sqlite3_stmt* stmt, Work&& work) {
+    if (holding_ || !turn_ || sqlite3_stmt_readonly(stmt)) {
+      work();
+      return;
+    }
+    TakeTurn();
+    try {
+      work();
+    } catch (...) {
+      GiveTurn();
+      throw;
+    }
+    GiveTurn();
+  }
+
   // Pages send the same texts again and again (a visitor's menus, the
   // listings), and preparing is most of the cost of a small query, so the
   // connection keeps its most recently finished statements, keyed by their
@@ -267,9 +422,9 @@ class SqliteConnection : public Connection {
     if (StmtHandle kept = Reuse(statement)) return kept;
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v2(db_.get(), statement.data(),
-                                      static_cast<int>(statement.size()), &raw,
-                                      &tail);
+    const int rc =
+        sqlite3_prepare_v2(db_.get(), statement.data(),
+                           static_cast<int>(statement.size()), &raw, &tail);
     StmtHandle stmt(raw);
     Check(db_.get(), rc, statement);
     const char* end = statement.data() + statement.size();
@@ -288,6 +443,9 @@ class SqliteConnection : public Connection {
   DbHandle db_;
   std::list<std::pair<std::string, StmtHandle>> kept_;
   SqliteDialect dialect_;
+  std::shared_ptr<sqlite::WriterTurn> turn_;  // nullptr: none to share
+  bool holding_ = false;                      // this connection has the turn
+  NestedTransactions nesting_;
 };
 
 }  // namespace
@@ -307,18 +465,21 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   DbHandle db(raw);
   if (rc != SQLITE_OK) {
-    Raise(ErrorCode::kDatabase, "Cannot open the database " + path + ": " +
-                                    (raw ? sqlite3_errmsg(raw) : "out of memory"));
+    Raise(ErrorCode::kDatabase,
+          "Cannot open the database " + path + ": " +
+              (raw ? sqlite3_errmsg(raw) : "out of memory"));
   }
   sqlite3_extended_result_codes(db.get(), 1);
   sqlite3_busy_timeout(db.get(), 5000);
-  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
-                             "PRAGMA synchronous=NORMAL"}) {
+  for (const char* pragma :
+       {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
+        "PRAGMA synchronous=NORMAL"}) {
     char* err = nullptr;
     if (sqlite3_exec(db.get(), pragma, nullptr, nullptr, &err) != SQLITE_OK) {
       std::string message = err ? err : sqlite3_errmsg(db.get());
       sqlite3_free(err);
-      Raise(ErrorCode::kDatabase, "Cannot open the database " + path + ": " + message);
+      Raise(ErrorCode::kDatabase,
+            "Cannot open the database " + path + ": " + message);
     }
   }
   if (options.background_checkpoints) {

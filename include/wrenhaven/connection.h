@@ -1,7 +1,8 @@
-// The database layer the classes work on: a connection that runs statements
-// and opens result sets. The calling page opens and closes the connection
-// and hands it to a class with SetConn; the class never configures it.
-// Drivers (SQLite, PostgreSQL) and test doubles implement these interfaces.
+// The database layer the classes work on: a connection that runs statements,
+// opens result sets and keeps transactions. The calling page opens and
+// closes the connection and hands it to a class with SetConn; the class
+// never configures it. Drivers (SQLite, PostgreSQL) and test doubles
+// implement these interfaces.
 #ifndef WRENHAVEN_CONNECTION_H_
 #define WRENHAVEN_CONNECTION_H_
 
@@ -59,6 +60,46 @@ class Connection : public Object {
                                           CursorType cursor) = 0;
   // The statements that differ between databases.
   virtual const Dialect& dialect() const = 0;
+
+  // Transactions: what runs between Begin and Commit happens whole, or not
+  // at all after Rollback. Begin inside an open transaction opens a nested
+  // one, which Commit keeps as part of the outer one and Rollback undoes
+  // alone. A database that allows one writer at a time (SQLite) gives the
+  // outermost transaction the writer's turn from Begin to its end, so no
+  // other connection of the process writes in between. Commit and Rollback
+  // without an open transaction raise. A Commit that fails raises, and the
+  // transaction is then either still open (Rollback ends it) or already
+  // undone by the database; transaction_depth() tells which. A connection
+  // that wraps another forwards all four.
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // Open transactions, the outermost counted: 0 when none is open.
+  virtual int transaction_depth() const = 0;
+};
+
+// A transaction held for a scope:
+//
+//   Transaction t(conn);
+//   conn.Execute(...); conn.Execute(...);
+//   t.Commit();
+//
+// Leaving the scope without Commit rolls back; a failure of that rollback
+// is not raised from the destructor (the error that caused the unwinding
+// is the one the caller needs).
+class Transaction {
+ public:
+  explicit Transaction(Connection& conn);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  void Commit();
+
+ private:
+  Connection& conn_;
+  int depth_;  // the connection's depth with this transaction open
+  bool open_ = true;
 };
 
 }  // namespace wrenhaven

@@ -30,8 +30,8 @@
 
 namespace wrenhaven {
 
-// Connections come from `connections` (writes on SQLite should take turns
-// with the host's: pass the same SerialiseWriters factory). Raises kHost
+// Connections come from `connections` (the host's own factory will do).
+// Raises kHost
 // when the database has no SYS_Session table (CreateSchema makes it) or
 // cannot be reached. `now` is the clock the limits are measured with.
 std::unique_ptr<SessionStore> MakeDatabaseSessionStore(

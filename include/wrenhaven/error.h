@@ -23,6 +23,10 @@ enum class ErrorCode {
   kInvalidArgument = 5,
   kDatabase = 3000,
   kHost = 3100,
+  // The database (or another part the call needs) cannot serve just now:
+  // it is busy or unreachable. Trying again later may succeed; a page host
+  // answers 503.
+  kUnavailable = 3200,
 };
 
 class Error : public std::runtime_error {

@@ -2,7 +2,7 @@
 // wrenhaven/page.h (see wrenhaven/http_page.h) to browsers, with sessions,
 // a pool of database connections and a folder of static files.
 //
-//   HttpHost host(options, SerialiseWriters([] { return OpenSqlite(path); }));
+//   HttpHost host(options, [] { return OpenSqlite(path); });
 //   host.AddPage("/", SignInPage);
 //   host.Run();  // until Stop()
 //
@@ -28,24 +28,6 @@ namespace wrenhaven {
 
 // Makes a new database connection; raises when it cannot.
 using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
-
-// Wraps `make` so that the statements run with Execute (the writes) on all
-// of its connections take turns, one at a time. Reads are not held up. For
-// a database that allows one writer at a time (SQLite), so that concurrent
-// writers queue in the process instead of sleeping in the database's busy
-// handler.
-ConnectionFactory SerialiseWriters(ConnectionFactory make);
-
-// The turn that the writes of SerialiseWriters' connections take, when
-// other work must not overlap any of them (copying a SQLite log back into
-// its file: see SqliteCheckpointer).
-class WriterTurn;
-std::shared_ptr<WriterTurn> NewWriterTurn();
-ConnectionFactory SerialiseWriters(ConnectionFactory make,
-                                   std::shared_ptr<WriterTurn> turn);
-// Runs `work` in its turn: no write of the turn's connections runs until it
-// returns.
-void InWriterTurn(WriterTurn& turn, const std::function<void()>& work);
 
 using SessionClock = std::chrono::system_clock;
 

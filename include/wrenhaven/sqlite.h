@@ -17,6 +17,14 @@ namespace wrenhaven {
 // declares them. Raises an Error with SQLite's message when the file cannot
 // be opened. The connection is for one thread at a time.
 //
+// The connections of one process to one file write one at a time: a
+// statement that writes, and a transaction from Begin to its end, waits
+// for the writer's turn (in the order the writers came, at most 5 seconds,
+// then kUnavailable) rather than for SQLite's lock. A transaction starts
+// with BEGIN IMMEDIATE, so once begun it never gives way to another writer.
+// Transactions are begun and ended with Connection::Begin, Commit and
+// Rollback only; a transaction statement sent to Execute or Open raises.
+//
 // Values come back as: whole numbers as Long (Double beyond 32 bits), reals
 // as Double, text as String, NULL as Null; columns declared DATETIME,
 // DATE or TIMESTAMP, and unnamed expressions over them that yield
@@ -39,28 +47,25 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
 
 // Copies the write-ahead log of one database file back into the file from
 // a thread of its own, every `interval`, and once more when it is
-// destroyed. The partner of connections opened with background_checkpoints.
+// destroyed. The partner of connections opened
+// with background_checkpoints.
 //
 // Most of the log is copied while readers and writers go on. The log can
 // only start again from its beginning (rather than grow) once all of it
 // has been copied, which commits arriving during the copy prevent; so the
-// last few pages are copied inside `hold_writers`, a function that runs
-// what it is given while no connection writes (InWriterTurn with the turn
-// of the connections' SerialiseWriters). Without it the log is still
-// copied, but under writes without a break it grows until the connections'
-// own threshold.
+// last few pages are copied in the writer's turn of the process's
+// connections to the file, while none of them writes. Writers of other
+// processes are not held: under their writes the log may grow until the
+// connections' own threshold.
 //
 // The constructor raises an Error when the file cannot be opened; later
 // failures go to `on_error` with SQLite's message, once for each run of
 // failures.
 class SqliteCheckpointer {
  public:
-  using WriterHold = std::function<void(const std::function<void()>&)>;
-
   SqliteCheckpointer(const std::string& path,
                      std::chrono::milliseconds interval,
-                     std::function<void(const std::string&)> on_error,
-                     WriterHold hold_writers = nullptr);
+                     std::function<void(const std::string&)> on_error);
   ~SqliteCheckpointer();
   SqliteCheckpointer(const SqliteCheckpointer&) = delete;
   SqliteCheckpointer& operator=(const SqliteCheckpointer&) = delete;

@@ -55,7 +55,7 @@ ConnectionFactory Connections(const TestDb& db) {
     };
   }
   const std::string path = db.path();
-  return SerialiseWriters([path] { return OpenSqlite(path, false); });
+  return [path] { return OpenSqlite(path, false); };
 }
 
 // A memory store through which a test can change a session's values as

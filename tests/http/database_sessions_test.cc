@@ -35,7 +35,7 @@ ConnectionFactory Connections(const TestDb& db) {
     };
   }
   const std::string path = db.path();
-  return SerialiseWriters([path] { return OpenSqlite(path, false); });
+  return [path] { return OpenSqlite(path, false); };
 }
 
 int64_t Micros(SessionClock::time_point t) {
