@@ -62,7 +62,8 @@ TestDb::TestDb(std::string_view database, bool demo) {
     path_ = FreshSchemaName();
     OpenPostgres(address)->Execute("CREATE SCHEMA " + path_);
     try {
-      conn_ = OpenPostgres(WithSearchPath(address, path_));
+      address_ = WithSearchPath(address, path_);
+      conn_ = OpenPostgres(address_);
       CreateSchema(*conn_);
       if (demo) LoadDemoData(*conn_);
     } catch (...) {
@@ -101,6 +102,13 @@ TestDb::~TestDb() {
   for (const char* suffix : {"", "-wal", "-shm"}) {
     std::remove((path_ + suffix).c_str());
   }
+}
+
+std::function<std::shared_ptr<Connection>()> TestDb::Connections() const {
+  if (!address_.empty()) {
+    return [address = address_] { return OpenPostgres(address); };
+  }
+  return [path = path_] { return OpenSqlite(path, false); };
 }
 
 Variant TestDb::Scalar(const std::string& query) const {

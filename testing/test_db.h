@@ -10,6 +10,7 @@
 #ifndef WRENHAVEN_TESTING_TEST_DB_H_
 #define WRENHAVEN_TESTING_TEST_DB_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,9 +39,12 @@ class TestDb {
   void Exec(const std::string& statement) const { conn_->Execute(statement); }
   // The first value of the first row of a query, Empty when no row.
   Variant Scalar(const std::string& query) const;
+  // Makes further connections to the same database (for a page host).
+  std::function<std::shared_ptr<Connection>()> Connections() const;
 
  private:
   std::string path_;
+  std::string address_;  // PostgreSQL: the address with the schema
   std::shared_ptr<Connection> conn_;
 };
 

@@ -217,6 +217,58 @@ TEST_F(PostgresTest, ALostConnectionIsMadeAgainForTheNextStatement) {
   EXPECT_EQ(db.Scalar("select count(*) from SYS_Role"), Variant::Long(5));
 }
 
+// After a failed statement the server ignores the rest of the transaction
+// and answers COMMIT with ROLLBACK: that commit has failed.
+TEST_F(PostgresTest, ACommitThatTheServerTurnsIntoARollbackRaises) {
+  TestDb db("postgresql", /*demo=*/true);
+  Connection& conn = *db.conn();
+  {
+    Transaction t(conn);
+    conn.Execute("Delete from SYS_right where roleID=1");
+    EXPECT_THROW(conn.Execute("Insert into SYS_right (menuID,roleID) values "
+                              "('x',1)"),
+                 Error);
+    const std::string m = Message([&] { t.Commit(); });
+    EXPECT_TRUE(Contains(m, "could not be committed")) << m;
+    EXPECT_EQ(conn.transaction_depth(), 0);
+  }
+  EXPECT_GT(db.Scalar("select count(*) from SYS_right where roleID=1").ToLong(),
+            0);
+  // A nested level is undone alone.
+  {
+    Transaction outer(conn);
+    conn.Execute("Delete from SYS_right where roleID=1");
+    {
+      Transaction inner(conn);
+      conn.Execute("Delete from SYS_right");
+    }
+    outer.Commit();
+  }
+  EXPECT_EQ(db.Scalar("select count(*) from SYS_right where roleID=1"),
+            Variant::Long(0));
+  EXPECT_GT(db.Scalar("select count(*) from SYS_right").ToLong(), 0);
+}
+
+// A transaction does not go on, half of it lost, on a new connection.
+TEST_F(PostgresTest, AConnectionLostInATransactionEndsIt) {
+  TestDb db("postgresql", /*demo=*/true);
+  Connection& conn = *db.conn();
+  {
+    Transaction t(conn);
+    conn.Execute("Delete from SYS_right where roleID=1");
+    EXPECT_THROW(conn.Execute("SELECT pg_terminate_backend(pg_backend_pid())"),
+                 Error);
+    const std::string m =
+        Message([&] { conn.Execute("Delete from SYS_right where roleID=2"); });
+    EXPECT_TRUE(Contains(m, "lost during a transaction")) << m;
+    EXPECT_EQ(conn.transaction_depth(), 0);
+  }
+  EXPECT_GT(db.Scalar("select count(*) from SYS_right where roleID=1").ToLong(),
+            0);
+  EXPECT_GT(db.Scalar("select count(*) from SYS_right where roleID=2").ToLong(),
+            0);
+}
+
 TEST_F(PostgresTest, LoginTimeIsTheLocalTimeOfTheInsertToTheSecond) {
   TestDb db("postgresql");
   const Date before = Date::Now();

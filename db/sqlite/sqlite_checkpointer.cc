@@ -61,7 +61,8 @@ struct SqliteCheckpointer::Impl {
       // Commits made during the bulk copy are copied with the writers held,
       // which is short: a few pages and two flushes.
       try {
-        sqlite::InWriterTurn(file, [this, &last] { last = Passive(); });
+        sqlite::InWriterTurn(file, std::chrono::seconds(5),
+                             [this, &last] { last = Passive(); });
       } catch (const Error& e) {
         failure = "Checkpoint of " + path + " failed: " + e.what();
       }

@@ -213,11 +213,21 @@ class ForwardRecordset : public Recordset {
 
 // Transaction control goes through Begin, Commit and Rollback, which keep
 // the writer's turn; as a statement of its own it would write outside it.
-bool IsTransactionControl(sqlite3_stmt* stmt) {
-  if (!sqlite3_stmt_readonly(stmt)) return false;
-  std::string_view text = sqlite3_sql(stmt);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text[0]))) {
-    text.remove_prefix(1);
+bool IsTransactionControl(std::string_view text) {
+  // The first word, after blanks and comments.
+  for (;;) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text[0]))) {
+      text.remove_prefix(1);
+    }
+    if (text.starts_with("--")) {
+      const size_t end = text.find('\n');
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end);
+    } else if (text.starts_with("/*")) {
+      const size_t end = text.find("*/", 2);
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+    } else {
+      break;
+    }
   }
   std::string word;
   for (const char c : text) {
@@ -230,8 +240,9 @@ bool IsTransactionControl(sqlite3_stmt* stmt) {
 
 class SqliteConnection : public Connection {
  public:
-  explicit SqliteConnection(DbHandle db)
+  SqliteConnection(DbHandle db, std::chrono::milliseconds patience)
       : db_(std::move(db)),
+        patience_(patience),
         turn_(sqlite::WriterTurnFor(sqlite3_db_filename(db_.get(), "main")
                                         ? sqlite3_db_filename(db_.get(), "main")
                                         : "")) {}
@@ -335,7 +346,7 @@ class SqliteConnection : public Connection {
 
  private:
   void RefuseTransactionControl(sqlite3_stmt* stmt, std::string_view text) {
-    if (IsTransactionControl(stmt)) {
+    if (IsTransactionControl(sqlite3_sql(stmt))) {
       Raise(ErrorCode::kDatabase,
             "Transactions are begun and ended with Begin, Commit and "
             "Rollback, not by a statement [statement: " +
@@ -365,7 +376,7 @@ class SqliteConnection : public Connection {
 
   void TakeTurn() {
     if (!turn_ || holding_) return;
-    turn_->Take(sqlite::kWriterPatience);
+    turn_->Take(patience_);
     holding_ = true;
   }
 
@@ -441,6 +452,7 @@ class SqliteConnection : public Connection {
   // Declared after db_, so the statements are finalized before the
   // database handle closes.
   DbHandle db_;
+  std::chrono::milliseconds patience_;
   std::list<std::pair<std::string, StmtHandle>> kept_;
   SqliteDialect dialect_;
   std::shared_ptr<sqlite::WriterTurn> turn_;  // nullptr: none to share
@@ -470,7 +482,8 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
               (raw ? sqlite3_errmsg(raw) : "out of memory"));
   }
   sqlite3_extended_result_codes(db.get(), 1);
-  sqlite3_busy_timeout(db.get(), 5000);
+  sqlite3_busy_timeout(db.get(),
+                       static_cast<int>(options.busy_timeout.count()));
   for (const char* pragma :
        {"PRAGMA journal_mode=WAL", "PRAGMA foreign_keys=ON",
         "PRAGMA synchronous=NORMAL"}) {
@@ -485,7 +498,8 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
   if (options.background_checkpoints) {
     sqlite3_wal_autocheckpoint(db.get(), kSafetyCheckpointPages);
   }
-  return std::make_shared<SqliteConnection>(std::move(db));
+  return std::make_shared<SqliteConnection>(std::move(db),
+                                            options.busy_timeout);
 }
 
 }  // namespace wrenhaven

@@ -177,7 +177,8 @@ TEST(SqliteReuseTest, ARepeatedTextSeesCurrentDataAndRecoversFromFailure) {
   db.Exec("insert into SYS_Role (RoleName) values ('b')");
   EXPECT_EQ(db.Scalar(count), Variant::Long(2));
 
-  const std::string insert = "insert into SYS_right (menuID,roleID) values (1,1)";
+  const std::string insert =
+      "insert into SYS_right (menuID,roleID) values (1,1)";
   db.Exec(insert);
   EXPECT_THROW(db.Exec(insert), Error);  // the key is taken
   db.Exec("delete from SYS_right");
@@ -202,8 +203,8 @@ TEST(SqliteReuseTest, ManyDifferentTextsStayCorrect) {
   TestDb db(/*database=*/"sqlite", /*demo=*/true);
   for (int round = 0; round < 3; ++round) {
     for (int id = 1; id <= 100; ++id) {
-      const Variant v =
-          db.Scalar("select count(*) from SYS_Menu where MenuID<=" + std::to_string(id));
+      const Variant v = db.Scalar(
+          "select count(*) from SYS_Menu where MenuID<=" + std::to_string(id));
       ASSERT_EQ(v, Variant::Long(id < 21 ? id : 21)) << id;
     }
   }

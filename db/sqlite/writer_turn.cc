@@ -56,13 +56,14 @@ std::shared_ptr<WriterTurn> WriterTurnFor(const std::string& file) {
   return turn;
 }
 
-void InWriterTurn(const std::string& file, const std::function<void()>& work) {
+void InWriterTurn(const std::string& file, std::chrono::milliseconds patience,
+                  const std::function<void()>& work) {
   const std::shared_ptr<WriterTurn> turn = WriterTurnFor(file);
   if (!turn) {
     work();
     return;
   }
-  turn->Take(kWriterPatience);
+  turn->Take(patience);
   struct Release {
     WriterTurn& turn;
     ~Release() { turn.Give(); }

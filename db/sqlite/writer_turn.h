@@ -43,11 +43,10 @@ class WriterTurn {
 // which no other connection shares).
 std::shared_ptr<WriterTurn> WriterTurnFor(const std::string& file);
 
-// How long a writer waits for its turn before it gives up.
-inline constexpr std::chrono::milliseconds kWriterPatience{5000};
-
-// Runs `work` in the turn of `file` (nothing, then, if it has none).
-void InWriterTurn(const std::string& file, const std::function<void()>& work);
+// Runs `work` in the turn of `file` (directly, if it has none), waiting for
+// the turn at most `patience`.
+void InWriterTurn(const std::string& file, std::chrono::milliseconds patience,
+                  const std::function<void()>& work);
 
 }  // namespace wrenhaven::sqlite
 

@@ -19,8 +19,9 @@ namespace wrenhaven {
 //
 // The connections of one process to one file write one at a time: a
 // statement that writes, and a transaction from Begin to its end, waits
-// for the writer's turn (in the order the writers came, at most 5 seconds,
-// then kUnavailable) rather than for SQLite's lock. A transaction starts
+// for the writer's turn (in the order the writers came, at most
+// SqliteOptions::busy_timeout, then kUnavailable) rather than for SQLite's
+// lock. A transaction starts
 // with BEGIN IMMEDIATE, so once begun it never gives way to another writer.
 // Transactions are begun and ended with Connection::Begin, Commit and
 // Rollback only; a transaction statement sent to Execute or Open raises.
@@ -40,6 +41,9 @@ struct SqliteOptions {
   // flush to disk. The connection still copies the log itself once it
   // passes 10,000 pages (about 40 MB), should the checkpointer fall behind.
   bool background_checkpoints = false;
+  // How long a writer waits for the writer's turn, and for a lock held by
+  // another process, before it gives up.
+  std::chrono::milliseconds busy_timeout{5000};
 };
 
 std::shared_ptr<Connection> OpenSqlite(const std::string& path,

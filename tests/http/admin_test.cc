@@ -44,20 +44,6 @@ const std::vector<std::string> kAdminAddresses = {
     "/admin/rights/person?id=2",
 };
 
-ConnectionFactory Connections(const TestDb& db) {
-  if (db.conn()->dialect().name() == "postgresql") {
-    const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
-    const std::string schema = db.path();
-    return [address, schema] {
-      auto conn = OpenPostgres(address);
-      conn->Execute("SET search_path TO " + schema);
-      return conn;
-    };
-  }
-  const std::string path = db.path();
-  return [path] { return OpenSqlite(path, false); };
-}
-
 // A memory store through which a test can change a session's values as
 // they are loaded, as if an earlier page had written them.
 class AlteringStore : public SessionStore {
@@ -124,7 +110,7 @@ class AdminTest : public ::testing::TestWithParam<std::string> {
       std::unique_ptr<SessionStore> store = nullptr) {
     HttpHostOptions options;
     options.log_requests = false;
-    return std::make_unique<TestHost>(options, Connections(*db_),
+    return std::make_unique<TestHost>(options, db_->Connections(),
                                       web::AddOfficePages, std::move(store));
   }
 

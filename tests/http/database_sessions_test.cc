@@ -24,20 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using Values = std::vector<std::pair<std::string, Variant>>;
 
-ConnectionFactory Connections(const TestDb& db) {
-  if (db.conn()->dialect().name() == "postgresql") {
-    const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
-    const std::string schema = db.path();
-    return [address, schema] {
-      auto conn = OpenPostgres(address);
-      conn->Execute("SET search_path TO " + schema);
-      return conn;
-    };
-  }
-  const std::string path = db.path();
-  return [path] { return OpenSqlite(path, false); };
-}
-
 int64_t Micros(SessionClock::time_point t) {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              t.time_since_epoch())
@@ -50,7 +36,7 @@ class DatabaseSessionsTest : public ::testing::TestWithParam<std::string> {
 
   // A store on the test database whose clock is now_.
   std::unique_ptr<SessionStore> Store(SessionLimits limits = {}) {
-    return MakeDatabaseSessionStore(Connections(db_), limits,
+    return MakeDatabaseSessionStore(db_.Connections(), limits,
                                     [this] { return now_; });
   }
 
@@ -285,7 +271,7 @@ class DatabaseSessionsHttpTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<TestHost> Start() {
     HttpHostOptions options;
     options.log_requests = false;
-    ConnectionFactory connections = Connections(*db_);
+    ConnectionFactory connections = db_->Connections();
     return std::make_unique<TestHost>(
         options, connections, web::AddOfficePages,
         MakeDatabaseSessionStore(connections, options.session_limits));

@@ -26,19 +26,7 @@ constexpr char kFailureScript[] =
 
 // New connections to the test's database, as the host's pool wants them.
 ConnectionFactory Connections(const TestDb& db, std::atomic<int>* made) {
-  ConnectionFactory make;
-  if (db.conn()->dialect().name() == "postgresql") {
-    const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
-    const std::string schema = db.path();
-    make = [address, schema] {
-      auto conn = OpenPostgres(address);
-      conn->Execute("SET search_path TO " + schema);
-      return conn;
-    };
-  } else {
-    const std::string path = db.path();
-    make = [path] { return OpenSqlite(path, false); };
-  }
+  ConnectionFactory make = db.Connections();
   return [make, made] {
     ++*made;
     return make();
