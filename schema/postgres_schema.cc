@@ -174,6 +174,37 @@ const std::vector<std::string_view>& PostgresSchema() {
       "LastSeen bigint NOT NULL, "
       "Expires bigint NOT NULL)",
       "CREATE INDEX IF NOT EXISTS SYS_Session_expires ON SYS_Session(Expires)",
+
+      // The version of who may see what: every change of the roles, the
+      // people's roles, the menus, the functions or the grants counts it
+      // up in its own transaction, so a page host that keeps rights or
+      // menus in memory knows when to read them again (on every host that
+      // shares the database).
+      "CREATE TABLE IF NOT EXISTS SYS_Version ("
+      "Name text PRIMARY KEY, Version bigint NOT NULL)",
+      "INSERT INTO SYS_Version (Name, Version) SELECT 'rights', 0 WHERE NOT "
+      "EXISTS (SELECT 1 FROM SYS_Version WHERE Name = 'rights')",
+      "CREATE OR REPLACE FUNCTION count_rights_version() RETURNS trigger "
+      "LANGUAGE plpgsql AS $$\n"
+      "BEGIN\n"
+      "  UPDATE SYS_Version SET Version = Version + 1 WHERE Name = 'rights';\n"
+      "  RETURN NULL;\n"
+      "END $$",
+      "CREATE OR REPLACE TRIGGER SYS_PersonRole_version AFTER INSERT OR UPDATE OR "
+      "DELETE ON SYS_PersonRole FOR EACH STATEMENT EXECUTE FUNCTION "
+      "count_rights_version()",
+      "CREATE OR REPLACE TRIGGER SYS_Role_version AFTER INSERT OR UPDATE OR "
+      "DELETE ON SYS_Role FOR EACH STATEMENT EXECUTE FUNCTION "
+      "count_rights_version()",
+      "CREATE OR REPLACE TRIGGER SYS_Menu_version AFTER INSERT OR UPDATE OR "
+      "DELETE ON SYS_Menu FOR EACH STATEMENT EXECUTE FUNCTION "
+      "count_rights_version()",
+      "CREATE OR REPLACE TRIGGER SYS_Function_version AFTER INSERT OR UPDATE OR "
+      "DELETE ON SYS_Function FOR EACH STATEMENT EXECUTE FUNCTION "
+      "count_rights_version()",
+      "CREATE OR REPLACE TRIGGER SYS_right_version AFTER INSERT OR UPDATE OR "
+      "DELETE ON SYS_right FOR EACH STATEMENT EXECUTE FUNCTION "
+      "count_rights_version()",
   };
   return kStatements;
 }

@@ -50,6 +50,46 @@ TEST_P(SchemaTest, CreatingTwiceChangesNothing) {
   EXPECT_EQ(db.Scalar("select count(*) from HR_person"), Variant::Long(10));
 }
 
+TEST_P(SchemaTest, EveryChangeOfWhoMaySeeWhatCountsTheRightsVersionUp) {
+  TestDb db(GetParam(), /*demo=*/true);
+  auto version = [&db] {
+    return db.Scalar("select Version from SYS_Version where Name='rights'")
+        .ToLong();
+  };
+  const std::vector<std::string> changes = {
+      "insert into SYS_Role (RoleName) values ('Temp')",
+      "update SYS_Role set RoleMemo='x' where RoleID=1",
+      "delete from SYS_Role where RoleName='Temp'",
+      "insert into SYS_PersonRole (PersonID, RoleID) values (99, 1)",
+      "update SYS_PersonRole set RoleID=2 where PersonID=99",
+      "delete from SYS_PersonRole where PersonID=99",
+      "insert into SYS_Menu (MenuName, MenuOrder) values ('Temp', 1)",
+      "update SYS_Menu set MenuTip='x' where MenuID=1",
+      "delete from SYS_Menu where MenuName='Temp'",
+      "insert into SYS_Function (FunName) values ('Temp')",
+      "update SYS_Function set FunMemo='x' where FunID=1",
+      "delete from SYS_Function where FunName='Temp'",
+      "insert into SYS_right (menuID, roleID) values (1, 99)",
+      "update SYS_right set roleID=98 where menuID=1 and roleID=99",
+      "delete from SYS_right where menuID=1 and roleID=98",
+  };
+  for (const std::string& change : changes) {
+    const int64_t before = version();
+    db.Exec(change);
+    EXPECT_GT(version(), before) << change;
+  }
+  // Neither a change that is rolled back nor one of other tables counts;
+  // creating the tables again keeps the count.
+  const int64_t before = version();
+  {
+    Transaction t(*db.conn());
+    db.Exec("delete from SYS_right");
+  }
+  db.Exec("insert into HR_Login (LoginAccount) values ('x')");
+  CreateSchema(*db.conn());
+  EXPECT_EQ(version(), before);
+}
+
 TEST_P(SchemaTest, QuotedMenuOrderIsStoredAsTheNumberItNames) {
   TestDb db(GetParam());
   // As the menu insert writes it, through the database's insert head.

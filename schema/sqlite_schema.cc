@@ -105,6 +105,61 @@ const std::vector<std::string_view>& SqliteSchema() {
       "LastSeen INTEGER NOT NULL, "
       "Expires INTEGER NOT NULL)",
       "CREATE INDEX IF NOT EXISTS SYS_Session_expires ON SYS_Session(Expires)",
+
+      // The version of who may see what: every change of the roles, the
+      // people's roles, the menus, the functions or the grants counts it
+      // up in its own transaction, so a page host that keeps rights or
+      // menus in memory knows when to read them again (on every host that
+      // shares the database).
+      "CREATE TABLE IF NOT EXISTS SYS_Version ("
+      "Name TEXT PRIMARY KEY, Version INTEGER NOT NULL)",
+      "INSERT INTO SYS_Version (Name, Version) SELECT 'rights', 0 WHERE NOT "
+      "EXISTS (SELECT 1 FROM SYS_Version WHERE Name = 'rights')",
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_insert AFTER INSERT ON SYS_PersonRole "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_update AFTER UPDATE ON SYS_PersonRole "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_delete AFTER DELETE ON SYS_PersonRole "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_insert AFTER INSERT ON SYS_Role "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_update AFTER UPDATE ON SYS_Role "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_delete AFTER DELETE ON SYS_Role "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_insert AFTER INSERT ON SYS_Menu "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_update AFTER UPDATE ON SYS_Menu "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_delete AFTER DELETE ON SYS_Menu "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_insert AFTER INSERT ON SYS_Function "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_update AFTER UPDATE ON SYS_Function "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_delete AFTER DELETE ON SYS_Function "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_insert AFTER INSERT ON SYS_right "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_update AFTER UPDATE ON SYS_right "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_delete AFTER DELETE ON SYS_right "
+      "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
+      "'rights'; END",
   };
   return kStatements;
 }

@@ -1,5 +1,11 @@
 // Setting up an office database: the eight tables the classes use, their
-// indexes, and a small demo office.
+// indexes, the page host's own tables (sessions, the rights version), and
+// a small demo office.
+//
+// SYS_Version holds one row, Name 'rights', whose Version the database
+// counts up in the same transaction as every change of SYS_Role,
+// SYS_PersonRole, SYS_Menu, SYS_Function or SYS_right (triggers do it, so
+// changes made outside the library count too).
 #ifndef WRENHAVEN_SCHEMA_H_
 #define WRENHAVEN_SCHEMA_H_
 
