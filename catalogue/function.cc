@@ -5,7 +5,6 @@
 
 #include "frame/binding.h"
 #include "frame/guard.h"
-#include "frame/members.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "wrenhaven/dialect.h"
@@ -58,37 +57,13 @@ constexpr std::array<NullMarker, 2> kUpdateNulls{{
     {"= where", "= null where"},
 }};
 
-// The row a change or delete is aimed at must be named: an empty ID would
-// leave a where clause without a value.
-void RequireId(const Variant& id) {
-  if (id.is_null()) {
-    Raise(ErrorCode::kInvalidUseOfNull, "Invalid use of Null: ID is Null");
-  }
-  if (id.is_empty() || (id.kind() == Kind::kString && id.string().empty())) {
-    Raise(ErrorCode::kInvalidArgument,
-          "ID is empty: name the function to change or delete");
-  }
-}
-
 }  // namespace
-
-Connection& Function::conn() const {
-  ConnectionMember held;
-  held.Set(conn_);
-  return held.Get();
-}
-
-void Function::SetConn(std::shared_ptr<Connection> pConn) {
-  Guarded([&] { conn_ = std::move(pConn); });
-}
-
-std::string Function::GetError() { return CurrentError(); }
 
 bool Function::AddData(const Variant& FunName, const Variant& FunMemo,
                        const Variant& FunType, const Variant& FunOrder,
                        const Variant& FunClass, const Variant& FunUrl) {
   return Guarded([&] {
-    Connection& c = conn();
+    Connection& db = conn();
     Statement s;
     s.Text(
          "Insert into SYS_Function "
@@ -105,17 +80,17 @@ bool Function::AddData(const Variant& FunName, const Variant& FunMemo,
         .Text("','")
         .Quoted(FunUrl)
         .Text("')");
-    return RunCommand(c, s.Finish(kInsertNulls));
+    return RunCommand(db, s.Finish(kInsertNulls));
   });
 }
 
 bool Function::DelData(const Variant& ID) {
   return Guarded([&] {
-    Connection& c = conn();
-    RequireId(ID);
+    Connection& db = conn();
+    RequireId(ID, "ID", "function to change or delete");
     Statement s;
     s.Text("Delete from SYS_Function where FunID=").Bare(ID, "ID");
-    return RunCommand(c, s.Finish());
+    return RunCommand(db, s.Finish());
   });
 }
 
@@ -124,8 +99,8 @@ bool Function::UpdateData(const Variant& ID, const Variant& FunName,
                           const Variant& FunOrder, const Variant& FunClass,
                           const Variant& FunUrl) {
   return Guarded([&] {
-    Connection& c = conn();
-    RequireId(ID);
+    Connection& db = conn();
+    RequireId(ID, "ID", "function to change or delete");
     Statement s;
     s.Text("update SYS_Function set FunName='")
         .Quoted(FunName)
@@ -141,14 +116,14 @@ bool Function::UpdateData(const Variant& ID, const Variant& FunName,
         .Quoted(FunUrl)
         .Text("' where FunID=")
         .Bare(ID, "ID");
-    return RunCommand(c, s.Finish(kUpdateNulls));
+    return RunCommand(db, s.Finish(kUpdateNulls));
   });
 }
 
 VariantArray Function::GetAllData() {
   return Guarded([&] {
-    Connection& c = conn();
-    return Query(c, c.dialect().FunctionList(), CursorType::kStatic,
+    Connection& db = conn();
+    return Query(db, db.dialect().FunctionList(), CursorType::kStatic,
                  ReadTitledTable);
   });
 }
@@ -156,18 +131,18 @@ VariantArray Function::GetAllData() {
 VariantArray Function::GetPageData(const Variant& nPageSize,
                                    const Variant& nPage) {
   return Guarded([&] {
-    Connection& c = conn();
-    return Query(c, c.dialect().FunctionList(), CursorType::kStatic,
+    Connection& db = conn();
+    return Query(db, db.dialect().FunctionList(), CursorType::kStatic,
                  [&](Recordset& rs) { return ReadPage(rs, nPageSize, nPage); });
   });
 }
 
 VariantArray Function::GetData(int32_t ID) {
   return Guarded([&] {
-    Connection& c = conn();
+    Connection& db = conn();
     const std::string text =
         "Select * From SYS_Function Where FunID=" + std::to_string(ID);
-    return Query(c, text, CursorType::kStatic, ReadFirstRecord);
+    return Query(db, text, CursorType::kStatic, ReadFirstRecord);
   });
 }
 

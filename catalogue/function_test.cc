@@ -146,7 +146,7 @@ TEST(FunctionSafetyTest, BadBareValuesAndEmptyIdsRaiseBeforeAnythingIsSent) {
        [&] {
          r.fun.UpdateData(Variant(), S("a"), S(""), L(1), L(1), S("c"), S("d"));
        }},
-      {"Invalid use of Null", [&] { r.fun.DelData(Variant::Null()); }},
+      {"ID is Null", [&] { r.fun.DelData(Variant::Null()); }},
   };
   for (const auto& [start, call] : calls) {
     const std::string failure = FailureOf(call);

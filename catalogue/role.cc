@@ -5,7 +5,6 @@
 
 #include "frame/binding.h"
 #include "frame/guard.h"
-#include "frame/members.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "wrenhaven/dialect.h"
@@ -65,39 +64,15 @@ Variant AsText(const Variant& value, const char* name) {
   return Variant::String(value.ToText());
 }
 
-// The row a change or delete is aimed at must be named: an empty ID would
-// leave a where clause without a value.
-void RequireId(const Variant& id) {
-  if (id.is_null()) {
-    Raise(ErrorCode::kInvalidUseOfNull, "Invalid use of Null: ID is Null");
-  }
-  if (id.is_empty() || (id.kind() == Kind::kString && id.string().empty())) {
-    Raise(ErrorCode::kInvalidArgument,
-          "ID is empty: name the role to change or delete");
-  }
-}
-
 }  // namespace
-
-Connection& Role::conn() const {
-  ConnectionMember held;
-  held.Set(conn_);
-  return held.Get();
-}
-
-void Role::SetConn(std::shared_ptr<Connection> pConn) {
-  Guarded([&] { conn_ = std::move(pConn); });
-}
-
-std::string Role::GetError() { return CurrentError(); }
 
 bool Role::AddData(const Variant& RoleName, const Variant& RoleParentID,
                    const Variant& roleLevel, const Variant& roleClass,
                    const Variant& roleMemo) {
   return Guarded([&] {
-    Connection& c = conn();
+    Connection& db = conn();
     Statement s;
-    s.Text(c.dialect().RoleInsertHead())
+    s.Text(db.dialect().RoleInsertHead())
         .Text("RoleName,RoleParentID,roleLevel,roleClass,roleMemo) values('")
         .Quoted(RoleName)
         .Text("',")
@@ -109,17 +84,17 @@ bool Role::AddData(const Variant& RoleName, const Variant& RoleParentID,
         .Text("','")
         .Quoted(roleMemo)
         .Text("')");
-    return RunCommand(c, s.Finish(kInsertNulls));
+    return RunCommand(db, s.Finish(kInsertNulls));
   });
 }
 
 bool Role::DelData(const Variant& ID) {
   return Guarded([&] {
-    Connection& c = conn();
-    RequireId(ID);
+    Connection& db = conn();
+    RequireId(ID, "ID", "role to change or delete");
     Statement s;
     s.Text("Delete from SYS_Role where RoleID=").Bare(ID, "ID");
-    return RunCommand(c, s.Finish());
+    return RunCommand(db, s.Finish());
   });
 }
 
@@ -127,10 +102,10 @@ bool Role::UpdateData(const Variant& ID, const Variant& RoleName,
                       const Variant& RoleParentID, const Variant& roleLevel,
                       const Variant& roleClass, const Variant& roleMemo) {
   return Guarded([&] {
-    Connection& c = conn();
+    Connection& db = conn();
     const Variant parent = AsText(RoleParentID, "RoleParentID");
     const Variant id = AsText(ID, "ID");
-    RequireId(id);
+    RequireId(id, "ID", "role to change or delete");
     Statement s;
     s.Text("update SYS_Role set RoleName='")
         .Quoted(RoleName)
@@ -144,31 +119,31 @@ bool Role::UpdateData(const Variant& ID, const Variant& RoleName,
         .Quoted(roleClass)
         .Text("' where RoleID=")
         .Bare(id, "ID");
-    return RunCommand(c, s.Finish(kUpdateNulls));
+    return RunCommand(db, s.Finish(kUpdateNulls));
   });
 }
 
 VariantArray Role::GetAllData() {
   return Guarded([&] {
-    Connection& c = conn();
-    return Query(c, c.dialect().RoleList(), CursorType::kStatic, ReadAllRows);
+    Connection& db = conn();
+    return Query(db, db.dialect().RoleList(), CursorType::kStatic, ReadAllRows);
   });
 }
 
 VariantArray Role::GetPageData(const Variant& nPageSize, const Variant& nPage) {
   return Guarded([&] {
-    Connection& c = conn();
-    return Query(c, c.dialect().RolePageList(), CursorType::kStatic,
+    Connection& db = conn();
+    return Query(db, db.dialect().RolePageList(), CursorType::kStatic,
                  [&](Recordset& rs) { return ReadPage(rs, nPageSize, nPage); });
   });
 }
 
 VariantArray Role::GetData(int32_t ID) {
   return Guarded([&] {
-    Connection& c = conn();
+    Connection& db = conn();
     const std::string text =
         "Select * From SYS_Role Where RoleID=" + std::to_string(ID);
-    return Query(c, text, CursorType::kStatic, ReadAllRows);
+    return Query(db, text, CursorType::kStatic, ReadAllRows);
   });
 }
 

@@ -5,7 +5,6 @@
 
 #include "frame/binding.h"
 #include "frame/guard.h"
-#include "frame/members.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "frame/text.h"
@@ -94,18 +93,9 @@ std::string Assign(const std::string& person, const std::string& role) {
 
 }  // namespace
 
-RoleRight::RoleRight() : conn_(std::make_unique<ConnectionMember>()) {}
-RoleRight::~RoleRight() = default;
-
-void RoleRight::SetConn(std::shared_ptr<Connection> pConn) {
-  Guarded([&] { conn_->Set(std::move(pConn)); });
-}
-
-std::string RoleRight::GetError() { return CurrentError(); }
-
 VariantArray RoleRight::GetRoleMenus(int32_t RoleID) {
   return Guarded([&] {
-    return Query(conn_->Get(),
+    return Query(conn(),
                  "Select menuID,roleID from SYS_right where roleID=" +
                      std::to_string(RoleID) + " order by menuID",
                  CursorType::kForwardOnly, ReadAllRows);
@@ -114,7 +104,7 @@ VariantArray RoleRight::GetRoleMenus(int32_t RoleID) {
 
 bool RoleRight::AddRoleMenu(int32_t RoleID, int32_t MenuID) {
   return Guarded([&] {
-    return RunCommand(conn_->Get(),
+    return RunCommand(conn(),
                       Grant(std::to_string(RoleID), std::to_string(MenuID)));
   });
 }
@@ -122,9 +112,8 @@ bool RoleRight::AddRoleMenu(int32_t RoleID, int32_t MenuID) {
 bool RoleRight::DelRoleMenu(int32_t RoleID, int32_t MenuID) {
   return Guarded([&] {
     return RunCommand(
-        conn_->Get(),
-        "Delete from SYS_right where roleID=" + std::to_string(RoleID) +
-            " and menuID=" + std::to_string(MenuID));
+        conn(), "Delete from SYS_right where roleID=" + std::to_string(RoleID) +
+                    " and menuID=" + std::to_string(MenuID));
   });
 }
 
@@ -132,10 +121,10 @@ bool RoleRight::UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs) {
   return Guarded([&] {
     const std::vector<std::string> menus = IdList(MenuIDs, "MenuIDs");
     const std::string role = std::to_string(RoleID);
-    Connection& conn = conn_->Get();
-    Transaction t(conn);
-    conn.Execute("Delete from SYS_right where roleID=" + role);
-    for (const std::string& menu : menus) conn.Execute(Grant(role, menu));
+    Connection& db = conn();
+    Transaction t(db);
+    db.Execute("Delete from SYS_right where roleID=" + role);
+    for (const std::string& menu : menus) db.Execute(Grant(role, menu));
     t.Commit();
     return true;
   });
@@ -143,7 +132,7 @@ bool RoleRight::UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs) {
 
 VariantArray RoleRight::GetPersonRoles(int32_t PersonID) {
   return Guarded([&] {
-    return Query(conn_->Get(),
+    return Query(conn(),
                  "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
                  "SYS_PersonRole left join SYS_Role on "
                  "SYS_PersonRole.RoleID=SYS_Role.RoleID where PersonID=" +
@@ -155,17 +144,16 @@ VariantArray RoleRight::GetPersonRoles(int32_t PersonID) {
 
 bool RoleRight::AddPersonRole(int32_t PersonID, int32_t RoleID) {
   return Guarded([&] {
-    return RunCommand(conn_->Get(),
+    return RunCommand(conn(),
                       Assign(std::to_string(PersonID), std::to_string(RoleID)));
   });
 }
 
 bool RoleRight::DelPersonRole(int32_t PersonID, int32_t RoleID) {
   return Guarded([&] {
-    return RunCommand(conn_->Get(),
-                      "Delete from SYS_PersonRole where PersonID=" +
-                          std::to_string(PersonID) +
-                          " and RoleID=" + std::to_string(RoleID));
+    return RunCommand(conn(), "Delete from SYS_PersonRole where PersonID=" +
+                                  std::to_string(PersonID) +
+                                  " and RoleID=" + std::to_string(RoleID));
   });
 }
 
@@ -173,10 +161,10 @@ bool RoleRight::UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs) {
   return Guarded([&] {
     const std::vector<std::string> roles = IdList(RoleIDs, "RoleIDs");
     const std::string person = std::to_string(PersonID);
-    Connection& conn = conn_->Get();
-    Transaction t(conn);
-    conn.Execute("Delete from SYS_PersonRole where PersonID=" + person);
-    for (const std::string& role : roles) conn.Execute(Assign(person, role));
+    Connection& db = conn();
+    Transaction t(db);
+    db.Execute("Delete from SYS_PersonRole where PersonID=" + person);
+    for (const std::string& role : roles) db.Execute(Assign(person, role));
     t.Commit();
     return true;
   });

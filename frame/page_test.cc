@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "frame/members.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/memory_page.h"
 
@@ -55,38 +54,6 @@ TEST(SessionTest, KeysIgnoreLetterCaseAndKeepTheirOrder) {
   EXPECT_TRUE(s.Get("absent").is_empty());
   ASSERT_EQ(s.values().size(), 2u);
   EXPECT_EQ(s.values()[0].first, "PersonID");
-}
-
-TEST(PageMembersTest, StartTakesAllFiveAndEndReleasesThem) {
-  PageMembers m;
-  EXPECT_THROW(m.session(), Error);
-  auto sc = std::make_shared<MemoryContext>();
-  m.Start(sc);
-  EXPECT_EQ(&m.session(), sc->session_obj.get());
-  EXPECT_TRUE(m.has_server() && m.has_application());
-  auto second = std::make_shared<MemoryContext>();
-  m.Start(second);
-  EXPECT_EQ(&m.request(), second->request_obj.get());
-  m.End();
-  EXPECT_FALSE(m.has_request() || m.has_response() || m.has_session() ||
-               m.has_server() || m.has_application());
-  m.End();  // without a start: still nothing held, no error
-}
-
-TEST(PageMembersTest, AMissingHostObjectIsNamed) {
-  PageMembers m;
-  auto sc = std::make_shared<MemoryContext>();
-  sc->session_obj = nullptr;
-  try {
-    m.Start(sc);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "The scripting context has no session object");
-  }
-  // What was taken before the failure stays.
-  EXPECT_TRUE(m.has_response() && m.has_request());
-  EXPECT_THROW(m.Start(nullptr), Error);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include "frame/binding.h"
 #include "frame/guard.h"
-#include "frame/members.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "frame/text.h"
@@ -130,32 +129,6 @@ Variant JoinRoleValues(const std::vector<Variant>& values) {
 
 }  // namespace
 
-Login::Login()
-    : conn_(std::make_unique<ConnectionMember>()),
-      page_(std::make_unique<PageMembers>()) {}
-
-Login::~Login() = default;
-
-Variant Login::OnStartPage(std::shared_ptr<ScriptingContext> sc) {
-  return Guarded([&] {
-    page_->Start(sc);
-    return Variant();
-  });
-}
-
-Variant Login::OnEndPage() {
-  return Guarded([&] {
-    page_->End();
-    return Variant();
-  });
-}
-
-void Login::SetConn(std::shared_ptr<Connection> pConn) {
-  Guarded([&] { conn_->Set(std::move(pConn)); });
-}
-
-std::string Login::GetError() { return CurrentError(); }
-
 bool Login::UpdateLogin() {
   return Guarded([] { return false; });
 }
@@ -166,22 +139,18 @@ std::string Login::GetLoginAll() {
 
 VariantArray Login::GetAllData() {
   return Guarded([&] {
-    return Query(conn_->Get(), kSummary, CursorType::kStatic, ReadTitledTable);
+    return Query(conn(), kSummary, CursorType::kStatic, ReadTitledTable);
   });
 }
 
 VariantArray Login::GetPersonData(const Variant& personID) {
   return Guarded([&] {
-    if (personID.is_empty() || personID.is_null() ||
-        (personID.kind() == Kind::kString && personID.string().empty())) {
-      Raise(ErrorCode::kInvalidArgument,
-            "personID must be given: the records of which person?");
-    }
+    RequireId(personID, "personID", "person whose records are wanted");
     Statement s;
     s.Text("SELECT * from hr_login where personID=")
         .Bare(personID, "personID")
         .Text(" order by loginTime desc ");
-    return Query(conn_->Get(), s.Finish(), CursorType::kForwardOnly,
+    return Query(conn(), s.Finish(), CursorType::kForwardOnly,
                  [](Recordset& rs) {
                    return rs.Eof() ? ReadNamesRow(rs) : rs.GetRows();
                  });
@@ -197,8 +166,8 @@ Variant Login::GetMonthLogin(const Variant& dtDate) {
     }
     int year, month, day, hour, minute, second;
     date.ToParts(&year, &month, &day, &hour, &minute, &second);
-    Connection& conn = conn_->Get();
-    return Variant::Array(Query(conn, conn.dialect().MonthLogin(year, month),
+    Connection& db = conn();
+    return Variant::Array(Query(db, db.dialect().MonthLogin(year, month),
                                 CursorType::kForwardOnly, ReadAllRows));
   });
 }
@@ -207,71 +176,69 @@ VariantArray Login::GetData(int32_t ID) {
   return Guarded([&] {
     const std::string statement =
         "Select * From HR_Login Where LoginID=" + std::to_string(ID);
-    return Query(
-        conn_->Get(), statement, CursorType::kStatic, [](Recordset& rs) {
-          return rs.Eof() ? VariantArray::OneDim(0) : ReadFirstRecord(rs);
-        });
+    return Query(conn(), statement, CursorType::kStatic, [](Recordset& rs) {
+      return rs.Eof() ? VariantArray::OneDim(0) : ReadFirstRecord(rs);
+    });
   });
 }
 
 void Login::LoginMain() {
   Guarded([&] {
-    if (page_->request().ServerVariable("REQUEST_METHOD") != "POST") {
-      page_->session().Abandon();
+    if (request().ServerVariable("REQUEST_METHOD") != "POST") {
+      session().Abandon();
       return;
     }
     const std::string name = GetRequestValue("LoginName");
     const std::string password = GetRequestValue("LoginPwd");
 
-    Response& response = page_->response();
-    response.SetCookieExpires("pname", Date{Date::Now().serial + 30});
-    response.SetCookie("pname", name);
+    Response& answer = response();
+    answer.SetCookieExpires("pname", Date{Date::Now().serial + 30});
+    answer.SetCookie("pname", name);
 
     if (!CheckLogin(name, password)) {
-      response.Write(std::string(kScriptOpen) + std::string(kFailureAlert));
+      answer.Write(std::string(kScriptOpen) + std::string(kFailureAlert));
       return;
     }
 
     const int64_t token = DrawToken();
-    page_->session().Set("rnd", Variant::Double(static_cast<double>(token)));
+    session().Set("rnd", Variant::Double(static_cast<double>(token)));
     const std::string address =
         std::string(kMainWindow) + std::to_string(token);
-    response.SetCookie("name", name);
+    answer.SetCookie("name", name);
 
     if (ReadsTrue(GetRequestValue("oldwin"))) {
-      response.Redirect(address);
+      answer.Redirect(address);
       return;
     }
-    response.Write(std::string(kScriptOpen) + "var tesselWin=window.open('" +
-                   address +
-                   "','tessel','toolbars=no,statusbar=1');\r\n"
-                   "tesselWin.moveTo(0,0);\r\n"
-                   "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
-                   "tesselWin.focus();\r\n"
-                   "</script>\r\n");
-    response.End();
+    answer.Write(std::string(kScriptOpen) + "var tesselWin=window.open('" +
+                 address +
+                 "','tessel','toolbars=no,statusbar=1');\r\n"
+                 "tesselWin.moveTo(0,0);\r\n"
+                 "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
+                 "tesselWin.focus();\r\n"
+                 "</script>\r\n");
+    answer.End();
   });
 }
 
 std::string Login::GetRequestValue(std::string_view strName) const {
-  const std::string doubled =
-      ReplaceAll(page_->request().Item(strName), "'", "''");
+  const std::string doubled = ReplaceAll(request().Item(strName), "'", "''");
   return std::string(TrimSpaces(doubled));
 }
 
 bool Login::CheckLogin(const std::string& strAccount,
                        const std::string& strPwd) {
-  Connection& conn = conn_->Get();
-  Request& request = page_->request();
-  Session& session = page_->session();
+  Connection& db = conn();
+  const Request& req = request();
+  Session& visitor = session();
 
   // Everything joined into a statement is checked before the first one
   // leaves, so bad input never reaches the database half way.
   const std::string screen =
-      std::string(TrimSpaces(WithoutQuotes(request.Item("Screen"))));
-  const std::string address = request.ServerVariable("REMOTE_ADDR");
+      std::string(TrimSpaces(WithoutQuotes(req.Item("Screen"))));
+  const std::string address = req.ServerVariable("REMOTE_ADDR");
   const std::string browser =
-      WithoutQuotes(request.ServerVariable("HTTP_USER_AGENT"));
+      WithoutQuotes(req.ServerVariable("HTTP_USER_AGENT"));
   RequireJoinable(strAccount, "The account name");
   RequireJoinable(strPwd, "The password");
   RequireJoinable(screen, "The screen description");
@@ -287,17 +254,16 @@ bool Login::CheckLogin(const std::string& strAccount,
       .Text("' and personPwd='")
       .Text(strPwd)
       .Text("'");
-  std::unique_ptr<Recordset> rs =
-      conn.Open(person.Finish(), CursorType::kStatic);
+  std::unique_ptr<Recordset> rs = db.Open(person.Finish(), CursorType::kStatic);
 
   const bool ok = rs->RecordCount() == 1;
   Variant person_id;
   if (ok) {
     person_id = rs->Value("PersonID");
-    session.Set("PersonID", person_id);
-    session.Set("PersonName", rs->Value("PersonName"));
-    session.Set("DeptID", rs->Value("DeptID"));
-    session.Set("jobid", rs->Value("PersonJobCode"));
+    visitor.Set("PersonID", person_id);
+    visitor.Set("PersonName", rs->Value("PersonName"));
+    visitor.Set("DeptID", rs->Value("DeptID"));
+    visitor.Set("jobid", rs->Value("PersonJobCode"));
     rs->Close();
 
     if (!person_id.is_numeric() && !IsNumberText(person_id.ToText())) {
@@ -312,7 +278,7 @@ bool Login::CheckLogin(const std::string& strAccount,
             "SYS_Role.RoleID and PersonID=")
         .Bare(person_id, "PersonID")
         .Text(" order by SYS_PersonRole.RoleID");
-    rs = conn.Open(roles.Finish(), CursorType::kStatic);
+    rs = db.Open(roles.Finish(), CursorType::kStatic);
     std::vector<Variant> names;
     std::vector<Variant> ids;
     while (!rs->Eof()) {
@@ -320,16 +286,16 @@ bool Login::CheckLogin(const std::string& strAccount,
       ids.push_back(rs->Value("roleID"));
       rs->MoveNext();
     }
-    session.Set("Role", JoinRoleValues(names));
-    session.Set("RoleID", JoinRoleValues(ids));
+    visitor.Set("Role", JoinRoleValues(names));
+    visitor.Set("RoleID", JoinRoleValues(ids));
     rs->Close();
   } else {
-    session.Set("PersonID", Variant::String(""));
+    visitor.Set("PersonID", Variant::String(""));
     rs->Close();
   }
 
   Statement insert;
-  insert.Text(conn.dialect().LoginInsertHead())
+  insert.Text(db.dialect().LoginInsertHead())
       .Text(
           "personID,LoginAccount,LoginPwd,LoginOK,LoginIP,LoginMemo,"
           "LoginScreen) values(");
@@ -353,7 +319,7 @@ bool Login::CheckLogin(const std::string& strAccount,
       .Text("','")
       .Text(screen)
       .Text("')");
-  conn.Execute(insert.Finish());
+  db.Execute(insert.Finish());
   return ok;
 }
 

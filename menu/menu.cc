@@ -10,7 +10,6 @@
 
 #include "frame/binding.h"
 #include "frame/guard.h"
-#include "frame/members.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "frame/text.h"
@@ -18,14 +17,6 @@
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
-
-struct Menu::Members {
-  ConnectionMember conn;
-  PageMembers page;
-};
-
-Menu::Menu() : members_(std::make_unique<Members>()) {}
-Menu::~Menu() = default;
 
 const ClassInfo& Menu::Info() {
   static const ClassInfo info{
@@ -158,54 +149,24 @@ void CheckWalk(int32_t id, const std::vector<int32_t>& ancestors) {
   }
 }
 
-// The target row of an update or delete must be named.
-void RequireId(const Variant& id) {
-  if (id.is_empty() || id.is_null() ||
-      (id.kind() == Kind::kString && id.string().empty())) {
-    Raise(ErrorCode::kInvalidArgument, "ID must name a menu, not be empty");
-  }
-}
-
 }  // namespace
-
-void Menu::SetConn(std::shared_ptr<Connection> pConn) {
-  Guarded([&] { members_->conn.Set(std::move(pConn)); });
-}
-
-Variant Menu::OnStartPage(std::shared_ptr<ScriptingContext> sc) {
-  return Guarded([&] {
-    members_->page.Start(sc);
-    return Variant();
-  });
-}
-
-Variant Menu::OnEndPage() {
-  return Guarded([&] {
-    members_->page.End();
-    return Variant();
-  });
-}
-
-std::string Menu::GetError() { return CurrentError(); }
 
 VariantArray Menu::GetTopMenu() {
   return Guarded([&] {
-    const std::optional<std::string> roles =
-        VisitorRoles(members_->page.session());
-    Connection& conn = members_->conn.Get();
+    const std::optional<std::string> roles = VisitorRoles(session());
+    Connection& db = conn();
     if (!roles) return VariantArray::Undimensioned();
-    return Query(conn, conn.dialect().TopMenu(*roles), CursorType::kStatic,
+    return Query(db, db.dialect().TopMenu(*roles), CursorType::kStatic,
                  ReadRowsByFields);
   });
 }
 
 VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
   return Guarded([&] {
-    const std::optional<std::string> roles =
-        VisitorRoles(members_->page.session());
-    Connection& conn = members_->conn.Get();
+    const std::optional<std::string> roles = VisitorRoles(session());
+    Connection& db = conn();
     if (!roles) return VariantArray::TwoDim(0, kLeftLastColumn);
-    const Dialect& dialect = conn.dialect();
+    const Dialect& dialect = db.dialect();
 
     // The visible children of the parent...
     std::vector<Row> children;
@@ -213,8 +174,8 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
     int id_field = 0;
     {
       std::unique_ptr<Recordset> rs =
-          conn.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
-                    CursorType::kStatic);
+          db.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
+                  CursorType::kStatic);
       fields = rs->FieldCount();
       if (!rs->Eof()) id_field = rs->FieldIndex("MenuID");
       while (!rs->Eof()) {
@@ -234,7 +195,7 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
         ids += MenuIdText(child[static_cast<size_t>(id_field)]);
       }
       std::unique_ptr<Recordset> rs =
-          conn.Open(dialect.LeftSubMenus(*roles, ids), CursorType::kStatic);
+          db.Open(dialect.LeftSubMenus(*roles, ids), CursorType::kStatic);
       const int sub_fields = std::min(rs->FieldCount(), fields);
       const int parent_field = rs->FieldIndex("MenuParentID");
       while (!rs->Eof()) {
@@ -268,8 +229,8 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
 
 VariantArray Menu::GetAllData(int32_t ParentID) {
   return Guarded([&] {
-    Connection& conn = members_->conn.Get();
-    const Dialect& dialect = conn.dialect();
+    Connection& db = conn();
+    const Dialect& dialect = db.dialect();
 
     // The names and the first level below the parent...
     Row names;
@@ -277,7 +238,7 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
     int fields = 0;
     {
       std::unique_ptr<Recordset> rs =
-          conn.Open(dialect.MenuLevel(ParentID), CursorType::kStatic);
+          db.Open(dialect.MenuLevel(ParentID), CursorType::kStatic);
       fields = rs->FieldCount();
       for (int f = 0; f < fields; ++f) {
         names.push_back(Variant::String(rs->FieldName(f)));
@@ -298,7 +259,7 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
     std::map<int32_t, std::vector<Row>> children;
     {
       std::unique_ptr<Recordset> rs =
-          conn.Open(dialect.MenuDescendants(ParentID), CursorType::kStatic);
+          db.Open(dialect.MenuDescendants(ParentID), CursorType::kStatic);
       if (rs->FieldCount() != fields) {
         Raise(ErrorCode::kDatabase,
               "The menu tree below the first level came back with " +
@@ -346,8 +307,8 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
 
 VariantArray Menu::GetData(int32_t ID) {
   return Guarded([&] {
-    Connection& conn = members_->conn.Get();
-    return Query(conn,
+    Connection& db = conn();
+    return Query(db,
                  "Select * From SYS_Menu Where MenuID=" + std::to_string(ID),
                  CursorType::kStatic, ReadFirstRecord);
   });
@@ -358,9 +319,9 @@ bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
                    const Variant& MenuEnglish, const Variant& MenuEnglishTip,
                    const Variant& MenuIcon, const Variant& MenuOrder) {
   return Guarded([&] {
-    Connection& conn = members_->conn.Get();
+    Connection& db = conn();
     Statement s;
-    s.Text(conn.dialect().MenuInsertHead())
+    s.Text(db.dialect().MenuInsertHead())
         .Text(
             "FunID,MenuParentID,MenuName,MenuTip,MenuEnglish,MenuEnglishTip,"
             "MenuIcon,MenuOrder) values(")
@@ -380,17 +341,17 @@ bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
         .Text("','")
         .Quoted(MenuOrder)
         .Text("')");
-    return RunCommand(conn, s.Finish(kAddPairs));
+    return RunCommand(db, s.Finish(kAddPairs));
   });
 }
 
 bool Menu::DelData(const Variant& ID) {
   return Guarded([&] {
-    Connection& conn = members_->conn.Get();
-    RequireId(ID);
+    Connection& db = conn();
+    RequireId(ID, "ID", "menu to change or delete");
     Statement s;
     s.Text("Delete from SYS_Menu where MenuID=").Bare(ID, "ID");
-    return RunCommand(conn, s.Finish());
+    return RunCommand(db, s.Finish());
   });
 }
 
@@ -400,8 +361,8 @@ bool Menu::UpdateData(const Variant& ID, const Variant& FunID,
                       const Variant& MenuEnglishTip, const Variant& MenuIcon,
                       const Variant& MenuOrder) {
   return Guarded([&] {
-    Connection& conn = members_->conn.Get();
-    RequireId(ID);
+    Connection& db = conn();
+    RequireId(ID, "ID", "menu to change or delete");
     Statement s;
     s.Text("update SYS_Menu set FunID=")
         .Bare(FunID, "FunID")
@@ -421,7 +382,7 @@ bool Menu::UpdateData(const Variant& ID, const Variant& FunID,
         .Bare(MenuOrder, "MenuOrder")
         .Text(" where MenuID=")
         .Bare(ID, "ID");
-    return RunCommand(conn, s.Finish(kUpdatePairs));
+    return RunCommand(db, s.Finish(kUpdatePairs));
   });
 }
 

@@ -17,21 +17,18 @@
 #include <memory>
 #include <string>
 
+#include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
-#include "wrenhaven/connection.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
-class Function : public Component {
+// Slots 1 and 2 are SetConn and GetError of ClassBase
+// (wrenhaven/class_base.h).
+class Function : public ClassBase {
  public:
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
-
-  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
-  void SetConn(std::shared_ptr<Connection> pConn);
-  // Slot 2. The description of the most recent failure on this thread.
-  std::string GetError();
 
   // Slot 3. Inserts a function; the database assigns its FunID.
   bool AddData(const Variant& FunName, const Variant& FunMemo,
@@ -59,11 +56,6 @@ class Function : public Component {
   // Slot 8. The columns of the function `ID`: (0 To F-1); an undimensioned
   // array when no function has it.
   VariantArray GetData(int32_t ID);
-
- private:
-  // The borrowed connection; raises a clear error when none was given.
-  Connection& conn() const;
-  std::shared_ptr<Connection> conn_;
 };
 
 }  // namespace wrenhaven

@@ -23,39 +23,18 @@
 #include <string>
 #include <string_view>
 
+#include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
-#include "wrenhaven/connection.h"
-#include "wrenhaven/page.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
-// Defined in frame/members.h.
-class ConnectionMember;
-class PageMembers;
-
-class Login : public Component {
+// Slots 1 to 4 are the page hooks, SetConn and GetError of PageBoundClass
+// (wrenhaven/class_base.h): OnStartPage, OnEndPage, SetConn, GetError.
+class Login : public PageBoundClass {
  public:
-  Login();
-  ~Login() override;
-
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
-
-  // Slot 1. Keeps the context's response, request, server, application and
-  // session, in this order, replacing what was held; raises naming the
-  // first object the context lacks (those taken before it stay held).
-  // Returns Empty.
-  Variant OnStartPage(std::shared_ptr<ScriptingContext> sc);
-  // Slot 2. Releases the five page objects; the connection stays. Returns
-  // Empty.
-  Variant OnEndPage();
-  // Slot 3. Keeps `pConn` (nullptr empties the member); does nothing with
-  // it.
-  void SetConn(std::shared_ptr<Connection> pConn);
-  // Slot 4. The description of the most recent failure on this thread, ""
-  // when the last call succeeded.
-  std::string GetError();
 
   // Slot 5. Does nothing; always false.
   bool UpdateLogin();
@@ -106,9 +85,6 @@ class Login : public Component {
   // Looks the account up, fills the session (or clears "PersonID"), writes
   // the HR_Login row. REQUIRES: both texts came through GetRequestValue.
   bool CheckLogin(const std::string& strAccount, const std::string& strPwd);
-
-  std::unique_ptr<ConnectionMember> conn_;
-  std::unique_ptr<PageMembers> page_;
 };
 
 }  // namespace wrenhaven

@@ -13,30 +13,18 @@
 #include <memory>
 #include <string>
 
+#include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
-#include "wrenhaven/connection.h"
-#include "wrenhaven/page.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
-class Menu : public Component {
+// Slots 1 to 4 are SetConn, OnStartPage, OnEndPage and GetError of
+// PageBoundClass (wrenhaven/class_base.h).
+class Menu : public PageBoundClass {
  public:
-  Menu();
-  ~Menu() override;
-
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
-
-  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
-  void SetConn(std::shared_ptr<Connection> pConn);
-  // Slot 2. Keeps the page's response, request, server, application and
-  // session objects; raises naming the first one the context lacks.
-  Variant OnStartPage(std::shared_ptr<ScriptingContext> sc);
-  // Slot 3. Releases the page objects; the connection stays.
-  Variant OnEndPage();
-  // Slot 4. The description of the most recent failure on this thread.
-  std::string GetError();
 
   // Slot 5. The visible first-level menus, (0 To N-1, 0 To 6): menuID,
   // menuName, menuIcon, FunUrl (Null without a function), MenuTip,
@@ -73,12 +61,6 @@ class Menu : public Component {
                   const Variant& MenuTip, const Variant& MenuEnglish,
                   const Variant& MenuEnglishTip, const Variant& MenuIcon,
                   const Variant& MenuOrder);
-
- private:
-  // The connection, then the five page objects (held from OnStartPage to
-  // OnEndPage).
-  struct Members;
-  std::unique_ptr<Members> members_;
 };
 
 }  // namespace wrenhaven

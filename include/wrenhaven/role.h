@@ -17,21 +17,18 @@
 #include <memory>
 #include <string>
 
+#include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
-#include "wrenhaven/connection.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
-class Role : public Component {
+// Slots 1 and 2 are SetConn and GetError of ClassBase
+// (wrenhaven/class_base.h).
+class Role : public ClassBase {
  public:
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
-
-  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
-  void SetConn(std::shared_ptr<Connection> pConn);
-  // Slot 2. The description of the most recent failure on this thread.
-  std::string GetError();
 
   // Slot 3. Inserts a role; the database assigns its RoleID.
   bool AddData(const Variant& RoleName, const Variant& RoleParentID,
@@ -60,11 +57,6 @@ class Role : public Component {
   // Slot 8. The role `ID`, field first: (0 To F-1, 0 To 0); the empty grid
   // when no role has it.
   VariantArray GetData(int32_t ID);
-
- private:
-  // The borrowed connection; raises a clear error when none was given.
-  Connection& conn() const;
-  std::shared_ptr<Connection> conn_;
 };
 
 }  // namespace wrenhaven

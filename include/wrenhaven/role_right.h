@@ -17,26 +17,18 @@
 #include <memory>
 #include <string>
 
+#include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
-#include "wrenhaven/connection.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
-class ConnectionMember;
-
-class RoleRight : public Component {
+// Slots 1 and 2 are SetConn and GetError of ClassBase
+// (wrenhaven/class_base.h).
+class RoleRight : public ClassBase {
  public:
-  RoleRight();
-  ~RoleRight() override;
-
   static const ClassInfo& Info();
   const ClassInfo& class_info() const override { return Info(); }
-
-  // Slot 1. Keeps `pConn` (nullptr empties the member); does nothing with it.
-  void SetConn(std::shared_ptr<Connection> pConn);
-  // Slot 2. The description of the most recent failure on this thread.
-  std::string GetError();
 
   // Slot 3. The menus granted to a role, field first: (0 To 1, 0 To N-1)
   // holding menuID and roleID, by menuID; EmptyGrid when none.
@@ -59,9 +51,6 @@ class RoleRight : public Component {
   // Slot 10. Makes `RoleIDs` the person's whole set of roles, in one
   // transaction.
   bool UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs);
-
- private:
-  std::unique_ptr<ConnectionMember> conn_;
 };
 
 }  // namespace wrenhaven
