@@ -57,8 +57,7 @@ class Catalogue {
 
 class Functions : public Catalogue {
  public:
-  explicit Functions(AdminVisit& visit)
-      : f_(visit.Create<Function>("Wrenhaven.Function")) {}
+  explicit Functions(AdminVisit& visit) : f_(Create<Function>(visit.http())) {}
 
   const std::vector<Column>& columns() const override {
     static const std::vector<Column> kColumns = {
@@ -111,8 +110,7 @@ class Functions : public Catalogue {
 
 class Roles : public Catalogue {
  public:
-  explicit Roles(AdminVisit& visit)
-      : r_(visit.Create<Role>("Wrenhaven.Role")) {}
+  explicit Roles(AdminVisit& visit) : r_(Create<Role>(visit.http())) {}
 
   const std::vector<Column>& columns() const override {
     static const std::vector<Column> kColumns = {

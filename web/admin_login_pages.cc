@@ -43,7 +43,7 @@ std::string Result(const AdminVisit& visit, const Variant& ok) {
 }
 
 void ShowSummary(AdminVisit& visit) {
-  auto login = visit.Create<Login>("Wrenhaven.Login");
+  auto login = Create<Login>(visit.http());
   // Row 0 names the fields: PersonID, personName, lastTime, outTime, Times.
   const VariantArray all = login->GetAllData();
   TemplateData data = visit.Data(visit.Text("logins"));
@@ -70,7 +70,7 @@ void ShowPerson(AdminVisit& visit) {
     NotFound(visit, "no_such_person", id);
     return;
   }
-  auto login = visit.Create<Login>("Wrenhaven.Login");
+  auto login = Create<Login>(visit.http());
   // Field first; a person without records gets the names row alone, whose
   // first bound is 0.
   const VariantArray records = login->GetPersonData(Variant::Long(*n));
@@ -101,7 +101,7 @@ void ShowPerson(AdminVisit& visit) {
 void ShowRecord(AdminVisit& visit) {
   const std::string id = visit.Query("id");
   const auto n = ParseId(id);
-  auto login = visit.Create<Login>("Wrenhaven.Login");
+  auto login = Create<Login>(visit.http());
   // One cell holding Empty when there is no such record.
   const VariantArray record = n ? login->GetData(*n) : VariantArray::OneDim(0);
   if (record.UBound(1) < kLoginColumns - 1) {
@@ -161,7 +161,7 @@ MonthChoice Choose(const AdminVisit& visit) {
 }
 
 std::vector<AttendanceDepartment> ReadMonth(AdminVisit& visit, Month month) {
-  auto login = visit.Create<Login>("Wrenhaven.Login");
+  auto login = Create<Login>(visit.http());
   const Variant result = login->GetMonthLogin(
       Variant::FromDate(Date::FromParts(month.year, month.month, 1)));
   const auto departments = DepartmentNames(*visit.connection());

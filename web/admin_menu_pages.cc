@@ -67,7 +67,7 @@ struct FunctionInfo {
 // The catalogue by FunID, in its listing order.
 std::vector<std::pair<std::string, FunctionInfo>> ReadFunctions(
     AdminVisit& visit) {
-  auto function = visit.Create<Function>("Wrenhaven.Function");
+  auto function = Create<Function>(visit.http());
   const VariantArray all = function->GetAllData();
   std::vector<std::pair<std::string, FunctionInfo>> out;
   for (int32_t r = 1; r <= all.UBound(1); ++r) {
@@ -89,7 +89,7 @@ std::string Caption(const VariantArray& rows, int32_t r) {
 }
 
 void ShowTree(AdminVisit& visit) {
-  auto menu = visit.Create<Menu>("Wrenhaven.Menu");
+  auto menu = Create<Menu>(visit.http());
   const Tree tree = ReadTree(*menu);
   std::map<std::string, FunctionInfo> functions;
   for (auto& [id, info] : ReadFunctions(visit)) functions[id] = info;
@@ -188,7 +188,7 @@ void NoSuchMenu(AdminVisit& visit, const std::string& id) {
 }
 
 void NewMenu(AdminVisit& visit) {
-  auto menu = visit.Create<Menu>("Wrenhaven.Menu");
+  auto menu = Create<Menu>(visit.http());
   const Tree tree = ReadTree(*menu);
   if (!visit.post()) {
     std::vector<std::string> values(std::size(kItems));
@@ -210,7 +210,7 @@ void NewMenu(AdminVisit& visit) {
 }
 
 void EditMenu(AdminVisit& visit) {
-  auto menu = visit.Create<Menu>("Wrenhaven.Menu");
+  auto menu = Create<Menu>(visit.http());
   const Tree tree = ReadTree(*menu);
   if (!visit.post()) {
     const std::string id = visit.Query("id");
@@ -257,7 +257,7 @@ void EditMenu(AdminVisit& visit) {
 }
 
 void DeleteMenu(AdminVisit& visit) {
-  auto menu = visit.Create<Menu>("Wrenhaven.Menu");
+  auto menu = Create<Menu>(visit.http());
   const std::string id = visit.post() ? visit.Field("id") : visit.Query("id");
   const auto n = ParseId(id);
   const VariantArray record = n ? menu->GetData(*n) : VariantArray();

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "web/create.h"
 #include "web/render.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_page.h"
@@ -39,19 +40,6 @@ class AdminVisit {
   std::vector<std::string> Fields(std::string_view name) const;
 
   std::shared_ptr<Connection> connection() { return http_.connection(); }
-
-  // Creates a class by programmatic identifier, bound to this page, with
-  // the page's connection handed over.
-  template <class T>
-  std::shared_ptr<T> Create(std::string_view progid) {
-    auto object = std::dynamic_pointer_cast<T>(http_.CreateObject(progid));
-    if (!object) {
-      Raise(ErrorCode::kHost,
-            std::string(progid) + " is not the class this page expects");
-    }
-    object->SetConn(connection());
-    return object;
-  }
 
   std::string Text(const char* key) const;
   // A text that leads into a name or number ("There is no menu 7",

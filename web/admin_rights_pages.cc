@@ -29,7 +29,7 @@ struct RoleInfo {
 };
 
 std::vector<RoleInfo> AllRoles(AdminVisit& visit) {
-  auto role = visit.Create<Role>("Wrenhaven.Role");
+  auto role = Create<Role>(visit.http());
   // Field first (RoleID, RoleName, RoleParentID, RoleLevel, RoleClass,
   // RoleMemo); the empty grid when there is none.
   const VariantArray all = role->GetAllData();
@@ -43,7 +43,7 @@ std::vector<RoleInfo> AllRoles(AdminVisit& visit) {
 }
 
 std::optional<RoleInfo> FindRole(AdminVisit& visit, int32_t id) {
-  auto role = visit.Create<Role>("Wrenhaven.Role");
+  auto role = Create<Role>(visit.http());
   const VariantArray one = role->GetData(id);
   if (one.UBound(1) == 0) return std::nullopt;
   return RoleInfo{one(0, 0).ToText(), one(1, 0).ToText(), one(5, 0).ToText()};
@@ -108,8 +108,8 @@ void RoleMenus(AdminVisit& visit) {
     NotFound(visit, "no_such_role", id);
     return;
   }
-  auto menu = visit.Create<Menu>("Wrenhaven.Menu");
-  auto rights = visit.Create<RoleRight>("Wrenhaven.RoleRight");
+  auto menu = Create<Menu>(visit.http());
+  auto rights = Create<RoleRight>(visit.http());
   // Without the tree (a listing refused) nothing is saved: the form would
   // not show what the role holds.
   std::string error;
@@ -178,7 +178,7 @@ void PersonRoles(AdminVisit& visit) {
     NotFound(visit, "no_such_person", id);
     return;
   }
-  auto rights = visit.Create<RoleRight>("Wrenhaven.RoleRight");
+  auto rights = Create<RoleRight>(visit.http());
   // RoleID, RoleName (Null for a role since deleted), PersonID.
   const VariantArray held = rights->GetPersonRoles(*n);
   std::set<int32_t> holds = FirstField(held);

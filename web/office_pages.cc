@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "web/admin_pages.h"
+#include "web/create.h"
 #include "web/render.h"
 #include "web/texts.h"
 #include "web/view.h"
@@ -41,16 +42,6 @@ TemplateData PageData(bool english, const char* body_class,
 std::string Text(bool english, const char* key) {
   const TemplateData* value = Texts(english).get(key);
   return value != nullptr && value->is_string() ? value->string_value() : "";
-}
-
-template <class T>
-std::shared_ptr<T> Create(HttpPage& page, std::string_view progid) {
-  auto object = std::dynamic_pointer_cast<T>(page.CreateObject(progid));
-  if (!object) {
-    Raise(ErrorCode::kHost,
-          std::string(progid) + " is not the class this page expects");
-  }
-  return object;
 }
 
 // The department's name for the visitor's "DeptID"; "" when it has none.
@@ -101,8 +92,7 @@ void SignInPage(HttpPage& page) {
   response.Write(Render("layout_top", data, TextsBase(english)));
   response.Write(Render("signin_top", data, TextsBase(english)));
 
-  auto login = Create<Login>(page, "Wrenhaven.Login");
-  login->SetConn(page.connection());
+  auto login = Create<Login>(page);
   login->LoginMain();
 
   if (response.ended()) {
@@ -138,8 +128,7 @@ void MainWindow(HttpPage& page) {
   const MenuEntry* chosen = nullptr;
   // A person without roles has no menu to ask for.
   if (!session.Get("RoleID").ToText().empty()) {
-    auto menu = Create<Menu>(page, "Wrenhaven.Menu");
-    menu->SetConn(page.connection());
+    auto menu = Create<Menu>(page);
     top = TopEntries(menu->GetTopMenu(), english);
     const std::string wanted = page.request().Item("top");
     for (const MenuEntry& e : top) {
@@ -222,8 +211,7 @@ std::string TimeText(const Variant& v) {
 // Login.GetPersonData gives the columns of HR_Login field first (LoginIP
 // at 5, LoginMemo at 6, LoginScreen at 7, loginTime at 8).
 TemplateData RecentSignIns(HttpPage& page, size_t most) {
-  auto login = Create<Login>(page, "Wrenhaven.Login");
-  login->SetConn(page.connection());
+  auto login = Create<Login>(page);
   const VariantArray rows =
       login->GetPersonData(page.session().Get("PersonID"));
   TemplateData list{TemplateData::type::list};
