@@ -37,7 +37,7 @@ Statement& Statement::Text(std::string_view literal) {
 }
 
 Statement& Statement::Quoted(const Variant& value) {
-  text_.append(ReplaceAll(value.ToText(), "'", "''"));
+  text_.append(DoubleQuotes(value.ToText()));
   return *this;
 }
 
@@ -65,11 +65,11 @@ Statement& Statement::Bare(const Variant& value, std::string_view name) {
     default:
       break;
   }
-  std::string shown = value.kind() == Kind::kString ? "\"" + value.string() + "\""
-                                                    : value.Debug();
-  Raise(ErrorCode::kTypeMismatch, std::string(name) +
-                                      " must be a number or empty, not " +
-                                      shown);
+  std::string shown = value.kind() == Kind::kString
+                          ? "\"" + value.string() + "\""
+                          : value.Debug();
+  Raise(ErrorCode::kTypeMismatch,
+        std::string(name) + " must be a number or empty, not " + shown);
 }
 
 std::string Statement::Finish(std::span<const NullMarker> pairs) const {

@@ -31,6 +31,10 @@ std::string ReplaceAll(std::string_view text, std::string_view from,
   return out;
 }
 
+std::string DoubleQuotes(std::string_view text) {
+  return ReplaceAll(text, "'", "''");
+}
+
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);

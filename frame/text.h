@@ -11,6 +11,11 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Every occurrence of `from` replaced by `to`, scanning left to right.
 std::string ReplaceAll(std::string_view text, std::string_view from,
                        std::string_view to);
+// The text made safe to stand between single quotes in a statement: every
+// single quote doubled ("it's" gives "it''s"). The one routine that does
+// it, for the statement builder's quoted values and the sign-in's request
+// values alike.
+std::string DoubleQuotes(std::string_view text);
 // Leading and trailing blanks (spaces only) removed.
 std::string_view TrimSpaces(std::string_view text);
 // True for an optionally signed run of decimal digits.

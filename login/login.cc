@@ -222,8 +222,7 @@ void Login::LoginMain() {
 }
 
 std::string Login::GetRequestValue(std::string_view strName) const {
-  const std::string doubled = ReplaceAll(request().Item(strName), "'", "''");
-  return std::string(TrimSpaces(doubled));
+  return std::string(TrimSpaces(DoubleQuotes(request().Item(strName))));
 }
 
 bool Login::CheckLogin(const std::string& strAccount,
