@@ -191,9 +191,11 @@ void Login::LoginMain() {
     const std::string name = GetRequestValue("LoginName");
     const std::string password = GetRequestValue("LoginPwd");
 
+    // The remembered name fills the sign-in form next time, so it is the
+    // name as typed (blanks cut); doubled, it would no longer sign in.
     Response& answer = response();
     answer.SetCookieExpires("pname", Date{Date::Now().serial + 30});
-    answer.SetCookie("pname", name);
+    answer.SetCookie("pname", TrimSpaces(request().Item("LoginName")));
 
     if (!CheckLogin(name, password)) {
       answer.Write(std::string(kScriptOpen) + std::string(kFailureAlert));

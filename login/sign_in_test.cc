@@ -179,8 +179,8 @@ TEST(SignInTest, QuotesAndBlanksOfTheTypedValuesAndClientDetails) {
             "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
             "LoginMemo,LoginScreen) values(NULL,'o''brien','******',0,"
             "'10.0.0.8',' Moz x ','800600')");
-  // The cookie keeps the processed name.
-  EXPECT_EQ(s.response().cookie("pname")->value, "o''brien");
+  // The remembered name is the name as typed, blanks cut.
+  EXPECT_EQ(s.response().cookie("pname")->value, "o'brien");
 }
 
 TEST(SignInTest, EmptyValuesAreCheckedAndRecordedLikeAnyOther) {

@@ -69,8 +69,9 @@ class Login : public PageBoundClass {
 
   // Slot 11. Handles the sign-in page (needs OnStartPage, and SetConn for a
   // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd",
-  // sets cookie "pname" for 30 days, checks them; on success draws the
-  // session's "rnd", sets cookie "name" and either redirects to
+  // sets cookie "pname" for 30 days to the name as typed (surrounding blanks
+  // cut), checks them; on success draws the session's "rnd", sets cookie
+  // "name" to the name with its quotes doubled and either redirects to
   // "MyOffice/?<rnd>" (when "oldwin" reads true: the word true in any
   // letter case, or a whole number other than 0) or writes the window
   // script and ends the response; on failure writes the failure alert and

@@ -122,6 +122,24 @@ TEST_P(OfficeTest, PlainVisitShowsTheFormWithTheRememberedName) {
   EXPECT_EQ(Count("1=1"), 0);
 }
 
+TEST_P(OfficeTest, AnAccountWithAQuoteIsRememberedAsTypedAndSignsInAgain) {
+  db_->Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, PersonName, "
+      "DeptID, PersonJobCode) VALUES (90,'o''hara','pw','Kit O''Hara',1,'X')");
+  Browser b(port());
+  const Reply first = b.Post("/", SignInForm(" o'hara ", "pw"));
+  EXPECT_EQ(first.status, 302) << first.body;
+  EXPECT_EQ(b.Cookie("pname"), "o'hara");
+  EXPECT_EQ(first.SetCookie("name"), "name=o''hara; Path=/; SameSite=Lax");
+  // The next visit fills the form with the remembered name, which signs in.
+  const Reply form = b.Get("/");
+  EXPECT_NE(form.body.find("name=\"LoginName\" value=\"o&apos;hara\""),
+            std::string::npos)
+      << form.body;
+  EXPECT_EQ(b.Post("/", SignInForm("o'hara", "pw")).status, 302);
+  EXPECT_EQ(Count("LoginAccount='o''hara' AND LoginOK=1 AND personID=90"), 2);
+}
+
 TEST_P(OfficeTest, WrongPasswordShowsTheFailureAndRecordsOneAttempt) {
   Browser b(port());
   const Reply r =
