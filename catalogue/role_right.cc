@@ -35,6 +35,8 @@ const ClassInfo& RoleRight::Info() {
                  {ByVal("PersonID"), ByVal("RoleID")}),
           Method("UpdatePersonRoles", &RoleRight::UpdatePersonRoles,
                  {ByVal("PersonID"), ByVal("RoleIDs")}),
+          Method("MayUseFunction", &RoleRight::MayUseFunction,
+                 {ByVal("RoleIDs"), ByVal("FunUrl")}),
       },
       [] { return std::make_shared<RoleRight>(); },
   };
@@ -167,6 +169,28 @@ bool RoleRight::UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs) {
     for (const std::string& role : roles) db.Execute(Assign(person, role));
     t.Commit();
     return true;
+  });
+}
+
+bool RoleRight::MayUseFunction(const Variant& RoleIDs, const Variant& FunUrl) {
+  return Guarded([&] {
+    Connection& db = conn();
+    const std::vector<std::string> roles = IdList(RoleIDs, "RoleIDs");
+    if (roles.empty()) return false;
+    Statement s;
+    s.Text(
+         "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
+         "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
+         "SYS_Function.FunID AND SYS_Function.FunUrl = '")
+        .Quoted(FunUrl)
+        .Text("' AND SYS_right.roleID IN (");
+    for (size_t i = 0; i < roles.size(); ++i) {
+      s.Text(i == 0 ? "" : ",").Text(roles[i]);
+    }
+    s.Text(")");
+    const VariantArray count =
+        Query(db, s.Finish(), CursorType::kForwardOnly, ReadFirstRecord);
+    return !count.undimensioned() && count(0).ToLong() > 0;
   });
 }
 

@@ -14,7 +14,7 @@ TEST(RoleRightTest, CreatedByIdentifierWithTwoSlots) {
   ASSERT_NE(rr, nullptr);
   const ClassInfo& info = rr->class_info();
   EXPECT_EQ(info.interface_name, "_RoleRight");
-  ASSERT_EQ(info.methods.size(), 10u);
+  ASSERT_EQ(info.methods.size(), 11u);
   EXPECT_EQ(info.methods[0].name, "SetConn");
   EXPECT_EQ(info.methods[0].params[0].name, "pConn");
   EXPECT_EQ(info.methods[0].params[0].passing, Passing::kByRef);
@@ -116,6 +116,45 @@ TEST_P(RoleRightDbTest, RolesOfAPersonAndTheirReplacement) {
   EXPECT_EQ(rr_.GetPersonRoles(8).Dump(), "(0 To 2, 0 To 0) [5] [Sales] [8]");
 }
 
+TEST_P(RoleRightDbTest, WhoMayUseAFunctionAndWhatIsAsked) {
+  db_.Exec(
+      "INSERT INTO SYS_Function (FunID, FunName, FunUrl) VALUES "
+      "(30,'q','/it''s')");
+  db_.Exec("INSERT INTO SYS_Menu (MenuID, FunID, MenuName) VALUES (30,30,'q')");
+  db_.Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (30,4)");
+  auto tap = std::make_shared<TappedConnection>(db_.conn());
+  rr_.SetConn(tap);
+  const std::string head =
+      "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
+      "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
+      "SYS_Function.FunID AND SYS_Function.FunUrl = '";
+  const struct {
+    Variant roles;
+    const char* url;
+    bool may;
+    std::string statement;  // "" when none is sent
+  } cases[] = {
+      {Variant::String("1"), "/admin/menus", true,
+       head + "/admin/menus' AND SYS_right.roleID IN (1)"},
+      {Variant::String("2,3,5"), "/admin/menus", false,
+       head + "/admin/menus' AND SYS_right.roleID IN (2,3,5)"},
+      {Variant::Long(4), "/it's", true,
+       head + "/it''s' AND SYS_right.roleID IN (4)"},
+      {Variant::String("5"), "/it's", false,
+       head + "/it''s' AND SYS_right.roleID IN (5)"},
+      {Variant::String(""), "/admin/menus", false, ""},
+      {Variant(), "/admin/menus", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.roles.Debug());
+    tap->sent.clear();
+    EXPECT_EQ(rr_.MayUseFunction(c.roles, Variant::String(c.url)), c.may);
+    EXPECT_EQ(tap->sent, c.statement.empty()
+                             ? std::vector<std::string>{}
+                             : std::vector<std::string>{c.statement});
+  }
+}
+
 TEST(RoleRightInputTest, BadListsNeverReachTheDatabase) {
   auto conn = std::make_shared<RecordingConnection>();
   RoleRight rr;
@@ -126,6 +165,8 @@ TEST(RoleRightInputTest, BadListsNeverReachTheDatabase) {
         Variant::String("99999999999")}) {
     EXPECT_THROW(rr.UpdateRoleMenus(1, bad), Error) << bad.Debug();
     EXPECT_THROW(rr.UpdatePersonRoles(1, bad), Error) << bad.Debug();
+    EXPECT_THROW(rr.MayUseFunction(bad, Variant::String("/x")), Error)
+        << bad.Debug();
   }
   EXPECT_TRUE(conn->sent.empty());
   std::vector<Variant> args = {Variant::String("1 or 1=1"), Variant::Long(2)};

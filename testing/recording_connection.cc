@@ -43,4 +43,15 @@ std::unique_ptr<Recordset> RecordingConnection::Open(std::string_view statement,
                                            std::move(cells));
 }
 
+void TappedConnection::Execute(std::string_view statement) {
+  sent.emplace_back(statement);
+  target_->Execute(statement);
+}
+
+std::unique_ptr<Recordset> TappedConnection::Open(std::string_view statement,
+                                                  CursorType cursor) {
+  sent.emplace_back(statement);
+  return target_->Open(statement, cursor);
+}
+
 }  // namespace wrenhaven

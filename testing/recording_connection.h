@@ -8,6 +8,7 @@
 #define WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,32 @@ class RecordingConnection : public Connection {
   TsqlDialect dialect_;
   std::deque<Result> results_;
   NestedTransactions nesting_;
+};
+
+// A connection that passes everything on to a real one and records the
+// statements it passed, so that a test checks the exact texts a class sends
+// and what the database answers to them, on every database.
+class TappedConnection : public Connection {
+ public:
+  explicit TappedConnection(std::shared_ptr<Connection> target)
+      : target_(std::move(target)) {}
+
+  void Execute(std::string_view statement) override;
+  std::unique_ptr<Recordset> Open(std::string_view statement,
+                                  CursorType cursor) override;
+  const Dialect& dialect() const override { return target_->dialect(); }
+  void Begin() override { target_->Begin(); }
+  void Commit() override { target_->Commit(); }
+  void Rollback() override { target_->Rollback(); }
+  int transaction_depth() const override {
+    return target_->transaction_depth();
+  }
+
+  // Every statement in the order sent, executed and opened alike.
+  std::vector<std::string> sent;
+
+ private:
+  std::shared_ptr<Connection> target_;
 };
 
 }  // namespace wrenhaven

@@ -2,12 +2,12 @@
 // and roles to people (SYS_PersonRole).
 //
 // Slots 1 and 2 hold the connection and report errors like every class.
-// The methods after them read and change the two assignment tables; no
-// other class writes them. Identifiers are whole numbers (32-bit); lists
-// are comma lists of whole numbers such as "2,5,11" ("" for none). Bad
-// input raises before any statement is sent. A change of a whole set runs
-// in one transaction: all of it or none. The class checks no rights: the
-// calling page decides who may use it.
+// The methods after them read and change the two assignment tables (no
+// other class writes them) and answer whether roles may use a function.
+// Identifiers are whole numbers (32-bit); lists are comma lists of whole
+// numbers such as "2,5,11" ("" for none). Bad input raises before any statement
+// is sent. A change of a whole set runs in one transaction: all of it or none.
+// The class checks no rights: the calling page decides who may use it.
 //
 // A person's new roles reach the session at their next sign-in; a role's
 // new grants show at the next menu page.
@@ -51,6 +51,11 @@ class RoleRight : public ClassBase {
   // Slot 10. Makes `RoleIDs` the person's whole set of roles, in one
   // transaction.
   bool UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs);
+
+  // Slot 11. True when one of `RoleIDs` is granted a menu entry that opens
+  // the function at `FunUrl` (compared exactly); false for an empty list,
+  // without asking the database.
+  bool MayUseFunction(const Variant& RoleIDs, const Variant& FunUrl);
 };
 
 }  // namespace wrenhaven
