@@ -3,28 +3,18 @@
 #include <sodium.h>
 
 #include "web/admin_view.h"
+#include "web/create.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/role_right.h"
 
 namespace wrenhaven::web {
 
-bool MayUseAdminPage(Connection& conn, const Variant& role_ids,
+bool MayUseAdminPage(HttpPage& page, const Variant& role_ids,
                      std::string_view page_url) {
   const auto roles = ParseIdList(role_ids.ToText());
   if (!roles || roles->empty()) return false;
-  std::string url;
-  for (const char c : page_url) {
-    if (c == '\'') url += '\'';
-    url += c;
-  }
-  auto rs = conn.Open(
-      "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
-      "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
-      "SYS_Function.FunID AND SYS_Function.FunUrl = '" +
-          url + "' AND SYS_right.roleID IN (" + JoinIds(*roles) + ")",
-      CursorType::kForwardOnly);
-  const bool granted = !rs->Eof() && rs->Value(0).ToLong() > 0;
-  rs->Close();
-  return granted;
+  return Create<RoleRight>(page)->MayUseFunction(
+      Variant::String(JoinIds(*roles)), Variant::String(std::string(page_url)));
 }
 
 std::string FormToken(Session& session) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "wrenhaven/connection.h"
+#include "wrenhaven/http_page.h"
 #include "wrenhaven/page.h"
 
 namespace wrenhaven::web {
@@ -22,10 +22,11 @@ inline constexpr char kFormTokenKey[] = "FormToken";
 inline constexpr char kFormTokenField[] = "token";
 
 // True when one of `role_ids` (the session's "RoleID": a whole number or a
-// comma list of them) is granted a menu entry that opens `page_url`. An
-// empty list, or one that is not a list of whole numbers, is false
-// without asking the database. Raises the database's error.
-bool MayUseAdminPage(Connection& conn, const Variant& role_ids,
+// comma list of them) is granted a menu entry that opens `page_url`
+// (RoleRight.MayUseFunction on the page's connection). An empty list, or
+// one that is not a list of whole numbers, is false without asking the
+// database. Raises the database's error.
+bool MayUseAdminPage(HttpPage& page, const Variant& role_ids,
                      std::string_view page_url);
 
 // The session's form token: 64 hexadecimal digits drawn once per session.

@@ -65,7 +65,7 @@ void ShowSummary(AdminVisit& visit) {
 void ShowPerson(AdminVisit& visit) {
   const std::string id = visit.Query("id");
   const auto n = ParseId(id);
-  const auto person = n ? FindPerson(*visit.connection(), *n) : std::nullopt;
+  const auto person = n ? FindPerson(visit, *n) : std::nullopt;
   if (!person) {
     NotFound(visit, "no_such_person", id);
     return;
@@ -121,7 +121,7 @@ void ShowRecord(AdminVisit& visit) {
   const auto person = ParseId(record(kPersonID).ToText());
   if (person) {
     data.set("person_id", std::to_string(*person));
-    const auto info = FindPerson(*visit.connection(), *person);
+    const auto info = FindPerson(visit, *person);
     data.set("to_person",
              visit.Labelled("history_of",
                             info ? info->name : "#" + std::to_string(*person)));
@@ -164,7 +164,7 @@ std::vector<AttendanceDepartment> ReadMonth(AdminVisit& visit, Month month) {
   auto login = Create<Login>(visit.http());
   const Variant result = login->GetMonthLogin(
       Variant::FromDate(Date::FromParts(month.year, month.month, 1)));
-  const auto departments = DepartmentNames(*visit.connection());
+  const auto departments = DepartmentNames(visit);
   const std::string unnamed = visit.Text("department");
   return BuildAttendance(result.array(), month.Days(),
                          [&](const std::string& id) {

@@ -39,8 +39,6 @@ class AdminVisit {
   // Every value the form sent under `name`, in order.
   std::vector<std::string> Fields(std::string_view name) const;
 
-  std::shared_ptr<Connection> connection() { return http_.connection(); }
-
   std::string Text(const char* key) const;
   // A text that leads into a name or number ("There is no menu 7",
   // "没有此菜单：7").
@@ -75,7 +73,8 @@ void LoginsPage(AdminVisit& visit);
 void AttendancePage(AdminVisit& visit);
 void RightsPage(AdminVisit& visit);
 
-// The personnel tables, which no class of the library reads for a page.
+// The personnel tables as the pages show them, read through the class
+// Personnel.
 struct PersonInfo {
   std::string id;
   std::string name;
@@ -83,9 +82,10 @@ struct PersonInfo {
   std::string department;  // its name ("" when it has none)
 };
 // Department names by DeptID (as text).
-std::map<std::string, std::string> DepartmentNames(Connection& conn);
-std::vector<PersonInfo> AllPeople(Connection& conn);
-std::optional<PersonInfo> FindPerson(Connection& conn, int32_t id);
+std::map<std::string, std::string> DepartmentNames(AdminVisit& visit);
+// Everybody by PersonID.
+std::vector<PersonInfo> AllPeople(AdminVisit& visit);
+std::optional<PersonInfo> FindPerson(AdminVisit& visit, int32_t id);
 
 // Template data helpers.
 TemplateData List();

@@ -8,8 +8,10 @@
 #include "web/admin_page.h"
 #include "web/admin_texts.h"
 #include "web/admin_view.h"
+#include "web/create.h"
 #include "web/texts.h"
 #include "web/view.h"
+#include "wrenhaven/personnel.h"
 
 namespace wrenhaven::web {
 namespace {
@@ -46,7 +48,7 @@ void AdminGate(HttpPage& http) {
     denied.Message(404, denied.Text("not_found"), denied.Text("no_page"));
     return;
   }
-  if (!MayUseAdminPage(*http.connection(), session.Get("RoleID"), entry->url)) {
+  if (!MayUseAdminPage(http, session.Get("RoleID"), entry->url)) {
     denied.Message(403, denied.Text("denied"), denied.Text("not_granted"));
     return;
   }
@@ -135,45 +137,43 @@ void AdminVisit::Redirect(const std::string& address) {
   http_.response().Redirect(address);
 }
 
-std::map<std::string, std::string> DepartmentNames(Connection& conn) {
+std::map<std::string, std::string> DepartmentNames(AdminVisit& visit) {
+  // DeptID and DeptName, field first; the empty grid when there is none.
+  const VariantArray all = Create<Personnel>(visit.http())->GetDepartments();
   std::map<std::string, std::string> names;
-  auto rs = conn.Open("SELECT DeptID, DeptName FROM HR_Dept",
-                      CursorType::kForwardOnly);
-  for (; !rs->Eof(); rs->MoveNext()) {
-    names[rs->Value(0).ToText()] = rs->Value(1).ToText();
+  if (all.UBound(1) == 0) return names;
+  for (int32_t r = 0; r <= all.UBound(2); ++r) {
+    names[all(0, r).ToText()] = all(1, r).ToText();
   }
-  rs->Close();
   return names;
 }
 
 namespace {
 
-std::vector<PersonInfo> People(Connection& conn, const std::string& where) {
-  const auto departments = DepartmentNames(conn);
-  std::vector<PersonInfo> people;
-  auto rs = conn.Open(
-      "SELECT PersonID, PersonName, personAccount, DeptID FROM HR_person" +
-          where + " ORDER BY PersonID",
-      CursorType::kForwardOnly);
-  for (; !rs->Eof(); rs->MoveNext()) {
-    const auto dept = departments.find(rs->Value(3).ToText());
-    people.push_back({rs->Value(0).ToText(), rs->Value(1).ToText(),
-                      rs->Value(2).ToText(),
-                      dept == departments.end() ? "" : dept->second});
-  }
-  rs->Close();
-  return people;
+// Personnel's columns of a person: PersonID, PersonName, personAccount,
+// DeptID, DeptName.
+PersonInfo ToPerson(const Variant& id, const Variant& name,
+                    const Variant& account, const Variant& department) {
+  return {id.ToText(), name.ToText(), account.ToText(), department.ToText()};
 }
 
 }  // namespace
 
-std::vector<PersonInfo> AllPeople(Connection& conn) { return People(conn, ""); }
+std::vector<PersonInfo> AllPeople(AdminVisit& visit) {
+  // Field first; the empty grid when there is none.
+  const VariantArray all = Create<Personnel>(visit.http())->GetPeople();
+  std::vector<PersonInfo> people;
+  if (all.UBound(1) == 0) return people;
+  for (int32_t r = 0; r <= all.UBound(2); ++r) {
+    people.push_back(ToPerson(all(0, r), all(1, r), all(2, r), all(4, r)));
+  }
+  return people;
+}
 
-std::optional<PersonInfo> FindPerson(Connection& conn, int32_t id) {
-  std::vector<PersonInfo> one =
-      People(conn, " WHERE PersonID=" + std::to_string(id));
-  if (one.empty()) return std::nullopt;
-  return one.front();
+std::optional<PersonInfo> FindPerson(AdminVisit& visit, int32_t id) {
+  const VariantArray one = Create<Personnel>(visit.http())->GetPerson(id);
+  if (one.undimensioned()) return std::nullopt;
+  return ToPerson(one(0), one(1), one(2), one(4));
 }
 
 TemplateData FormFields(const std::vector<FormField>& fields) {

@@ -88,7 +88,7 @@ void ShowOverview(AdminVisit& visit) {
   }
   data.set("roles", roles);
   TemplateData people = List();
-  for (const PersonInfo& p : AllPeople(*visit.connection())) {
+  for (const PersonInfo& p : AllPeople(visit)) {
     TemplateData item;
     item.set("id", p.id);
     item.set("name", p.name);
@@ -173,7 +173,7 @@ void RoleMenus(AdminVisit& visit) {
 void PersonRoles(AdminVisit& visit) {
   const std::string id = visit.post() ? visit.Field("id") : visit.Query("id");
   const auto n = ParseId(id);
-  const auto person = n ? FindPerson(*visit.connection(), *n) : std::nullopt;
+  const auto person = n ? FindPerson(visit, *n) : std::nullopt;
   if (!person) {
     NotFound(visit, "no_such_person", id);
     return;

@@ -14,6 +14,7 @@
 #include "wrenhaven/error.h"
 #include "wrenhaven/login.h"
 #include "wrenhaven/menu.h"
+#include "wrenhaven/personnel.h"
 
 namespace wrenhaven::web {
 namespace {
@@ -44,18 +45,15 @@ std::string Text(bool english, const char* key) {
   return value != nullptr && value->is_string() ? value->string_value() : "";
 }
 
-// The department's name for the visitor's "DeptID"; "" when it has none.
-std::string DepartmentName(Connection& conn, const Variant& dept) {
+// The department's name for the visitor's "DeptID"; "" when it has none
+// (or the session holds something else than a department number).
+std::string DepartmentName(HttpPage& page, const Variant& dept) {
   const std::string id = dept.ToText();
   if (id.empty() || id.size() > 10 ||
       id.find_first_not_of("0123456789") != std::string::npos) {
     return "";
   }
-  auto rs = conn.Open("Select DeptName From HR_Dept Where DeptID=" + id,
-                      CursorType::kForwardOnly);
-  std::string name = rs->Eof() ? "" : rs->Value(0).ToText();
-  rs->Close();
-  return name;
+  return Create<Personnel>(page)->GetDeptName(Variant::String(id));
 }
 
 TemplateData EntryList(const std::vector<MenuEntry>& entries,
@@ -149,7 +147,7 @@ void MainWindow(HttpPage& page) {
   if (session.Get("DeptNameOf").ToText() == dept_id) {
     dept = session.Get("DeptName").ToText();
   } else {
-    dept = DepartmentName(*page.connection(), session.Get("DeptID"));
+    dept = DepartmentName(page, session.Get("DeptID"));
     session.Set("DeptName", Variant::String(dept));
     session.Set("DeptNameOf", Variant::String(dept_id));
   }
