@@ -59,63 +59,63 @@ constexpr std::array<NullMarker, 2> kUpdateNulls{{
 
 }  // namespace
 
-bool Function::AddData(const Variant& FunName, const Variant& FunMemo,
-                       const Variant& FunType, const Variant& FunOrder,
-                       const Variant& FunClass, const Variant& FunUrl) {
+bool Function::AddData(const Variant& fun_name, const Variant& fun_memo,
+                       const Variant& fun_type, const Variant& fun_order,
+                       const Variant& fun_class, const Variant& fun_url) {
   return Guarded([&] {
     Connection& db = conn();
     Statement s;
     s.Text(
          "Insert into SYS_Function "
          "(FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) values('")
-        .Quoted(FunName)
+        .Quoted(fun_name)
         .Text("','")
-        .Quoted(FunMemo)
+        .Quoted(fun_memo)
         .Text("',")
-        .Bare(FunType, "FunType")
+        .Bare(fun_type, "FunType")
         .Text(",")
-        .Bare(FunOrder, "FunOrder")
+        .Bare(fun_order, "FunOrder")
         .Text(",'")
-        .Quoted(FunClass)
+        .Quoted(fun_class)
         .Text("','")
-        .Quoted(FunUrl)
+        .Quoted(fun_url)
         .Text("')");
     return RunCommand(db, s.Finish(kInsertNulls));
   });
 }
 
-bool Function::DelData(const Variant& ID) {
+bool Function::DelData(const Variant& id) {
   return Guarded([&] {
     Connection& db = conn();
-    RequireId(ID, "ID", "function to change or delete");
+    RequireId(id, "ID", "function to change or delete");
     Statement s;
-    s.Text("Delete from SYS_Function where FunID=").Bare(ID, "ID");
+    s.Text("Delete from SYS_Function where FunID=").Bare(id, "ID");
     return RunCommand(db, s.Finish());
   });
 }
 
-bool Function::UpdateData(const Variant& ID, const Variant& FunName,
-                          const Variant& FunMemo, const Variant& FunType,
-                          const Variant& FunOrder, const Variant& FunClass,
-                          const Variant& FunUrl) {
+bool Function::UpdateData(const Variant& id, const Variant& fun_name,
+                          const Variant& fun_memo, const Variant& fun_type,
+                          const Variant& fun_order, const Variant& fun_class,
+                          const Variant& fun_url) {
   return Guarded([&] {
     Connection& db = conn();
-    RequireId(ID, "ID", "function to change or delete");
+    RequireId(id, "ID", "function to change or delete");
     Statement s;
     s.Text("update SYS_Function set FunName='")
-        .Quoted(FunName)
+        .Quoted(fun_name)
         .Text("',FunMemo='")
-        .Quoted(FunMemo)
+        .Quoted(fun_memo)
         .Text("',FunType=")
-        .Bare(FunType, "FunType")
+        .Bare(fun_type, "FunType")
         .Text(",FunOrder=")
-        .Bare(FunOrder, "FunOrder")
+        .Bare(fun_order, "FunOrder")
         .Text(",FunClass='")
-        .Quoted(FunClass)
+        .Quoted(fun_class)
         .Text("',FunUrl='")
-        .Quoted(FunUrl)
+        .Quoted(fun_url)
         .Text("' where FunID=")
-        .Bare(ID, "ID");
+        .Bare(id, "ID");
     return RunCommand(db, s.Finish(kUpdateNulls));
   });
 }
@@ -128,20 +128,20 @@ VariantArray Function::GetAllData() {
   });
 }
 
-VariantArray Function::GetPageData(const Variant& nPageSize,
-                                   const Variant& nPage) {
+VariantArray Function::GetPageData(const Variant& page_size,
+                                   const Variant& page) {
   return Guarded([&] {
     Connection& db = conn();
     return Query(db, db.dialect().FunctionList(), CursorType::kStatic,
-                 [&](Recordset& rs) { return ReadPage(rs, nPageSize, nPage); });
+                 [&](Recordset& rs) { return ReadPage(rs, page_size, page); });
   });
 }
 
-VariantArray Function::GetData(int32_t ID) {
+VariantArray Function::GetData(int32_t id) {
   return Guarded([&] {
     Connection& db = conn();
     const std::string text =
-        "Select * From SYS_Function Where FunID=" + std::to_string(ID);
+        "Select * From SYS_Function Where FunID=" + std::to_string(id);
     return Query(db, text, CursorType::kStatic, ReadFirstRecord);
   });
 }

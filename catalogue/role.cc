@@ -66,59 +66,59 @@ Variant AsText(const Variant& value, const char* name) {
 
 }  // namespace
 
-bool Role::AddData(const Variant& RoleName, const Variant& RoleParentID,
-                   const Variant& roleLevel, const Variant& roleClass,
-                   const Variant& roleMemo) {
+bool Role::AddData(const Variant& role_name, const Variant& role_parent_id,
+                   const Variant& role_level, const Variant& role_class,
+                   const Variant& role_memo) {
   return Guarded([&] {
     Connection& db = conn();
     Statement s;
     s.Text(db.dialect().RoleInsertHead())
         .Text("RoleName,RoleParentID,roleLevel,roleClass,roleMemo) values('")
-        .Quoted(RoleName)
+        .Quoted(role_name)
         .Text("',")
-        .Bare(RoleParentID, "RoleParentID")
+        .Bare(role_parent_id, "RoleParentID")
         .Text(",'")
-        .Quoted(roleLevel)
+        .Quoted(role_level)
         .Text("','")
-        .Quoted(roleClass)
+        .Quoted(role_class)
         .Text("','")
-        .Quoted(roleMemo)
+        .Quoted(role_memo)
         .Text("')");
     return RunCommand(db, s.Finish(kInsertNulls));
   });
 }
 
-bool Role::DelData(const Variant& ID) {
+bool Role::DelData(const Variant& id) {
   return Guarded([&] {
     Connection& db = conn();
-    RequireId(ID, "ID", "role to change or delete");
+    RequireId(id, "ID", "role to change or delete");
     Statement s;
-    s.Text("Delete from SYS_Role where RoleID=").Bare(ID, "ID");
+    s.Text("Delete from SYS_Role where RoleID=").Bare(id, "ID");
     return RunCommand(db, s.Finish());
   });
 }
 
-bool Role::UpdateData(const Variant& ID, const Variant& RoleName,
-                      const Variant& RoleParentID, const Variant& roleLevel,
-                      const Variant& roleClass, const Variant& roleMemo) {
+bool Role::UpdateData(const Variant& id, const Variant& role_name,
+                      const Variant& role_parent_id, const Variant& role_level,
+                      const Variant& role_class, const Variant& role_memo) {
   return Guarded([&] {
     Connection& db = conn();
-    const Variant parent = AsText(RoleParentID, "RoleParentID");
-    const Variant id = AsText(ID, "ID");
-    RequireId(id, "ID", "role to change or delete");
+    const Variant parent = AsText(role_parent_id, "RoleParentID");
+    const Variant target = AsText(id, "ID");
+    RequireId(target, "ID", "role to change or delete");
     Statement s;
     s.Text("update SYS_Role set RoleName='")
-        .Quoted(RoleName)
+        .Quoted(role_name)
         .Text("',RoleMemo='")
-        .Quoted(roleMemo)
+        .Quoted(role_memo)
         .Text("',RoleParentID=")
         .Bare(parent, "RoleParentID")
         .Text(",RoleLevel='")
-        .Quoted(roleLevel)
+        .Quoted(role_level)
         .Text("',RoleClass='")
-        .Quoted(roleClass)
+        .Quoted(role_class)
         .Text("' where RoleID=")
-        .Bare(id, "ID");
+        .Bare(target, "ID");
     return RunCommand(db, s.Finish(kUpdateNulls));
   });
 }
@@ -130,19 +130,19 @@ VariantArray Role::GetAllData() {
   });
 }
 
-VariantArray Role::GetPageData(const Variant& nPageSize, const Variant& nPage) {
+VariantArray Role::GetPageData(const Variant& page_size, const Variant& page) {
   return Guarded([&] {
     Connection& db = conn();
     return Query(db, db.dialect().RolePageList(), CursorType::kStatic,
-                 [&](Recordset& rs) { return ReadPage(rs, nPageSize, nPage); });
+                 [&](Recordset& rs) { return ReadPage(rs, page_size, page); });
   });
 }
 
-VariantArray Role::GetData(int32_t ID) {
+VariantArray Role::GetData(int32_t id) {
   return Guarded([&] {
     Connection& db = conn();
     const std::string text =
-        "Select * From SYS_Role Where RoleID=" + std::to_string(ID);
+        "Select * From SYS_Role Where RoleID=" + std::to_string(id);
     return Query(db, text, CursorType::kStatic, ReadAllRows);
   });
 }

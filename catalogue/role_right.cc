@@ -95,34 +95,34 @@ std::string Assign(const std::string& person, const std::string& role) {
 
 }  // namespace
 
-VariantArray RoleRight::GetRoleMenus(int32_t RoleID) {
+VariantArray RoleRight::GetRoleMenus(int32_t role_id) {
   return Guarded([&] {
     return Query(conn(),
                  "Select menuID,roleID from SYS_right where roleID=" +
-                     std::to_string(RoleID) + " order by menuID",
+                     std::to_string(role_id) + " order by menuID",
                  CursorType::kForwardOnly, ReadAllRows);
   });
 }
 
-bool RoleRight::AddRoleMenu(int32_t RoleID, int32_t MenuID) {
+bool RoleRight::AddRoleMenu(int32_t role_id, int32_t menu_id) {
   return Guarded([&] {
     return RunCommand(conn(),
-                      Grant(std::to_string(RoleID), std::to_string(MenuID)));
+                      Grant(std::to_string(role_id), std::to_string(menu_id)));
   });
 }
 
-bool RoleRight::DelRoleMenu(int32_t RoleID, int32_t MenuID) {
+bool RoleRight::DelRoleMenu(int32_t role_id, int32_t menu_id) {
   return Guarded([&] {
-    return RunCommand(
-        conn(), "Delete from SYS_right where roleID=" + std::to_string(RoleID) +
-                    " and menuID=" + std::to_string(MenuID));
+    return RunCommand(conn(), "Delete from SYS_right where roleID=" +
+                                  std::to_string(role_id) +
+                                  " and menuID=" + std::to_string(menu_id));
   });
 }
 
-bool RoleRight::UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs) {
+bool RoleRight::UpdateRoleMenus(int32_t role_id, const Variant& menu_ids) {
   return Guarded([&] {
-    const std::vector<std::string> menus = IdList(MenuIDs, "MenuIDs");
-    const std::string role = std::to_string(RoleID);
+    const std::vector<std::string> menus = IdList(menu_ids, "MenuIDs");
+    const std::string role = std::to_string(role_id);
     Connection& db = conn();
     Transaction t(db);
     db.Execute("Delete from SYS_right where roleID=" + role);
@@ -132,37 +132,37 @@ bool RoleRight::UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs) {
   });
 }
 
-VariantArray RoleRight::GetPersonRoles(int32_t PersonID) {
+VariantArray RoleRight::GetPersonRoles(int32_t person_id) {
   return Guarded([&] {
     return Query(conn(),
                  "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
                  "SYS_PersonRole left join SYS_Role on "
                  "SYS_PersonRole.RoleID=SYS_Role.RoleID where PersonID=" +
-                     std::to_string(PersonID) +
+                     std::to_string(person_id) +
                      " order by SYS_PersonRole.RoleID",
                  CursorType::kForwardOnly, ReadAllRows);
   });
 }
 
-bool RoleRight::AddPersonRole(int32_t PersonID, int32_t RoleID) {
+bool RoleRight::AddPersonRole(int32_t person_id, int32_t role_id) {
   return Guarded([&] {
-    return RunCommand(conn(),
-                      Assign(std::to_string(PersonID), std::to_string(RoleID)));
+    return RunCommand(
+        conn(), Assign(std::to_string(person_id), std::to_string(role_id)));
   });
 }
 
-bool RoleRight::DelPersonRole(int32_t PersonID, int32_t RoleID) {
+bool RoleRight::DelPersonRole(int32_t person_id, int32_t role_id) {
   return Guarded([&] {
     return RunCommand(conn(), "Delete from SYS_PersonRole where PersonID=" +
-                                  std::to_string(PersonID) +
-                                  " and RoleID=" + std::to_string(RoleID));
+                                  std::to_string(person_id) +
+                                  " and RoleID=" + std::to_string(role_id));
   });
 }
 
-bool RoleRight::UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs) {
+bool RoleRight::UpdatePersonRoles(int32_t person_id, const Variant& role_ids) {
   return Guarded([&] {
-    const std::vector<std::string> roles = IdList(RoleIDs, "RoleIDs");
-    const std::string person = std::to_string(PersonID);
+    const std::vector<std::string> roles = IdList(role_ids, "RoleIDs");
+    const std::string person = std::to_string(person_id);
     Connection& db = conn();
     Transaction t(db);
     db.Execute("Delete from SYS_PersonRole where PersonID=" + person);
@@ -172,17 +172,18 @@ bool RoleRight::UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs) {
   });
 }
 
-bool RoleRight::MayUseFunction(const Variant& RoleIDs, const Variant& FunUrl) {
+bool RoleRight::MayUseFunction(const Variant& role_ids,
+                               const Variant& fun_url) {
   return Guarded([&] {
     Connection& db = conn();
-    const std::vector<std::string> roles = IdList(RoleIDs, "RoleIDs");
+    const std::vector<std::string> roles = IdList(role_ids, "RoleIDs");
     if (roles.empty()) return false;
     Statement s;
     s.Text(
          "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
          "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
          "SYS_Function.FunID AND SYS_Function.FunUrl = '")
-        .Quoted(FunUrl)
+        .Quoted(fun_url)
         .Text("' AND SYS_right.roleID IN (");
     for (size_t i = 0; i < roles.size(); ++i) {
       s.Text(i == 0 ? "" : ",").Text(roles[i]);

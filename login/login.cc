@@ -143,12 +143,12 @@ VariantArray Login::GetAllData() {
   });
 }
 
-VariantArray Login::GetPersonData(const Variant& personID) {
+VariantArray Login::GetPersonData(const Variant& person_id) {
   return Guarded([&] {
-    RequireId(personID, "personID", "person whose records are wanted");
+    RequireId(person_id, "personID", "person whose records are wanted");
     Statement s;
     s.Text("SELECT * from hr_login where personID=")
-        .Bare(personID, "personID")
+        .Bare(person_id, "personID")
         .Text(" order by loginTime desc ");
     return Query(conn(), s.Finish(), CursorType::kForwardOnly,
                  [](Recordset& rs) {
@@ -157,25 +157,25 @@ VariantArray Login::GetPersonData(const Variant& personID) {
   });
 }
 
-Variant Login::GetMonthLogin(const Variant& dtDate) {
+Variant Login::GetMonthLogin(const Variant& date) {
   return Guarded([&] {
-    const Date date = dtDate.ToDate();
-    if (!(date.serial >= kFirstDate && date.serial < kLastDate)) {
-      Raise(ErrorCode::kOverflow, "Overflow: dtDate " + dtDate.Debug() +
+    const Date when = date.ToDate();
+    if (!(when.serial >= kFirstDate && when.serial < kLastDate)) {
+      Raise(ErrorCode::kOverflow, "Overflow: dtDate " + date.Debug() +
                                       " lies outside the years 100 to 9999");
     }
     int year, month, day, hour, minute, second;
-    date.ToParts(&year, &month, &day, &hour, &minute, &second);
+    when.ToParts(&year, &month, &day, &hour, &minute, &second);
     Connection& db = conn();
     return Variant::Array(Query(db, db.dialect().MonthLogin(year, month),
                                 CursorType::kForwardOnly, ReadAllRows));
   });
 }
 
-VariantArray Login::GetData(int32_t ID) {
+VariantArray Login::GetData(int32_t id) {
   return Guarded([&] {
     const std::string statement =
-        "Select * From HR_Login Where LoginID=" + std::to_string(ID);
+        "Select * From HR_Login Where LoginID=" + std::to_string(id);
     return Query(conn(), statement, CursorType::kStatic, [](Recordset& rs) {
       return rs.Eof() ? VariantArray::OneDim(0) : ReadFirstRecord(rs);
     });
@@ -223,12 +223,12 @@ void Login::LoginMain() {
   });
 }
 
-std::string Login::GetRequestValue(std::string_view strName) const {
-  return std::string(TrimSpaces(DoubleQuotes(request().Item(strName))));
+std::string Login::GetRequestValue(std::string_view name) const {
+  return std::string(TrimSpaces(DoubleQuotes(request().Item(name))));
 }
 
-bool Login::CheckLogin(const std::string& strAccount,
-                       const std::string& strPwd) {
+bool Login::CheckLogin(const std::string& account,
+                       const std::string& password) {
   Connection& db = conn();
   const Request& req = request();
   Session& visitor = session();
@@ -240,8 +240,8 @@ bool Login::CheckLogin(const std::string& strAccount,
   const std::string address = req.ServerVariable("REMOTE_ADDR");
   const std::string browser =
       WithoutQuotes(req.ServerVariable("HTTP_USER_AGENT"));
-  RequireJoinable(strAccount, "The account name");
-  RequireJoinable(strPwd, "The password");
+  RequireJoinable(account, "The account name");
+  RequireJoinable(password, "The password");
   RequireJoinable(screen, "The screen description");
   RequireJoinable(browser, "The browser description");
   if (address.find('\0') != std::string::npos) {
@@ -251,9 +251,9 @@ bool Login::CheckLogin(const std::string& strAccount,
 
   Statement person;
   person.Text("Select * from HR_person where personAccount='")
-      .Text(strAccount)
+      .Text(account)
       .Text("' and personPwd='")
-      .Text(strPwd)
+      .Text(password)
       .Text("'");
   std::unique_ptr<Recordset> rs = db.Open(person.Finish(), CursorType::kStatic);
 
@@ -306,7 +306,7 @@ bool Login::CheckLogin(const std::string& strAccount,
     insert.Text("NULL");
   }
   insert.Text(",'")
-      .Text(strAccount)
+      .Text(account)
       .Text("','")
       // The typed password is never recorded: a mistyped one is usually a
       // near miss of the real one, and administrators read these records.

@@ -161,7 +161,7 @@ VariantArray Menu::GetTopMenu() {
   });
 }
 
-VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
+VariantArray Menu::GetLeftMenu(int32_t menu_parent_id) {
   return Guarded([&] {
     const std::optional<std::string> roles = VisitorRoles(session());
     Connection& db = conn();
@@ -174,7 +174,7 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
     int id_field = 0;
     {
       std::unique_ptr<Recordset> rs =
-          db.Open(dialect.LeftMenu(std::to_string(MenuParentID), *roles),
+          db.Open(dialect.LeftMenu(std::to_string(menu_parent_id), *roles),
                   CursorType::kStatic);
       fields = rs->FieldCount();
       if (!rs->Eof()) id_field = rs->FieldIndex("MenuID");
@@ -227,7 +227,7 @@ VariantArray Menu::GetLeftMenu(int32_t MenuParentID) {
   });
 }
 
-VariantArray Menu::GetAllData(int32_t ParentID) {
+VariantArray Menu::GetAllData(int32_t parent_id) {
   return Guarded([&] {
     Connection& db = conn();
     const Dialect& dialect = db.dialect();
@@ -238,7 +238,7 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
     int fields = 0;
     {
       std::unique_ptr<Recordset> rs =
-          db.Open(dialect.MenuLevel(ParentID), CursorType::kStatic);
+          db.Open(dialect.MenuLevel(parent_id), CursorType::kStatic);
       fields = rs->FieldCount();
       for (int f = 0; f < fields; ++f) {
         names.push_back(Variant::String(rs->FieldName(f)));
@@ -252,14 +252,14 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
     std::vector<Row> rows;
     rows.push_back(std::move(names));
     if (level.empty()) return Titled(rows, fields);
-    for (const Row& row : level) CheckWalk(row.front().ToLong(), {ParentID});
+    for (const Row& row : level) CheckWalk(row.front().ToLong(), {parent_id});
 
     // ...then every menu further down in one statement, by parent in the
     // order read.
     std::map<int32_t, std::vector<Row>> children;
     {
       std::unique_ptr<Recordset> rs =
-          db.Open(dialect.MenuDescendants(ParentID), CursorType::kStatic);
+          db.Open(dialect.MenuDescendants(parent_id), CursorType::kStatic);
       if (rs->FieldCount() != fields) {
         Raise(ErrorCode::kDatabase,
               "The menu tree below the first level came back with " +
@@ -283,7 +283,7 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
       size_t next;
     };
     std::vector<Siblings> pending = {{&level, 0}};
-    std::vector<int32_t> ancestors = {ParentID};
+    std::vector<int32_t> ancestors = {parent_id};
     while (!pending.empty()) {
       Siblings& current = pending.back();
       if (current.next == current.rows->size()) {
@@ -305,19 +305,19 @@ VariantArray Menu::GetAllData(int32_t ParentID) {
   });
 }
 
-VariantArray Menu::GetData(int32_t ID) {
+VariantArray Menu::GetData(int32_t id) {
   return Guarded([&] {
     Connection& db = conn();
     return Query(db,
-                 "Select * From SYS_Menu Where MenuID=" + std::to_string(ID),
+                 "Select * From SYS_Menu Where MenuID=" + std::to_string(id),
                  CursorType::kStatic, ReadFirstRecord);
   });
 }
 
-bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
-                   const Variant& MenuName, const Variant& MenuTip,
-                   const Variant& MenuEnglish, const Variant& MenuEnglishTip,
-                   const Variant& MenuIcon, const Variant& MenuOrder) {
+bool Menu::AddData(const Variant& fun_id, const Variant& menu_parent_id,
+                   const Variant& menu_name, const Variant& menu_tip,
+                   const Variant& menu_english, const Variant& menu_english_tip,
+                   const Variant& menu_icon, const Variant& menu_order) {
   return Guarded([&] {
     Connection& db = conn();
     Statement s;
@@ -325,63 +325,63 @@ bool Menu::AddData(const Variant& FunID, const Variant& MenuParentID,
         .Text(
             "FunID,MenuParentID,MenuName,MenuTip,MenuEnglish,MenuEnglishTip,"
             "MenuIcon,MenuOrder) values(")
-        .Bare(FunID, "FunID")
+        .Bare(fun_id, "FunID")
         .Text(",")
-        .Bare(MenuParentID, "MenuParentID")
+        .Bare(menu_parent_id, "MenuParentID")
         .Text(",'")
-        .Quoted(MenuName)
+        .Quoted(menu_name)
         .Text("','")
-        .Quoted(MenuTip)
+        .Quoted(menu_tip)
         .Text("','")
-        .Quoted(MenuEnglish)
+        .Quoted(menu_english)
         .Text("','")
-        .Quoted(MenuEnglishTip)
+        .Quoted(menu_english_tip)
         .Text("','")
-        .Quoted(MenuIcon)
+        .Quoted(menu_icon)
         .Text("','")
-        .Quoted(MenuOrder)
+        .Quoted(menu_order)
         .Text("')");
     return RunCommand(db, s.Finish(kAddPairs));
   });
 }
 
-bool Menu::DelData(const Variant& ID) {
+bool Menu::DelData(const Variant& id) {
   return Guarded([&] {
     Connection& db = conn();
-    RequireId(ID, "ID", "menu to change or delete");
+    RequireId(id, "ID", "menu to change or delete");
     Statement s;
-    s.Text("Delete from SYS_Menu where MenuID=").Bare(ID, "ID");
+    s.Text("Delete from SYS_Menu where MenuID=").Bare(id, "ID");
     return RunCommand(db, s.Finish());
   });
 }
 
-bool Menu::UpdateData(const Variant& ID, const Variant& FunID,
-                      const Variant& MenuParentID, const Variant& MenuName,
-                      const Variant& MenuTip, const Variant& MenuEnglish,
-                      const Variant& MenuEnglishTip, const Variant& MenuIcon,
-                      const Variant& MenuOrder) {
+bool Menu::UpdateData(const Variant& id, const Variant& fun_id,
+                      const Variant& menu_parent_id, const Variant& menu_name,
+                      const Variant& menu_tip, const Variant& menu_english,
+                      const Variant& menu_english_tip, const Variant& menu_icon,
+                      const Variant& menu_order) {
   return Guarded([&] {
     Connection& db = conn();
-    RequireId(ID, "ID", "menu to change or delete");
+    RequireId(id, "ID", "menu to change or delete");
     Statement s;
     s.Text("update SYS_Menu set FunID=")
-        .Bare(FunID, "FunID")
+        .Bare(fun_id, "FunID")
         .Text(",MenuParentID=")
-        .Bare(MenuParentID, "MenuParentID")
+        .Bare(menu_parent_id, "MenuParentID")
         .Text(",MenuName='")
-        .Quoted(MenuName)
+        .Quoted(menu_name)
         .Text("',MenuTip='")
-        .Quoted(MenuTip)
+        .Quoted(menu_tip)
         .Text("',MenuEnglish='")
-        .Quoted(MenuEnglish)
+        .Quoted(menu_english)
         .Text("',MenuEnglishTip='")
-        .Quoted(MenuEnglishTip)
+        .Quoted(menu_english_tip)
         .Text("',MenuIcon='")
-        .Quoted(MenuIcon)
+        .Quoted(menu_icon)
         .Text("',MenuOrder=")
-        .Bare(MenuOrder, "MenuOrder")
+        .Bare(menu_order, "MenuOrder")
         .Text(" where MenuID=")
-        .Bare(ID, "ID");
+        .Bare(id, "ID");
     return RunCommand(db, s.Finish(kUpdatePairs));
   });
 }

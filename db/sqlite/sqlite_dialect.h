@@ -1,6 +1,8 @@
 // SQLite's texts for the statements that differ between databases: INSERT
-// with INTO, LEFT JOIN for the outer join, and strftime for the date parts
-// with the month selected as a range of loginTime.
+// with INTO, LEFT JOIN for the outer join, the menus' grants looked up per
+// menu, and the month view's hour and day cut out of the stored
+// 'YYYY-MM-DD HH:MM:SS' text, with the month selected as a range of
+// loginTime.
 #ifndef WRENHAVEN_DB_SQLITE_SQLITE_DIALECT_H_
 #define WRENHAVEN_DB_SQLITE_SQLITE_DIALECT_H_
 

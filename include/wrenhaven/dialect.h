@@ -1,9 +1,21 @@
-// The statements whose text differs from one database to another. Every
-// other statement is the same literal text on every database.
+// The statements whose text differs from one database to another: an
+// extension point for connections to other databases. Every other
+// statement is the same literal text on every database.
 //
-// TsqlDialect gives the reference texts, byte for byte; a driver's dialect
-// derives from it and overrides what its database writes differently, with
-// the same meaning (same rows, columns, order and value kinds).
+// A Connection hands its dialect to the classes (Connection::dialect()),
+// which build these statements through it. TsqlDialect gives the reference
+// texts, byte for byte. The dialect of another database derives from it
+// and overrides what its database writes differently, with the same
+// meaning: the same rows, columns and order, and values of the same kinds.
+// The SQLite and PostgreSQL drivers' dialects are written that way; a
+// test double may use TsqlDialect itself.
+//
+// A dialect holds no state and its methods may be called from any thread.
+// The texts it returns must be complete statements; the values joined into
+// them (role lists, menu numbers, years) are checked by the classes before
+// the call, as each method says. New statements are added here only when
+// some database needs another text; the method then becomes part of this
+// contract, so a dialect outside the library must be rebuilt with it.
 #ifndef WRENHAVEN_DIALECT_H_
 #define WRENHAVEN_DIALECT_H_
 

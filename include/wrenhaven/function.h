@@ -31,31 +31,32 @@ class Function : public ClassBase {
   const ClassInfo& class_info() const override { return Info(); }
 
   // Slot 3. Inserts a function; the database assigns its FunID.
-  bool AddData(const Variant& FunName, const Variant& FunMemo,
-               const Variant& FunType, const Variant& FunOrder,
-               const Variant& FunClass, const Variant& FunUrl);
-  // Slot 4. Deletes the function `ID` (none matching is no failure).
+  bool AddData(const Variant& fun_name, const Variant& fun_memo,
+               const Variant& fun_type, const Variant& fun_order,
+               const Variant& fun_class, const Variant& fun_url);
+  // Slot 4. Deletes the function `id` (none matching is no failure).
   // Menu entries that point at it are left as they are.
-  // REQUIRES: ID is a number; an empty ID raises before anything is sent.
-  bool DelData(const Variant& ID);
-  // Slot 5. Rewrites every column of the function `ID` (none matching is
-  // no failure). REQUIRES: ID is a number.
-  bool UpdateData(const Variant& ID, const Variant& FunName,
-                  const Variant& FunMemo, const Variant& FunType,
-                  const Variant& FunOrder, const Variant& FunClass,
-                  const Variant& FunUrl);
+  // REQUIRES: `id` is a number; an empty one raises before anything is
+  // sent.
+  bool DelData(const Variant& id);
+  // Slot 5. Rewrites every column of the function `id` (none matching is
+  // no failure). REQUIRES: `id` is a number.
+  bool UpdateData(const Variant& id, const Variant& fun_name,
+                  const Variant& fun_memo, const Variant& fun_type,
+                  const Variant& fun_order, const Variant& fun_class,
+                  const Variant& fun_url);
 
   // Slot 6. Every function in FunClass order, row first, row 0 the column
   // names: (0 To N, 0 To F-1); the names row alone when there is none.
   VariantArray GetAllData();
-  // Slot 7. Page `nPage` (from 1) of `nPageSize` functions in FunClass
+  // Slot 7. Page `page` (from 1) of `page_size` functions in FunClass
   // order: (0 To K-1, 0 To F-1) without a names row; an undimensioned
   // array when there is no function at all. A page size below 1, or a page
   // below 1 or past the last one, raises.
-  VariantArray GetPageData(const Variant& nPageSize, const Variant& nPage);
-  // Slot 8. The columns of the function `ID`: (0 To F-1); an undimensioned
+  VariantArray GetPageData(const Variant& page_size, const Variant& page);
+  // Slot 8. The columns of the function `id`: (0 To F-1); an undimensioned
   // array when no function has it.
-  VariantArray GetData(int32_t ID);
+  VariantArray GetData(int32_t id);
 };
 
 }  // namespace wrenhaven

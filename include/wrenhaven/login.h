@@ -52,20 +52,20 @@ class Login : public PageBoundClass {
   // Slot 8. Every record of one person, newest first, field first:
   // (0 To F-1, 0 To N-1) over the columns of HR_Login. For a person without
   // records, the column names as one row: (0 To 0, 0 To F-1).
-  // REQUIRES: `personID` is a number (or number text); anything else, empty
+  // REQUIRES: `person_id` is a number (or number text); anything else, empty
   // and Null included, raises before a statement is sent.
-  VariantArray GetPersonData(const Variant& personID);
-  // Slot 9. The month of `dtDate` (Empty reads as December 1899): per
+  VariantArray GetPersonData(const Variant& person_id);
+  // Slot 9. The month of `date` (Empty reads as December 1899): per
   // person and day, the first sign-in from 06:00 on, as an array inside the
   // Variant, field first: person, name, department, day of month, the
   // earliest time as "YYYY-MM-DD HH:MM", the number of sign-ins; ordered by
   // department, then person. EmptyGrid when nobody signed in. Raises before
-  // any statement for a Null or non-date `dtDate` or one outside the years
+  // any statement for a Null or non-date `date` or one outside the years
   // 100 to 9999.
-  Variant GetMonthLogin(const Variant& dtDate);
-  // Slot 10. The record `ID` as one row (0 To F-1); a one-cell array
+  Variant GetMonthLogin(const Variant& date);
+  // Slot 10. The record `id` as one row (0 To F-1); a one-cell array
   // (0 To 0) holding Empty when there is none.
-  VariantArray GetData(int32_t ID);
+  VariantArray GetData(int32_t id);
 
   // Slot 11. Handles the sign-in page (needs OnStartPage, and SetConn for a
   // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd",
@@ -82,10 +82,10 @@ class Login : public PageBoundClass {
  private:
   // The named request item, its single quotes doubled and surrounding
   // blanks cut: safe between single quotes in a statement. "" when absent.
-  std::string GetRequestValue(std::string_view strName) const;
+  std::string GetRequestValue(std::string_view name) const;
   // Looks the account up, fills the session (or clears "PersonID"), writes
   // the HR_Login row. REQUIRES: both texts came through GetRequestValue.
-  bool CheckLogin(const std::string& strAccount, const std::string& strPwd);
+  bool CheckLogin(const std::string& account, const std::string& password);
 };
 
 }  // namespace wrenhaven

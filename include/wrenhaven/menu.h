@@ -31,36 +31,36 @@ class Menu : public PageBoundClass {
   // MenuEnglish, MenuEnglishTip, by menuOrder. UndimensionedArray when none
   // is visible or the visitor has no roles.
   VariantArray GetTopMenu();
-  // Slot 6. The visible children of `MenuParentID`, each followed by its
+  // Slot 6. The visible children of `menu_parent_id`, each followed by its
   // visible children, (0 To K, 0 To 8): menuID, menuName, menuIcon, FunUrl,
   // menuParentID, then MenuTip, MenuEnglish, MenuEnglishTip for the
   // children only (Empty in their children's rows); column 8 and row K are
   // Empty. (0 To 0, 0 To 8), all Empty, when there is no entry.
-  VariantArray GetLeftMenu(int32_t MenuParentID);
+  VariantArray GetLeftMenu(int32_t menu_parent_id);
 
-  // Slot 7. Every menu below `ParentID` (0: the first level), depth first,
+  // Slot 7. Every menu below `parent_id` (0: the first level), depth first,
   // siblings by MenuOrder: row 0 the column names of SYS_Menu, then one row
   // per menu in the table's column order. Raises naming the menu when the
-  // parent links below `ParentID` form a loop or reach a menu numbered 0.
-  VariantArray GetAllData(int32_t ParentID);
+  // parent links below `parent_id` form a loop or reach a menu numbered 0.
+  VariantArray GetAllData(int32_t parent_id);
   // Slot 8. One menu's row, (0 To F-1); UndimensionedArray when absent.
-  VariantArray GetData(int32_t ID);
+  VariantArray GetData(int32_t id);
   // Slot 9. Adds a menu; FunID and MenuParentID are numbers or empty (then
   // Null). Always true; the new MenuID is not returned.
-  bool AddData(const Variant& FunID, const Variant& MenuParentID,
-               const Variant& MenuName, const Variant& MenuTip,
-               const Variant& MenuEnglish, const Variant& MenuEnglishTip,
-               const Variant& MenuIcon, const Variant& MenuOrder);
-  // Slot 10. Deletes one menu; its children and grants stay. REQUIRES: `ID`
+  bool AddData(const Variant& fun_id, const Variant& menu_parent_id,
+               const Variant& menu_name, const Variant& menu_tip,
+               const Variant& menu_english, const Variant& menu_english_tip,
+               const Variant& menu_icon, const Variant& menu_order);
+  // Slot 10. Deletes one menu; its children and grants stay. REQUIRES: `id`
   // a number (raises before anything is sent otherwise).
-  bool DelData(const Variant& ID);
+  bool DelData(const Variant& id);
   // Slot 11. Rewrites every column of one menu; empty FunID, MenuParentID
-  // and MenuOrder become Null. REQUIRES: `ID` a number.
-  bool UpdateData(const Variant& ID, const Variant& FunID,
-                  const Variant& MenuParentID, const Variant& MenuName,
-                  const Variant& MenuTip, const Variant& MenuEnglish,
-                  const Variant& MenuEnglishTip, const Variant& MenuIcon,
-                  const Variant& MenuOrder);
+  // and MenuOrder become Null. REQUIRES: `id` a number.
+  bool UpdateData(const Variant& id, const Variant& fun_id,
+                  const Variant& menu_parent_id, const Variant& menu_name,
+                  const Variant& menu_tip, const Variant& menu_english,
+                  const Variant& menu_english_tip, const Variant& menu_icon,
+                  const Variant& menu_order);
 };
 
 }  // namespace wrenhaven

@@ -31,32 +31,33 @@ class Role : public ClassBase {
   const ClassInfo& class_info() const override { return Info(); }
 
   // Slot 3. Inserts a role; the database assigns its RoleID.
-  bool AddData(const Variant& RoleName, const Variant& RoleParentID,
-               const Variant& roleLevel, const Variant& roleClass,
-               const Variant& roleMemo);
-  // Slot 4. Deletes the role `ID` (none matching is no failure). The
+  bool AddData(const Variant& role_name, const Variant& role_parent_id,
+               const Variant& role_level, const Variant& role_class,
+               const Variant& role_memo);
+  // Slot 4. Deletes the role `id` (none matching is no failure). The
   // people's roles, menu rights and child roles that refer to it stay.
-  // REQUIRES: ID is a number; an empty ID raises before anything is sent.
-  bool DelData(const Variant& ID);
-  // Slot 5. Rewrites every column of the role `ID` (none matching is no
+  // REQUIRES: `id` is a number; an empty one raises before anything is
+  // sent.
+  bool DelData(const Variant& id);
+  // Slot 5. Rewrites every column of the role `id` (none matching is no
   // failure). A Null RoleParentID or ID raises "Invalid use of Null" and
-  // changes nothing. REQUIRES: ID is a number.
-  bool UpdateData(const Variant& ID, const Variant& RoleName,
-                  const Variant& RoleParentID, const Variant& roleLevel,
-                  const Variant& roleClass, const Variant& roleMemo);
+  // changes nothing. REQUIRES: `id` is a number.
+  bool UpdateData(const Variant& id, const Variant& role_name,
+                  const Variant& role_parent_id, const Variant& role_level,
+                  const Variant& role_class, const Variant& role_memo);
 
   // Slot 6. Every role in RoleClass order, field first: cell (f, r) is
   // column f of the r-th role, (0 To F-1, 0 To N-1); no names row. The
   // empty grid (0 To 0, 0 To 0) when there is none.
   VariantArray GetAllData();
-  // Slot 7. Page `nPage` (from 1) of `nPageSize` roles in RoleClass order,
+  // Slot 7. Page `page` (from 1) of `page_size` roles in RoleClass order,
   // row first: (0 To K-1, 0 To F-1); an undimensioned array when there is
   // no role at all. A page size below 1, or a page below 1 or past the
   // last one, raises.
-  VariantArray GetPageData(const Variant& nPageSize, const Variant& nPage);
-  // Slot 8. The role `ID`, field first: (0 To F-1, 0 To 0); the empty grid
+  VariantArray GetPageData(const Variant& page_size, const Variant& page);
+  // Slot 8. The role `id`, field first: (0 To F-1, 0 To 0); the empty grid
   // when no role has it.
-  VariantArray GetData(int32_t ID);
+  VariantArray GetData(int32_t id);
 };
 
 }  // namespace wrenhaven

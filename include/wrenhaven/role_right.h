@@ -32,30 +32,30 @@ class RoleRight : public ClassBase {
 
   // Slot 3. The menus granted to a role, field first: (0 To 1, 0 To N-1)
   // holding menuID and roleID, by menuID; EmptyGrid when none.
-  VariantArray GetRoleMenus(int32_t RoleID);
+  VariantArray GetRoleMenus(int32_t role_id);
   // Slot 4. Grants a menu to a role; granting it again changes nothing.
-  bool AddRoleMenu(int32_t RoleID, int32_t MenuID);
+  bool AddRoleMenu(int32_t role_id, int32_t menu_id);
   // Slot 5. Withdraws a grant; withdrawing a missing one changes nothing.
-  bool DelRoleMenu(int32_t RoleID, int32_t MenuID);
-  // Slot 6. Makes `MenuIDs` the role's whole grant set, in one transaction.
-  bool UpdateRoleMenus(int32_t RoleID, const Variant& MenuIDs);
+  bool DelRoleMenu(int32_t role_id, int32_t menu_id);
+  // Slot 6. Makes `menu_ids` the role's whole grant set, in one transaction.
+  bool UpdateRoleMenus(int32_t role_id, const Variant& menu_ids);
 
   // Slot 7. The roles of a person, field first: (0 To 2, 0 To N-1) holding
   // RoleID, RoleName (Null for a role since deleted) and PersonID, by
   // RoleID; EmptyGrid when none.
-  VariantArray GetPersonRoles(int32_t PersonID);
+  VariantArray GetPersonRoles(int32_t person_id);
   // Slot 8. Gives a person a role; giving it again changes nothing.
-  bool AddPersonRole(int32_t PersonID, int32_t RoleID);
+  bool AddPersonRole(int32_t person_id, int32_t role_id);
   // Slot 9. Takes a role from a person.
-  bool DelPersonRole(int32_t PersonID, int32_t RoleID);
-  // Slot 10. Makes `RoleIDs` the person's whole set of roles, in one
+  bool DelPersonRole(int32_t person_id, int32_t role_id);
+  // Slot 10. Makes `role_ids` the person's whole set of roles, in one
   // transaction.
-  bool UpdatePersonRoles(int32_t PersonID, const Variant& RoleIDs);
+  bool UpdatePersonRoles(int32_t person_id, const Variant& role_ids);
 
-  // Slot 11. True when one of `RoleIDs` is granted a menu entry that opens
-  // the function at `FunUrl` (compared exactly); false for an empty list,
+  // Slot 11. True when one of `role_ids` is granted a menu entry that opens
+  // the function at `fun_url` (compared exactly); false for an empty list,
   // without asking the database.
-  bool MayUseFunction(const Variant& RoleIDs, const Variant& FunUrl);
+  bool MayUseFunction(const Variant& role_ids, const Variant& fun_url);
 };
 
 }  // namespace wrenhaven
