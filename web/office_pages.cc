@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "web/admin_pages.h"
+#include "web/admin/pages.h"
 #include "web/create.h"
 #include "web/render.h"
 #include "web/texts.h"

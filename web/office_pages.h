@@ -5,7 +5,7 @@
 //   "/MyOffice/"   the main window: top menu, left menu, content area
 //   "/MyOffice/home" the content area's first page
 //   "/apps/NAME"   the function pages (placeholders)
-//   "/admin/..."   the administration pages (web/admin_pages.h)
+//   "/admin/..."   the administration pages (web/admin/pages.h)
 //
 // Everything but the sign-in page is for signed-in visitors only; others
 // are sent back to "/".

@@ -1,6 +1,8 @@
-// The page templates (web/templates/*.mustache, built into the program)
-// and their rendering. {{name}} writes a value HTML-escaped, {{{name}}}
-// as it is (never used for values from the request or the database).
+// The page templates and their rendering. The templates are built into the
+// program: web/templates/NAME.mustache is the template "NAME",
+// web/admin/templates/NAME.mustache the template "admin/NAME". {{name}}
+// writes a value HTML-escaped, {{{name}}} as it is (never used for values
+// from the request or the database).
 #ifndef WRENHAVEN_WEB_RENDER_H_
 #define WRENHAVEN_WEB_RENDER_H_
 
@@ -14,7 +16,7 @@ namespace wrenhaven::web {
 
 using TemplateData = kainjow::mustache::data;
 
-// Template name (the file name without its extension) and text.
+// Template name (as above) and text.
 const std::vector<std::pair<std::string_view, std::string_view>>&
 TemplateSources();
 

@@ -2,8 +2,8 @@
 // visitor may use (the rights and the form token were checked before the
 // page runs), its request items, the classes it creates, and the drawing
 // of the page with the common head and foot.
-#ifndef WRENHAVEN_WEB_ADMIN_PAGE_H_
-#define WRENHAVEN_WEB_ADMIN_PAGE_H_
+#ifndef WRENHAVEN_WEB_ADMIN_VISIT_H_
+#define WRENHAVEN_WEB_ADMIN_VISIT_H_
 
 #include <map>
 #include <memory>
@@ -94,4 +94,4 @@ void SetNotice(const AdminVisit& visit, TemplateData& data);
 
 }  // namespace wrenhaven::web
 
-#endif  // WRENHAVEN_WEB_ADMIN_PAGE_H_
+#endif  // WRENHAVEN_WEB_ADMIN_VISIT_H_

@@ -1,5 +1,5 @@
 // The edit forms of the administration pages: fields as the template
-// "admin_form" draws them, filled from a record or from what the visitor
+// "admin/form" draws them, filled from a record or from what the visitor
 // typed.
 #ifndef WRENHAVEN_WEB_ADMIN_FORM_H_
 #define WRENHAVEN_WEB_ADMIN_FORM_H_

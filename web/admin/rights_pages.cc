@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <set>
 
-#include "web/admin_page.h"
-#include "web/admin_view.h"
+#include "web/admin/view.h"
+#include "web/admin/visit.h"
 #include "wrenhaven/menu.h"
 #include "wrenhaven/role.h"
 #include "wrenhaven/role_right.h"
@@ -97,7 +97,7 @@ void ShowOverview(AdminVisit& visit) {
     people.push_back(item);
   }
   data.set("people", people);
-  visit.Show("admin_rights", data);
+  visit.Show("admin/rights", data);
 }
 
 void RoleMenus(AdminVisit& visit) {
@@ -167,7 +167,7 @@ void RoleMenus(AdminVisit& visit) {
   data.set("menus", items);
   data.set("has_menus", TemplateData(!rows.empty()));
   data.set("action", visit.page() + "/role");
-  visit.Show("admin_rights_role", data);
+  visit.Show("admin/rights_role", data);
 }
 
 void PersonRoles(AdminVisit& visit) {
@@ -232,7 +232,7 @@ void PersonRoles(AdminVisit& visit) {
   }
   data.set("roles", items);
   data.set("action", visit.page() + "/person");
-  visit.Show("admin_rights_person", data);
+  visit.Show("admin/rights_person", data);
 }
 
 }  // namespace

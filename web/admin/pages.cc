@@ -1,13 +1,13 @@
 // The gate in front of the administration pages, and what the pages share.
-#include "web/admin_pages.h"
+#include "web/admin/pages.h"
 
 #include <utility>
 
-#include "web/admin_form.h"
-#include "web/admin_gate.h"
-#include "web/admin_page.h"
-#include "web/admin_texts.h"
-#include "web/admin_view.h"
+#include "web/admin/form.h"
+#include "web/admin/gate.h"
+#include "web/admin/texts.h"
+#include "web/admin/view.h"
+#include "web/admin/visit.h"
 #include "web/create.h"
 #include "web/texts.h"
 #include "web/view.h"
@@ -119,9 +119,9 @@ TemplateData AdminVisit::Data(const std::string& title) const {
 
 void AdminVisit::Show(std::string_view name, const TemplateData& data) {
   HttpResponse& response = http_.response();
-  response.Write(Render("admin_head", data));
+  response.Write(Render("admin/head", data));
   response.Write(Render(name, data));
-  response.Write(Render("admin_foot", data));
+  response.Write(Render("admin/foot", data));
 }
 
 void AdminVisit::Message(int status, const std::string& heading,
@@ -130,7 +130,7 @@ void AdminVisit::Message(int status, const std::string& heading,
   data.set("message", message);
   data.set("sign_in", TemplateData(sign_in));
   http_.response().SetStatus(status);
-  Show("admin_message", data);
+  Show("admin/message", data);
 }
 
 void AdminVisit::Redirect(const std::string& address) {

@@ -1,4 +1,4 @@
-#include "web/admin_view.h"
+#include "web/admin/view.h"
 
 #include <cmath>
 #include <cstdio>

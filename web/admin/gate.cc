@@ -1,8 +1,8 @@
-#include "web/admin_gate.h"
+#include "web/admin/gate.h"
 
 #include <sodium.h>
 
-#include "web/admin_view.h"
+#include "web/admin/view.h"
 #include "web/create.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/role_right.h"

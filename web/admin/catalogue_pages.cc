@@ -9,9 +9,9 @@
 #include <map>
 #include <optional>
 
-#include "web/admin_form.h"
-#include "web/admin_page.h"
-#include "web/admin_view.h"
+#include "web/admin/form.h"
+#include "web/admin/view.h"
+#include "web/admin/visit.h"
 #include "wrenhaven/function.h"
 #include "wrenhaven/role.h"
 
@@ -292,7 +292,7 @@ void ShowList(AdminVisit& visit, Catalogue& book) {
                         " / " + std::to_string(pages));
     data.set("pager", pager);
   }
-  visit.Show("admin_list", data);
+  visit.Show("admin/list", data);
 }
 
 std::vector<FormField> Fields(AdminVisit& visit, Catalogue& book,
@@ -330,7 +330,7 @@ void ShowForm(AdminVisit& visit, Catalogue& book, const std::string& id,
   data.set("back", visit.page());
   data.set("submit", visit.Text(editing ? "save" : "add"));
   if (!error.empty()) data.set("error", error);
-  visit.Show("admin_form", data);
+  visit.Show("admin/form", data);
 }
 
 std::vector<std::string> Typed(const AdminVisit& visit, Catalogue& book) {
@@ -417,7 +417,7 @@ void Delete(AdminVisit& visit, Catalogue& book) {
   data.set("action", visit.page() + "/delete");
   data.set("back", visit.page());
   if (!error.empty()) data.set("error", error);
-  visit.Show("admin_confirm", data);
+  visit.Show("admin/confirm", data);
 }
 
 void CataloguePage(AdminVisit& visit, Catalogue& book) {

@@ -1,4 +1,4 @@
-#include "web/admin_texts.h"
+#include "web/admin/texts.h"
 
 #include "web/texts.h"
 #include "wrenhaven/error.h"

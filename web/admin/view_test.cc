@@ -2,7 +2,7 @@
 // role lists from the request and the session, the page a path belongs
 // to, the menu tree's levels, page numbers, months, and the attendance
 // grid and its CSV.
-#include "web/admin_view.h"
+#include "web/admin/view.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 //                                       the month's first sign-ins as a
 //                                       calendar, late ones marked
 //   GET /admin/attendance/csv?...       the same grid as CSV
-#include "web/admin_page.h"
-#include "web/admin_view.h"
+#include "web/admin/view.h"
+#include "web/admin/visit.h"
 #include "wrenhaven/login.h"
 
 namespace wrenhaven::web {
@@ -59,7 +59,7 @@ void ShowSummary(AdminVisit& visit) {
   }
   data.set("rows", rows);
   data.set("has_rows", TemplateData(all.UBound(1) > 0));
-  visit.Show("admin_logins", data);
+  visit.Show("admin/logins", data);
 }
 
 void ShowPerson(AdminVisit& visit) {
@@ -95,7 +95,7 @@ void ShowPerson(AdminVisit& visit) {
   }
   data.set("rows", rows);
   data.set("has_rows", TemplateData(!rows.is_empty_list()));
-  visit.Show("admin_login_person", data);
+  visit.Show("admin/login_person", data);
 }
 
 void ShowRecord(AdminVisit& visit) {
@@ -126,7 +126,7 @@ void ShowRecord(AdminVisit& visit) {
              visit.Labelled("history_of",
                             info ? info->name : "#" + std::to_string(*person)));
   }
-  visit.Show("admin_login_record", data);
+  visit.Show("admin/login_record", data);
 }
 
 constexpr const char* kWeekdays[] = {"wd_sun", "wd_mon", "wd_tue", "wd_wed",
@@ -244,7 +244,7 @@ void ShowAttendance(AdminVisit& visit) {
   data.set("departments", departments);
   data.set("has_rows", TemplateData(!grid.empty()));
   data.set("late_total", std::to_string(late_total));
-  visit.Show("admin_attendance", data);
+  visit.Show("admin/attendance", data);
 }
 
 void SendCsv(AdminVisit& visit) {

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <map>
 
-#include "web/admin_form.h"
-#include "web/admin_page.h"
-#include "web/admin_view.h"
+#include "web/admin/form.h"
+#include "web/admin/view.h"
+#include "web/admin/visit.h"
 #include "web/view.h"
 #include "wrenhaven/function.h"
 #include "wrenhaven/menu.h"
@@ -123,7 +123,7 @@ void ShowTree(AdminVisit& visit) {
   }
   data.set("rows", rows);
   data.set("has_rows", TemplateData(!tree.order.empty()));
-  visit.Show("admin_menus", data);
+  visit.Show("admin/menus", data);
 }
 
 // The form's fields, filled with `values` (in the order of kItems).
@@ -180,7 +180,7 @@ void ShowForm(AdminVisit& visit, const Tree& tree, const std::string& id,
   if (!error.empty() || !tree.error.empty()) {
     data.set("error", error.empty() ? tree.error : error);
   }
-  visit.Show("admin_form", data);
+  visit.Show("admin/form", data);
 }
 
 void NoSuchMenu(AdminVisit& visit, const std::string& id) {
@@ -290,7 +290,7 @@ void DeleteMenu(AdminVisit& visit) {
   data.set("action", visit.page() + "/delete");
   data.set("back", visit.page());
   if (!error.empty()) data.set("error", error);
-  visit.Show("admin_confirm", data);
+  visit.Show("admin/confirm", data);
 }
 
 }  // namespace
