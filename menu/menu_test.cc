@@ -533,6 +533,25 @@ TEST_P(MenuTest, LeftMenuHasNoCapOnItsEntries) {
   EXPECT_EQ(Row(left, 150), "<>|<>|<>|<>|<>|<>|<>|<>|<>");
 }
 
+TEST_P(MenuTest, AVisitorWithAThousandRolesSeesTheirMenus) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddMenu(db, 1, "NULL", "A", "1");
+  AddMenu(db, 2, "1", "A1", "1");
+  AddMenu(db, 3, "2", "A1a", "1");
+  AddMenu(db, 4, "NULL", "B", "2");
+  Grant(db, 1, 1000);
+  Grant(db, 2, 500);
+  Grant(db, 3, 1);
+  Grant(db, 4, 1001);  // not one of the visitor's
+  std::string roles;
+  for (int r = 1; r <= 1000; ++r) {
+    roles += (r > 1 ? "," : "") + std::to_string(r);
+  }
+  Page p = Visitor(db.conn(), Variant::String(roles));
+  EXPECT_EQ(Ids(p.menu->GetTopMenu()), "1") << p.menu->GetError();
+  EXPECT_EQ(Entries(p.menu->GetLeftMenu(1)), "2,3") << p.menu->GetError();
+}
+
 // A (order 1) with A1 (order 1) and A2 (order 2), A1 with A1a; B (order 2).
 // Ids run against the order so the listing cannot be in id order by chance.
 void SmallTree(const TestDb& db) {
