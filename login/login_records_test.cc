@@ -336,6 +336,26 @@ TEST_P(LoginDbTest, MonthViewCountsFromSixOClock) {
   }
 }
 
+TEST_P(LoginDbTest, MonthViewOfTheFirstAndLastMonthsThatCanBeAsked) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Record(db, 1, "0100-01-01 08:00:00");
+  Record(db, 1, "9999-12-31 23:59:59");
+  Record(db, 2, "9999-12-01 06:00:00");
+  Record(db, 2, "9999-11-30 23:59:59");
+  Login login;
+  login.SetConn(db.conn());
+  const VariantArray first =
+      login.GetMonthLogin(Variant::String("0100-01-31")).array();
+  EXPECT_EQ(first.Dump(),
+            "(0 To 5, 0 To 0) [1] [Ann Carter] [1] [1] [0100-01-01 08:00] [1]");
+  const VariantArray last =
+      login.GetMonthLogin(Variant::String("9999-12-15")).array();
+  EXPECT_EQ(last.Dump(),
+            "(0 To 5, 0 To 1) [1] [2] [Ann Carter] [Ben Ortiz] [1] [2] [31] "
+            "[1] [9999-12-31 23:59] [9999-12-01 06:00] [1] [1]");
+}
+
 TEST_P(LoginDbTest, OneRecordByIdentifier) {
   TestDb db(GetParam(), /*demo=*/false);
   AddPeople(db);

@@ -7,9 +7,13 @@
 namespace wrenhaven {
 namespace {
 
-std::string MonthStart(int year, int month) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "'%04d-%02d-01 00:00:00'", year, month);
+// The bounds of a month as loginTime's text compares with them: from the
+// first at midnight to day 32, which sorts after every time of the month's
+// last day and before the next month. (The next month's first would be
+// '10000-01-01' after December 9999, which sorts before '9999-...'.)
+std::string MonthBound(int year, int month, const char* day) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "'%04d-%02d-%s'", year, month, day);
   return buf;
 }
 
@@ -27,16 +31,14 @@ std::string SqliteDialect::LoginInsertHead() const {
 // the order of the result spares a second sort and lists each person's days
 // in order.
 std::string SqliteDialect::MonthLogin(int year, int month) const {
-  const int next_year = month == 12 ? year + 1 : year;
-  const int next_month = month == 12 ? 1 : month + 1;
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "CAST(substr(loginTime,9,2) AS INTEGER), "
          "substr(min(loginTime),1,16),count(*) "
          "FROM HR_login JOIN HR_person ON HR_Login.personID = "
          "HR_person.personID JOIN HR_Dept ON HR_person.DeptID=HR_Dept.DeptID "
          "WHERE loginTime >= " +
-         MonthStart(year, month) + " AND loginTime < " +
-         MonthStart(next_year, next_month) +
+         MonthBound(year, month, "01 00:00:00") + " AND loginTime < " +
+         MonthBound(year, month, "32") +
          " and CAST(substr(loginTime,12,2) AS INTEGER)>5 GROUP BY "
          "HR_Person.DeptID,HR_Login.PersonID,HR_person.personName, "
          "substr(loginTime,9,2) ORDER BY HR_Person.DeptID,HR_Login.PersonID,"
