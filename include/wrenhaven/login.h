@@ -45,9 +45,10 @@ class Login : public PageBoundClass {
   // returns an array the page owns.
 
   // Slot 7. Successful sign-ins per person, the latest first: row 0 the
-  // field names (PersonID, personName, lastTime, outTime, Times), then one
-  // row per person: (0 To N, 0 To 4). With no successful sign-in, the names
-  // row alone.
+  // field names as the database reports them (SQLite: personID,
+  // PersonName, lastTime, outTime, Times; PostgreSQL the same in lower
+  // case), then one row per person: (0 To N, 0 To 4). With no successful
+  // sign-in, the names row alone.
   VariantArray GetAllData();
   // Slot 8. Every record of one person, newest first, field first:
   // (0 To F-1, 0 To N-1) over the columns of HR_Login. For a person without

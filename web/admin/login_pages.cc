@@ -44,7 +44,8 @@ std::string Result(const AdminVisit& visit, const Variant& ok) {
 
 void ShowSummary(AdminVisit& visit) {
   auto login = Create<Login>(visit.http());
-  // Row 0 names the fields: PersonID, personName, lastTime, outTime, Times.
+  // Row 0 names the fields (person, name, last sign-in, last sign-out,
+  // count); the rows hold them in that order.
   const VariantArray all = login->GetAllData();
   TemplateData data = visit.Data(visit.Text("logins"));
   TemplateData rows = List();
