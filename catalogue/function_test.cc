@@ -30,20 +30,6 @@ std::string FailureOf(const std::function<void()>& call) {
   return "";
 }
 
-// The method table as pages see it: "Name(ByRef a,b)" per slot.
-std::string Slots(const ClassInfo& info) {
-  std::string out;
-  for (const MethodInfo& m : info.methods) {
-    out += m.name + "(";
-    for (const ParamInfo& p : m.params) {
-      if (&p != &m.params.front()) out += ",";
-      out += (p.passing == Passing::kByRef ? "ByRef " : "") + p.name;
-    }
-    out += ") ";
-  }
-  return out;
-}
-
 struct Recorded {
   std::shared_ptr<RecordingConnection> rec =
       std::make_shared<RecordingConnection>();
@@ -54,19 +40,6 @@ struct Recorded {
 const std::string kInsert =
     "Insert into SYS_Function "
     "(FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) values(";
-
-TEST(FunctionInterfaceTest, RegisteredWithItsSlotsInOrder) {
-  auto obj = CreateObject("wrenhaven.function");
-  ASSERT_NE(obj, nullptr);
-  EXPECT_EQ(obj->class_info().progid, "Wrenhaven.Function");
-  EXPECT_EQ(obj->class_info().interface_name, "_Function");
-  EXPECT_EQ(Slots(obj->class_info()),
-            "SetConn(ByRef pConn) GetError() "
-            "AddData(FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) "
-            "DelData(ByRef ID) "
-            "UpdateData(ID,FunName,FunMemo,FunType,FunOrder,FunClass,FunUrl) "
-            "GetAllData() GetPageData(nPageSize,nPage) GetData(ID) ");
-}
 
 TEST(FunctionStatementTest, InsertTurnsEveryEmptyBareValueIntoNull) {
   Recorded r;
@@ -154,21 +127,6 @@ TEST(FunctionSafetyTest, BadBareValuesAndEmptyIdsRaiseBeforeAnythingIsSent) {
     EXPECT_EQ(r.fun.GetError(), failure);
   }
   EXPECT_TRUE(r.rec->sent.empty());
-}
-
-TEST(FunctionFailureTest, NoConnectionAndDatabaseErrorsAreRaisedAndDescribed) {
-  Function fun;
-  EXPECT_EQ(FailureOf([&] { fun.GetAllData(); }).rfind("No database", 0), 0u);
-  EXPECT_EQ(fun.GetError().rfind("No database", 0), 0u);
-  fun.SetConn(nullptr);
-  EXPECT_EQ(fun.GetError(), "");
-  EXPECT_THROW(fun.DelData(L(1)), Error);
-
-  auto rec = std::make_shared<RecordingConnection>();
-  rec->fail_with = "Invalid object name 'SYS_Function'.";
-  fun.SetConn(rec);
-  EXPECT_THROW(fun.AddData(S("a"), S(""), L(1), L(1), S("c"), S("d")), Error);
-  EXPECT_EQ(fun.GetError(), "Invalid object name 'SYS_Function'.");
 }
 
 // --- Behaviour over a real database -------------------------------------

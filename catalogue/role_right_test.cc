@@ -1,50 +1,17 @@
+// Who may see what: the grants of menus to roles and of roles to people,
+// over a real database, and the statements their changes send.
 #include "wrenhaven/role_right.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "testing/recording_connection.h"
+#include "testing/test_db.h"
 #include "wrenhaven/component.h"
 #include "wrenhaven/error.h"
-
-namespace wrenhaven {
-namespace {
-
-TEST(RoleRightTest, CreatedByIdentifierWithTwoSlots) {
-  auto rr = CreateObject("Wrenhaven.RoleRight");
-  ASSERT_NE(rr, nullptr);
-  const ClassInfo& info = rr->class_info();
-  EXPECT_EQ(info.interface_name, "_RoleRight");
-  ASSERT_EQ(info.methods.size(), 11u);
-  EXPECT_EQ(info.methods[0].name, "SetConn");
-  EXPECT_EQ(info.methods[0].params[0].name, "pConn");
-  EXPECT_EQ(info.methods[0].params[0].passing, Passing::kByRef);
-  EXPECT_EQ(info.methods[1].name, "GetError");
-}
-
-TEST(RoleRightTest, GetErrorIsEmptyUntilACallFailsThenDescribesIt) {
-  auto rr = CreateObject("wrenhaven.roleright");
-  std::vector<Variant> none;
-  ClearError();
-  EXPECT_EQ(rr->Invoke("GetError", none), Variant::String(""));
-
-  std::vector<Variant> bad = {Variant::String("not a connection")};
-  EXPECT_THROW(rr->Invoke("SetConn", bad), Error);
-  const Variant described = rr->Invoke("geterror", none);
-  EXPECT_NE(described.string(), "");
-  // Reading it changes nothing.
-  EXPECT_EQ(rr->InvokeSlot(2, none), described);
-
-  // A call that succeeds clears it.
-  std::vector<Variant> good = {
-      Variant::FromObject(std::make_shared<RecordingConnection>())};
-  rr->Invoke("SetConn", good);
-  EXPECT_EQ(rr->Invoke("GetError", none), Variant::String(""));
-}
-
-}  // namespace
-}  // namespace wrenhaven
-
-#include "testing/test_db.h"
 
 namespace wrenhaven {
 namespace {
@@ -186,16 +153,6 @@ TEST(RoleRightInputTest, StatementsSentForASetChange) {
           "Insert into SYS_right (menuID,roleID) select 7,2 where not exists "
           "(select 1 from SYS_right where menuID=7 and roleID=2)",
           "COMMIT TRANSACTION"}));
-}
-
-TEST(RoleRightInputTest, NoConnectionIsNamed) {
-  RoleRight rr;
-  try {
-    rr.GetRoleMenus(1);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("SetConn"), std::string::npos);
-  }
 }
 
 }  // namespace

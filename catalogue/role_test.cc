@@ -58,27 +58,6 @@ RecordingConnection::Result Rows(int rows) {
   return r;
 }
 
-TEST(RoleInterfaceTest, RegisteredWithItsSlotsInOrder) {
-  auto obj = CreateObject("Wrenhaven.Role");
-  ASSERT_NE(obj, nullptr);
-  const ClassInfo& info = obj->class_info();
-  EXPECT_EQ(info.interface_name, "_Role");
-  std::string slots;
-  for (const MethodInfo& m : info.methods) {
-    slots += m.name + "(";
-    for (const ParamInfo& p : m.params) {
-      slots += (p.passing == Passing::kByRef ? "&" : "") + p.name + " ";
-    }
-    slots += ") ";
-  }
-  EXPECT_EQ(slots,
-            "SetConn(&pConn ) GetError() "
-            "AddData(RoleName RoleParentID roleLevel roleClass roleMemo ) "
-            "DelData(&ID ) "
-            "UpdateData(ID RoleName RoleParentID roleLevel roleClass roleMemo "
-            ") GetAllData() GetPageData(nPageSize nPage ) GetData(ID ) ");
-}
-
 // --- Where the role catalogue differs from the function catalogue -------
 
 TEST(RoleDifferenceTest, InsertHasNoIntoAndItsOwnMarkers) {

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "testing/recording_connection.h"
+#include "wrenhaven/component.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/memory_page.h"
 
@@ -87,6 +90,135 @@ TEST(ClassBaseTest, OneErrorCodeForEveryIdentifierThatNamesNothing) {
       EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument);
       EXPECT_EQ(e.description(), c.description);
     }
+  }
+}
+
+// A method table as pages see it, slot by slot: "Name(ByRef a,b)", with
+// "Sub " before a method that gives no result.
+std::string Slots(const ClassInfo& info) {
+  std::string out;
+  for (const MethodInfo& m : info.methods) {
+    out += (m.has_result ? "" : "Sub ") + m.name + "(";
+    for (const ParamInfo& p : m.params) {
+      if (&p != &m.params.front()) out += ",";
+      out += (p.passing == Passing::kByRef ? "ByRef " : "") + p.name;
+    }
+    out += ") ";
+  }
+  return out;
+}
+
+// Every class of the library, late bound as the pages reach it: its
+// interface slot by slot, and the connection and error reporting that all
+// of them share.
+TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
+  const struct {
+    const char* progid;
+    const char* interface_name;
+    const char* slots;
+    const char* query;  // a method that reads the database
+    std::vector<Variant> args;
+  } classes[] = {
+      {"Wrenhaven.Login",
+       "_Login",
+       "OnStartPage(ByRef sc) OnEndPage() Sub SetConn(ByRef pConn) "
+       "GetError() UpdateLogin() GetLoginAll() GetAllData() "
+       "GetPersonData(ByRef personID) GetMonthLogin(ByRef dtDate) "
+       "GetData(ID) Sub LoginMain() ",
+       "GetAllData",
+       {}},
+      {"Wrenhaven.RoleRight",
+       "_RoleRight",
+       "Sub SetConn(ByRef pConn) GetError() GetRoleMenus(RoleID) "
+       "AddRoleMenu(RoleID,MenuID) DelRoleMenu(RoleID,MenuID) "
+       "UpdateRoleMenus(RoleID,MenuIDs) GetPersonRoles(PersonID) "
+       "AddPersonRole(PersonID,RoleID) DelPersonRole(PersonID,RoleID) "
+       "UpdatePersonRoles(PersonID,RoleIDs) MayUseFunction(RoleIDs,FunUrl) ",
+       "GetRoleMenus",
+       {Variant::Long(1)}},
+      {"Wrenhaven.Menu",
+       "_Menu",
+       "Sub SetConn(ByRef pConn) OnStartPage(ByRef sc) OnEndPage() "
+       "GetError() GetTopMenu() GetLeftMenu(MenuParentID) "
+       "GetAllData(ParentID) GetData(ID) AddData(FunID,MenuParentID,"
+       "MenuName,MenuTip,MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) "
+       "DelData(ByRef ID) UpdateData(ID,FunID,MenuParentID,MenuName,"
+       "MenuTip,MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) ",
+       "GetData",
+       {Variant::Long(3)}},
+      {"Wrenhaven.Function",
+       "_Function",
+       "Sub SetConn(ByRef pConn) GetError() AddData(FunName,FunMemo,FunType,"
+       "FunOrder,FunClass,FunUrl) DelData(ByRef ID) UpdateData(ID,FunName,"
+       "FunMemo,FunType,FunOrder,FunClass,FunUrl) GetAllData() "
+       "GetPageData(nPageSize,nPage) GetData(ID) ",
+       "GetAllData",
+       {}},
+      {"Wrenhaven.Role",
+       "_Role",
+       "Sub SetConn(ByRef pConn) GetError() AddData(RoleName,RoleParentID,"
+       "roleLevel,roleClass,roleMemo) DelData(ByRef ID) UpdateData(ID,"
+       "RoleName,RoleParentID,roleLevel,roleClass,roleMemo) GetAllData() "
+       "GetPageData(nPageSize,nPage) GetData(ID) ",
+       "GetAllData",
+       {}},
+      {"Wrenhaven.Personnel",
+       "_Personnel",
+       "Sub SetConn(ByRef pConn) GetError() GetDepartments() "
+       "GetDeptName(DeptID) GetPeople() GetPerson(PersonID) ",
+       "GetPeople",
+       {}},
+  };
+  for (const auto& c : classes) {
+    SCOPED_TRACE(c.progid);
+    // Identifiers and names ignore letter case.
+    std::string lower = c.progid;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(ch));
+    auto obj = CreateObject(lower);
+    const ClassInfo& info = obj->class_info();
+    EXPECT_EQ(info.progid, c.progid);
+    EXPECT_EQ(info.interface_name, c.interface_name);
+    EXPECT_EQ(Slots(info), c.slots);
+    const int get_error = [&] {
+      for (size_t i = 0; i < info.methods.size(); ++i) {
+        if (info.methods[i].name == "GetError") return static_cast<int>(i) + 1;
+      }
+      return 0;
+    }();
+
+    std::vector<Variant> none, args = c.args;
+    ClearError();
+    EXPECT_EQ(obj->Invoke("GetError", none), Variant::String(""));
+    try {
+      obj->Invoke(c.query, args);
+      ADD_FAILURE() << "no error without a connection";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kObjectRequired);
+    }
+    const Variant described = obj->Invoke("geterror", none);
+    EXPECT_EQ(
+        described,
+        Variant::String("No database connection: SetConn was not given one"));
+    EXPECT_EQ(obj->InvokeSlot(get_error, none), described);  // read again
+
+    std::vector<Variant> text = {Variant::String("not a connection")};
+    EXPECT_THROW(obj->Invoke("SetConn", text), Error);
+    // A call that succeeds clears the error; a database's failure is told
+    // in the database's words.
+    auto failing = std::make_shared<RecordingConnection>();
+    failing->fail_with = "no such table: SYS_Whatever";
+    std::vector<Variant> conn = {Variant::FromObject(failing)};
+    obj->Invoke("SetConn", conn);
+    EXPECT_EQ(obj->Invoke("GetError", none), Variant::String(""));
+    EXPECT_THROW(obj->Invoke(c.query, args), Error);
+    EXPECT_EQ(obj->Invoke("GetError", none),
+              Variant::String("no such table: SYS_Whatever"));
+    EXPECT_EQ(failing->sent.size(), 1u);
+    // Nothing empties the member again.
+    std::vector<Variant> nothing = {Variant::Nothing()};
+    obj->Invoke("SetConn", nothing);
+    EXPECT_THROW(obj->Invoke(c.query, args), Error);
+    EXPECT_EQ(failing->sent.size(), 1u);
   }
 }
 
