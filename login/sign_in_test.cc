@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -164,51 +165,63 @@ TEST(SignInTest, NoMatchOrTwoMatchesClearOnlyPersonIdAndRecordTheFailure) {
   }
 }
 
-TEST(SignInTest, QuotesAndBlanksOfTheTypedValuesAndClientDetails) {
-  auto ctx = Post("  o'brien ", " it's ");
-  MemoryRequest& req = *ctx->request_obj;
-  req.Set(Collection::kForm, "Screen", "  800'600 ");
-  req.Set(Collection::kServerVariables, "HTTP_USER_AGENT", " Moz 'x' ");
-  SignIn s(ctx);
-  s.login.LoginMain();
-
-  EXPECT_EQ(s.conn->sent[0],
-            "Select * from HR_person where personAccount='o''brien' and "
-            "personPwd='it''s'");
-  EXPECT_EQ(s.conn->sent[1],
-            "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
-            "LoginMemo,LoginScreen) values(NULL,'o''brien','******',0,"
-            "'10.0.0.8',' Moz x ','800600')");
-  // The remembered name is the name as typed, blanks cut.
-  EXPECT_EQ(s.response().cookie("pname")->value, "o'brien");
-}
-
-TEST(SignInTest, EmptyValuesAreCheckedAndRecordedLikeAnyOther) {
-  auto ctx = std::make_shared<MemoryContext>();
-  ctx->request_obj->Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
-  SignIn s(ctx);
-  s.login.LoginMain();
-  EXPECT_EQ(s.conn->sent,
-            (std::vector<std::string>{
-                "Select * from HR_person where personAccount='' and "
-                "personPwd=''",
-                "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,"
-                "LoginIP,LoginMemo,LoginScreen) "
-                "values(NULL,'','******',0,'','','')"}));
-  EXPECT_EQ(s.response().cookie("pname")->value, "");
-}
-
-TEST(SignInTest, AnAddressWithAQuoteCannotBreakTheInsert) {
-  auto ctx = Post("ann", "x");
-  ctx->request_obj->Set(Collection::kServerVariables, "REMOTE_ADDR",
-                        "1.2.3.4','x");
-  SignIn s(ctx);
-  s.login.LoginMain();
-  EXPECT_EQ(
-      s.conn->sent[1],
+// What the statements take from the request: the typed values with their
+// quotes doubled and blanks cut, the client details with their quotes
+// removed, and the remembered name as typed.
+TEST(SignInTest, TheRequestsValuesAsTheStatementsAndCookieTakeThem) {
+  const std::string insert =
       "Insert  HR_Login(personID,LoginAccount,LoginPwd,LoginOK,LoginIP,"
-      "LoginMemo,LoginScreen) values(NULL,'ann','******',0,'1.2.3.4'',''x',"
-      "'Mozilla/4.0 (compatible)','1024*768')");
+      "LoginMemo,LoginScreen) values(NULL,";
+  const struct {
+    const char* what;
+    std::function<void(MemoryRequest&)> request;  // nullptr: none but POST
+    std::string person, record, pname;
+  } cases[] = {
+      {"quotes and blanks",
+       [](MemoryRequest& r) {
+         r.Set(Collection::kForm, "LoginName", "  o'brien ");
+         r.Set(Collection::kForm, "LoginPwd", " it's ");
+         r.Set(Collection::kForm, "Screen", "  800'600 ");
+         r.Set(Collection::kServerVariables, "HTTP_USER_AGENT", " Moz 'x' ");
+       },
+       "personAccount='o''brien' and personPwd='it''s'",
+       "'o''brien','******',0,'10.0.0.8',' Moz x ','800600')", "o'brien"},
+      {"nothing but the method", nullptr, "personAccount='' and personPwd=''",
+       "'','******',0,'','','')", ""},
+      {"an address with a quote",
+       [](MemoryRequest& r) {
+         r.Set(Collection::kServerVariables, "REMOTE_ADDR", "1.2.3.4','x");
+       },
+       "personAccount='ann' and personPwd='secret'",
+       "'ann','******',0,'1.2.3.4'',''x','Mozilla/4.0 (compatible)',"
+       "'1024*768')",
+       "ann"},
+      {"query-string items before form fields",
+       [](MemoryRequest& r) {
+         r.Set(Collection::kQueryString, "LoginName", "ben");
+         r.Set(Collection::kQueryString, "LoginPwd", "b");
+       },
+       "personAccount='ben' and personPwd='b'",
+       "'ben','******',0,'10.0.0.8','Mozilla/4.0 (compatible)','1024*768')",
+       "ben"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto ctx = Post("ann", "secret");
+    if (c.request) {
+      c.request(*ctx->request_obj);
+    } else {  // every item absent
+      ctx = std::make_shared<MemoryContext>();
+      ctx->request_obj->Set(Collection::kServerVariables, "REQUEST_METHOD",
+                            "POST");
+    }
+    SignIn s(ctx);
+    s.login.LoginMain();
+    EXPECT_EQ(s.conn->sent, (std::vector<std::string>{
+                                "Select * from HR_person where " + c.person,
+                                insert + c.record}));
+    EXPECT_EQ(s.response().cookie("pname")->value, c.pname);
+  }
 }
 
 TEST(SignInTest, ANulCharacterIsRefusedBeforeAnyStatement) {
@@ -225,77 +238,70 @@ TEST(SignInTest, ANulCharacterIsRefusedBeforeAnyStatement) {
 
 // ---- The page's answer ---------------------------------------------------
 
-TEST(SignInTest, SuccessWritesTheWindowScriptAndEndsTheResponse) {
-  SignIn s(Post("ann", "secret"));
-  s.conn->Queue(PersonRows({Ann()}));
-  s.login.LoginMain();
-
-  const Variant rnd = s.session().Get("rnd");
-  ASSERT_EQ(rnd.kind(), Kind::kDouble);
-  const std::string token = rnd.ToText();
-  EXPECT_EQ(s.response().written(),
-            "<script language='javascript'>\r\n"
-            "var tesselWin=window.open('MyOffice/?" +
-                token +
-                "','tessel','toolbars=no,statusbar=1');\r\n"
-                "tesselWin.moveTo(0,0);\r\n"
-                "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
-                "tesselWin.focus();\r\n"
-                "</script>\r\n");
-  EXPECT_TRUE(s.response().ended());
-  EXPECT_FALSE(s.response().redirect().has_value());
-  ASSERT_NE(s.response().cookie("name"), nullptr);
-  EXPECT_EQ(s.response().cookie("name")->value, "ann");
-  EXPECT_FALSE(s.response().cookie("name")->expires.has_value());
-}
-
-TEST(SignInTest, FailureWritesTheAlertAndLeavesTheResponseOpen) {
-  SignIn s(Post("ann", "wrong"));
-  s.login.LoginMain();
-  EXPECT_EQ(s.response().written(), kFailureScript);
-  EXPECT_FALSE(s.response().ended());
-  EXPECT_EQ(s.response().cookie("name"), nullptr);
-}
-
-TEST(SignInTest, CookiePnameHoldsTheNameForThirtyDaysAtEveryPost) {
+// A match writes the window script and ends the response, a failure the
+// alert and lets the page go on; both remember the name for 30 days.
+TEST(SignInTest, TheAnswerToAMatchAndToAFailure) {
   for (bool match : {true, false}) {
     SCOPED_TRACE(match);
     SignIn s(Post(" ann ", "secret"));
     if (match) s.conn->Queue(PersonRows({Ann()}));
     const double before = Date::Now().serial;
     s.login.LoginMain();
-    const MemoryResponse::Cookie* pname = s.response().cookie("pname");
+
+    const MemoryResponse& response = s.response();
+    const MemoryResponse::Cookie* pname = response.cookie("pname");
     ASSERT_NE(pname, nullptr);
     EXPECT_EQ(pname->value, "ann");
     ASSERT_TRUE(pname->expires.has_value());
     EXPECT_GE(pname->expires->serial, before + 30 - 1.0 / 86400);
     EXPECT_LE(pname->expires->serial, Date::Now().serial + 30);
+    EXPECT_EQ(response.ended(), match);
+    EXPECT_FALSE(response.redirect().has_value());
+    if (!match) {
+      EXPECT_EQ(response.written(), kFailureScript);
+      EXPECT_EQ(response.cookie("name"), nullptr);
+      continue;
+    }
+    const Variant rnd = s.session().Get("rnd");
+    ASSERT_EQ(rnd.kind(), Kind::kDouble);
+    EXPECT_EQ(response.written(),
+              "<script language='javascript'>\r\n"
+              "var tesselWin=window.open('MyOffice/?" +
+                  rnd.ToText() +
+                  "','tessel','toolbars=no,statusbar=1');\r\n"
+                  "tesselWin.moveTo(0,0);\r\n"
+                  "tesselWin.resizeTo(screen.width,screen.height-30);\r\n"
+                  "tesselWin.focus();\r\n"
+                  "</script>\r\n");
+    ASSERT_NE(response.cookie("name"), nullptr);
+    EXPECT_EQ(response.cookie("name")->value, "ann");
+    EXPECT_FALSE(response.cookie("name")->expires.has_value());
   }
 }
 
 TEST(SignInTest, OldwinRedirectsInsteadOfWritingTheScript) {
-  for (const char* on : {"TRUE", " true ", "-1"}) {
-    SCOPED_TRACE(on);
+  const struct {
+    const char* oldwin;
+    bool redirects;
+  } cases[] = {{"TRUE", true}, {" true ", true}, {"-1", true},    {"", false},
+               {"0", false},   {"yes", false},   {"tru'e", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.oldwin);
     auto ctx = Post("ann", "secret");
-    ctx->request_obj->Set(Collection::kForm, "oldwin", on);
+    ctx->request_obj->Set(Collection::kForm, "oldwin", c.oldwin);
     SignIn s(ctx);
     s.conn->Queue(PersonRows({Ann()}));
     s.login.LoginMain();
-    const std::string token = s.session().Get("rnd").ToText();
-    ASSERT_TRUE(s.response().redirect().has_value());
-    EXPECT_EQ(*s.response().redirect(), "MyOffice/?" + token);
-    EXPECT_EQ(s.response().written(), "");
     EXPECT_EQ(s.response().cookie("name")->value, "ann");
-  }
-  for (const char* off : {"", "0", "yes", "tru'e"}) {
-    SCOPED_TRACE(off);
-    auto ctx = Post("ann", "secret");
-    ctx->request_obj->Set(Collection::kForm, "oldwin", off);
-    SignIn s(ctx);
-    s.conn->Queue(PersonRows({Ann()}));
-    s.login.LoginMain();
-    EXPECT_FALSE(s.response().redirect().has_value());
-    EXPECT_NE(s.response().written().find("window.open("), std::string::npos);
+    if (!c.redirects) {
+      EXPECT_FALSE(s.response().redirect().has_value());
+      EXPECT_NE(s.response().written().find("window.open("), std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(s.response().redirect().has_value());
+    EXPECT_EQ(*s.response().redirect(),
+              "MyOffice/?" + s.session().Get("rnd").ToText());
+    EXPECT_EQ(s.response().written(), "");
   }
 }
 
@@ -321,17 +327,6 @@ TEST(SignInTest, EachSuccessDrawsAFreshTokenInRangeWrittenAsDigits) {
   }
   std::sort(tokens.begin(), tokens.end());
   EXPECT_EQ(std::unique(tokens.begin(), tokens.end()), tokens.end());
-}
-
-TEST(SignInTest, QueryStringItemsWinOverFormFields) {
-  auto ctx = Post("ann", "secret");
-  ctx->request_obj->Set(Collection::kQueryString, "LoginName", "ben");
-  ctx->request_obj->Set(Collection::kQueryString, "LoginPwd", "b");
-  SignIn s(ctx);
-  s.login.LoginMain();
-  EXPECT_EQ(s.conn->sent[0],
-            "Select * from HR_person where personAccount='ben' and "
-            "personPwd='b'");
 }
 
 TEST(SignInTest, APlainVisitAbandonsTheSessionAndWritesNothing) {
