@@ -133,39 +133,67 @@ TEST(MenuInterfaceTest, PageObjectsAndConnectionAreRequired) {
   EXPECT_EQ(conn->sent.size(), 1u);
 }
 
-TEST(MenuStatementTest, TopMenuJoinsTheSessionRoleList) {
+// The reference texts, each value joined in its place: the visitor's role
+// list, identifiers past 16 bits, null for every empty bare value.
+TEST(MenuStatementTest, EachCallSendsItsReferenceText) {
   auto conn = std::make_shared<RecordingConnection>();
   Page p = Visitor(conn, Variant::String("2,5"));
-  EXPECT_EQ(p.menu->GetTopMenu().Dump(), "()");
+  Menu& menu = *p.menu;
+  EXPECT_EQ(menu.GetTopMenu().Dump(), "()");
   p.context->session_obj->Set("RoleID", Variant::Long(11));
-  p.menu->GetTopMenu();
-  ASSERT_EQ(conn->sent.size(), 2u);
-  const std::string head =
-      "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
-      "MenuEnglishTip From SYS_Menu,SYS_Function  where  "
-      "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID is null and "
-      "menuID in (select menuID from SYS_right where roleID in (";
-  EXPECT_EQ(conn->sent[0], head + "2,5))order by menuOrder");
-  EXPECT_EQ(conn->sent[1], head + "11))order by menuOrder");
-  EXPECT_EQ(conn->cursors[0], CursorType::kStatic);
-}
-
-TEST(MenuStatementTest, TreeLevelsAndOneMenu) {
-  auto conn = std::make_shared<RecordingConnection>();
-  Menu menu;
-  menu.SetConn(conn);
+  menu.GetTopMenu();
   conn->Queue({{"MenuID", "MenuName"}, {}});
   EXPECT_EQ(menu.GetAllData(-3).Dump(), "(0 To 0, 0 To 1) [MenuID] [MenuName]");
   menu.GetAllData(0);
   menu.GetData(40000);
-  EXPECT_EQ(conn->sent,
-            (std::vector<std::string>{
-                "Select * from SYS_Menu where MenuParentID=-3 order by "
-                "menuorder",
-                "Select * from SYS_Menu where MenuParentID IS NULL  order by "
-                "menuorder",
-                "Select * From SYS_Menu Where MenuID=40000",
-            }));
+  const Variant mail = Variant::String("Mail");
+  const Variant inbox = Variant::String("Inbox");
+  const Variant icon = Variant::String("mail.gif");
+  const Variant none = Variant::String("");
+  EXPECT_TRUE(menu.AddData(Variant::Long(7), Variant::Long(4), mail, inbox,
+                           mail, inbox, icon, Variant::Long(3)));
+  menu.AddData(none, Variant(), mail, inbox, mail, inbox, icon,
+               Variant::Long(3));
+  menu.AddData(none, Variant::String("4"), mail, inbox, mail, inbox, icon,
+               Variant());
+  menu.AddData(Variant::Long(7), Variant::Null(), mail, Variant::Null(), mail,
+               inbox, icon, none);
+  EXPECT_TRUE(menu.UpdateData(Variant::Long(5), none, none, none, none, none,
+                              none, none, Variant::Long(2)));
+  menu.UpdateData(Variant::String("5"), Variant::Long(7), Variant::Long(4),
+                  mail, none, none, none, none, Variant());
+  EXPECT_TRUE(menu.DelData(Variant::Long(5)));
+
+  const std::string top =
+      "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
+      "MenuEnglishTip From SYS_Menu,SYS_Function  where  "
+      "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID is null and "
+      "menuID in (select menuID from SYS_right where roleID in (";
+  const std::string insert =
+      "Insert into SYS_Menu (FunID,MenuParentID,MenuName,MenuTip,MenuEnglish,"
+      "MenuEnglishTip,MenuIcon,MenuOrder) values(";
+  EXPECT_EQ(
+      conn->sent,
+      (std::vector<std::string>{
+          top + "2,5))order by menuOrder",
+          top + "11))order by menuOrder",
+          "Select * from SYS_Menu where MenuParentID=-3 order by menuorder",
+          "Select * from SYS_Menu where MenuParentID IS NULL  order by "
+          "menuorder",
+          "Select * From SYS_Menu Where MenuID=40000",
+          insert + "7,4,'Mail','Inbox','Mail','Inbox','mail.gif','3')",
+          insert + "null,null,'Mail','Inbox','Mail','Inbox','mail.gif','3')",
+          insert + "null,4,'Mail','Inbox','Mail','Inbox','mail.gif','')",
+          insert + "7,null,'Mail','','Mail','Inbox','mail.gif','')",
+          "update SYS_Menu set FunID=null,MenuParentID=null,MenuName='',"
+          "MenuTip='',MenuEnglish='',MenuEnglishTip='',MenuIcon='',"
+          "MenuOrder=2 where MenuID=5",
+          "update SYS_Menu set FunID=7,MenuParentID=4,MenuName='Mail',"
+          "MenuTip='',MenuEnglish='',MenuEnglishTip='',MenuIcon='',"
+          "MenuOrder= null where MenuID=5",
+          "Delete from SYS_Menu where MenuID=5",
+      }));
+  EXPECT_EQ(conn->cursors, std::vector<CursorType>(5, CursorType::kStatic));
 }
 
 TEST(MenuStatementTest, LeftMenuReadsChildrenThenAllTheirChildrenAtOnce) {
@@ -246,56 +274,6 @@ TEST(MenuStatementTest, TreeListingReadsTheFirstLevelThenAllBelowAtOnce) {
   EXPECT_NE(menu.GetError().find("menu 7 is its own ancestor"),
             std::string::npos)
       << menu.GetError();
-}
-
-TEST(MenuStatementTest, InsertTextsWithNullForEmptyNumbers) {
-  auto conn = std::make_shared<RecordingConnection>();
-  Menu menu;
-  menu.SetConn(conn);
-  const Variant mail = Variant::String("Mail");
-  const Variant inbox = Variant::String("Inbox");
-  const Variant icon = Variant::String("mail.gif");
-  EXPECT_TRUE(menu.AddData(Variant::Long(7), Variant::Long(4), mail, inbox,
-                           mail, inbox, icon, Variant::Long(3)));
-  menu.AddData(Variant::String(""), Variant(), mail, inbox, mail, inbox, icon,
-               Variant::Long(3));
-  menu.AddData(Variant::String(""), Variant::String("4"), mail, inbox, mail,
-               inbox, icon, Variant());
-  menu.AddData(Variant::Long(7), Variant::Null(), mail, Variant::Null(), mail,
-               inbox, icon, Variant::String(""));
-  const std::string head =
-      "Insert into SYS_Menu (FunID,MenuParentID,MenuName,MenuTip,MenuEnglish,"
-      "MenuEnglishTip,MenuIcon,MenuOrder) values(";
-  EXPECT_EQ(
-      conn->sent,
-      (std::vector<std::string>{
-          head + "7,4,'Mail','Inbox','Mail','Inbox','mail.gif','3')",
-          head + "null,null,'Mail','Inbox','Mail','Inbox','mail.gif','3')",
-          head + "null,4,'Mail','Inbox','Mail','Inbox','mail.gif','')",
-          head + "7,null,'Mail','','Mail','Inbox','mail.gif','')",
-      }));
-}
-
-TEST(MenuStatementTest, UpdateAndDeleteTexts) {
-  auto conn = std::make_shared<RecordingConnection>();
-  Menu menu;
-  menu.SetConn(conn);
-  const Variant none = Variant::String("");
-  EXPECT_TRUE(menu.UpdateData(Variant::Long(5), none, none, none, none, none,
-                              none, none, Variant::Long(2)));
-  menu.UpdateData(Variant::String("5"), Variant::Long(7), Variant::Long(4),
-                  Variant::String("Mail"), none, none, none, none, Variant());
-  EXPECT_TRUE(menu.DelData(Variant::Long(5)));
-  EXPECT_EQ(conn->sent,
-            (std::vector<std::string>{
-                "update SYS_Menu set FunID=null,MenuParentID=null,MenuName='',"
-                "MenuTip='',MenuEnglish='',MenuEnglishTip='',MenuIcon='',"
-                "MenuOrder=2 where MenuID=5",
-                "update SYS_Menu set FunID=7,MenuParentID=4,MenuName='Mail',"
-                "MenuTip='',MenuEnglish='',MenuEnglishTip='',MenuIcon='',"
-                "MenuOrder= null where MenuID=5",
-                "Delete from SYS_Menu where MenuID=5",
-            }));
 }
 
 TEST(MenuStatementTest, UnsafeValuesNeverReachTheStatement) {
