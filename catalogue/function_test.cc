@@ -202,29 +202,63 @@ TEST_P(FunctionTest, AllDataIsTitledAndSortedByClass) {
   }
 }
 
-TEST_P(FunctionTest, PagesCutTheSortedCatalogueAndEmptyPagesRaise) {
+// Both catalogues page their listing alike, each by its class column:
+// FunClass is column 5 of a function, RoleClass column 4 of a role.
+TEST_P(FunctionTest, BothCataloguesCutTheirSortedListingIntoPages) {
   TestDb db(GetParam(), /*demo=*/false);
-  Function fun;
-  fun.SetConn(db.conn());
-  EXPECT_TRUE(fun.GetPageData(L(2), L(1)).undimensioned());
-  AddFive(fun);
-  const Texts pages = {"[C1] [C2]", "[C3] [C4]", "[C5]"};
-  for (int32_t p = 1; p <= 3; ++p) {
-    const VariantArray page = fun.GetPageData(L(2), L(p));
-    ASSERT_EQ(page.dimensions(), 2);
-    EXPECT_EQ(page.UBound(2), 6);
-    std::string classes;
-    for (int32_t r = 0; r <= page.UBound(1); ++r) {
-      classes += (r ? " [" : "[") + page(r, 5).ToText() + "]";
+  const struct {
+    const char* progid;
+    int class_column;
+    std::function<std::vector<Variant>(const char*)> add;
+  } catalogues[] = {
+      {"Wrenhaven.Function", 5,
+       [](const char* cls) {
+         return std::vector<Variant>{S("F"), S(""), L(1), L(1), S(cls), S("u")};
+       }},
+      {"Wrenhaven.Role", 4,
+       [](const char* cls) {
+         return std::vector<Variant>{S("R"), Variant(), S("1"), S(cls), S("")};
+       }},
+  };
+  for (const auto& c : catalogues) {
+    SCOPED_TRACE(c.progid);
+    auto obj = CreateObject(c.progid);
+    std::vector<Variant> conn = {Variant::FromObject(db.conn())};
+    obj->Invoke("SetConn", conn);
+    auto page = [&](const Variant& size, const Variant& number) {
+      std::vector<Variant> args = {size, number};
+      return obj->Invoke("GetPageData", args).array();
+    };
+    EXPECT_TRUE(page(L(2), L(1)).undimensioned());
+    for (const char* cls : {"C3", "C1", "C5", "C2", "C4"}) {
+      std::vector<Variant> args = c.add(cls);
+      obj->Invoke("AddData", args);
     }
-    EXPECT_EQ(classes, pages[static_cast<size_t>(p - 1)]);
-  }
-  EXPECT_EQ(fun.GetPageData(S("5"), S("1")).UBound(1), 4);  // as a form sends
-  for (const auto& [size, page] : std::vector<std::pair<Variant, Variant>>{
-           {L(2), L(0)}, {L(2), L(4)}, {L(0), L(1)}, {S("two"), L(1)}}) {
-    const std::string failure = FailureOf([&] { fun.GetPageData(size, page); });
-    EXPECT_NE(failure, "") << size.Debug() << " " << page.Debug();
-    EXPECT_EQ(fun.GetError(), failure);
+    const Texts pages = {"[C1] [C2]", "[C3] [C4]", "[C5]"};
+    for (int32_t p = 1; p <= 3; ++p) {
+      const VariantArray rows = page(L(2), L(p));
+      ASSERT_EQ(rows.dimensions(), 2);
+      EXPECT_EQ(rows.UBound(2), c.class_column == 5 ? 6 : 5);
+      std::string classes;
+      for (int32_t r = 0; r <= rows.UBound(1); ++r) {
+        classes += (r ? " [" : "[") + rows(r, c.class_column).ToText() + "]";
+      }
+      EXPECT_EQ(classes, pages[static_cast<size_t>(p - 1)]);
+    }
+    EXPECT_EQ(page(S("5"), S("1")).UBound(1), 4);  // as a form sends them
+    for (const auto& [size, number] :
+         std::vector<std::pair<Variant, Variant>>{{L(2), L(0)},
+                                                  {L(2), L(4)},
+                                                  {L(0), L(1)},
+                                                  {S("two"), L(1)},
+                                                  {Variant::Null(), L(1)}}) {
+      const std::string failure = FailureOf([&] { page(size, number); });
+      EXPECT_NE(failure, "") << size.Debug() << " " << number.Debug();
+      std::vector<Variant> none;
+      EXPECT_EQ(obj->Invoke("GetError", none), S(failure.c_str()));
+    }
+    db.Exec(c.class_column == 5 ? "delete from SYS_Function"
+                                : "delete from SYS_Role");
   }
 }
 

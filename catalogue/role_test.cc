@@ -260,34 +260,6 @@ TEST_P(RoleTest, AllDataIsFieldFirstInClassOrder) {
             "[1] [1] [1] [X] [Y] [Z] [] [] []");
 }
 
-TEST_P(RoleTest, PagesCutTheSortedCatalogueAndEmptyPagesRaise) {
-  TestDb db(GetParam(), /*demo=*/false);
-  Role role;
-  role.SetConn(db.conn());
-  EXPECT_TRUE(role.GetPageData(L(2), L(1)).undimensioned());
-  for (const char* cls : {"C4", "C2", "C5", "C1", "C3"}) {
-    role.AddData(S("R"), Variant(), S("1"), Variant::String(cls), S(""));
-  }
-  const Texts pages = {"[C1] [C2]", "[C3] [C4]", "[C5]"};
-  for (int32_t p = 1; p <= 3; ++p) {
-    const VariantArray page = role.GetPageData(L(2), L(p));
-    ASSERT_EQ(page.dimensions(), 2);
-    EXPECT_EQ(page.UBound(2), 5);
-    std::string classes;
-    for (int32_t r = 0; r <= page.UBound(1); ++r) {
-      classes += (r ? " [" : "[") + page(r, 4).ToText() + "]";
-    }
-    EXPECT_EQ(classes, pages[static_cast<size_t>(p - 1)]);
-  }
-  for (const auto& [size, page] : std::vector<std::pair<Variant, Variant>>{
-           {L(2), L(0)}, {L(2), L(4)}, {L(0), L(1)}, {kNull, L(1)}}) {
-    const std::string failure =
-        FailureOf([&] { role.GetPageData(size, page); });
-    EXPECT_NE(failure, "") << size.Debug() << " " << page.Debug();
-    EXPECT_EQ(role.GetError(), failure);
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Databases, RoleTest,
                          ::testing::ValuesIn(TestDatabases()));
 
