@@ -1,6 +1,7 @@
 #include "frame/text.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace wrenhaven {
 
@@ -64,6 +65,62 @@ bool IsWholeNumberList(std::string_view text) {
     if (comma == std::string_view::npos) return true;
     start = comma + 1;
   }
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length;
+    uint32_t code;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+        (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+size_t Utf8Length(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::string_view CutUtf8(std::string_view text, size_t max_chars) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (count == max_chars) return text.substr(0, i);
+      ++count;
+    }
+  }
+  return text;
 }
 
 }  // namespace wrenhaven

@@ -2,6 +2,7 @@
 #ifndef WRENHAVEN_FRAME_TEXT_H_
 #define WRENHAVEN_FRAME_TEXT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,13 @@ std::string DoubleQuotes(std::string_view text);
 std::string_view TrimSpaces(std::string_view text);
 // True for an optionally signed run of decimal digits.
 bool IsWholeNumber(std::string_view text);
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+// The number of characters of well-formed UTF-8 `text`.
+size_t Utf8Length(std::string_view text);
+// The first `max_chars` characters of well-formed UTF-8 `text`.
+std::string_view CutUtf8(std::string_view text, size_t max_chars);
 // True for a comma list of whole numbers, e.g. "2,5,11" (no blanks).
 bool IsWholeNumberList(std::string_view text);
 

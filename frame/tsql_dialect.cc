@@ -7,14 +7,24 @@ namespace wrenhaven {
 
 std::string TsqlDialect::LoginInsertHead() const { return "Insert  HR_Login("; }
 
+std::string TsqlDialect::SignInWait(std::string_view condition, int attempts,
+                                    int window_seconds) const {
+  const std::string w = std::to_string(window_seconds);
+  return "SELECT DATEDIFF(second, GETDATE(), DATEADD(second, " + w +
+         ", loginTime)) FROM HR_Login WHERE LoginOK=0 AND " +
+         std::string(condition) + " AND loginTime > DATEADD(second, -" + w +
+         ", GETDATE()) ORDER BY loginTime DESC OFFSET " +
+         std::to_string(attempts - 1) + " ROWS FETCH NEXT 1 ROWS ONLY";
+}
+
 std::string TsqlDialect::MonthLogin(int year, int month) const {
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "day(loginTime), CONVERT(char(16), min(loginTime), 120),count(*) "
          "FROM HR_login, HR_person,HR_Dept WHERE HR_Login.personID = "
          "HR_person.personID and HR_person.DeptID=HR_Dept.DeptID AND "
          "YEAR(loginTime) =" +
-         std::to_string(year) + " and month(loginTime)=" +
-         std::to_string(month) +
+         std::to_string(year) +
+         " and month(loginTime)=" + std::to_string(month) +
          " and DATEPART(hh, loginTime)>5 GROUP BY "
          "HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "day(loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID";
@@ -52,8 +62,8 @@ std::string TsqlDialect::MenuLevel(int32_t parent) const {
     return "Select * from SYS_Menu where MenuParentID IS NULL  order by "
            "menuorder";
   }
-  return "Select * from SYS_Menu where MenuParentID=" +
-         std::to_string(parent) + " order by menuorder";
+  return "Select * from SYS_Menu where MenuParentID=" + std::to_string(parent) +
+         " order by menuorder";
 }
 
 std::string TsqlDialect::LeftSubMenus(std::string_view roles,

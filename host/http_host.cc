@@ -416,6 +416,11 @@ void HttpHost::Impl::Handle(const httplib::Request& req,
       for (const HttpResponse::Cookie& c : out.cookies()) {
         res.set_header("Set-Cookie", host::PageCookieHeader(c, origin.https));
       }
+      if (ok) {
+        for (const auto& [name, value] : out.headers()) {
+          res.set_header(name, value);
+        }
+      }
       res.set_header("Cache-Control", "no-store");
       res.set_header("X-Content-Type-Options", "nosniff");
       res.set_header("X-Frame-Options", "SAMEORIGIN");

@@ -83,6 +83,20 @@ HttpResponse::Cookie& HttpResponse::Find(std::string_view name) {
   return cookies_.back();
 }
 
+void HttpResponse::SetHeader(std::string_view name, std::string_view value) {
+  if (!host::IsToken(name)) {
+    Raise(ErrorCode::kInvalidArgument,
+          "\"" + std::string(name) + "\" cannot be the name of a header");
+  }
+  if (value.find_first_of(std::string_view("\r\n\0", 3)) !=
+      std::string_view::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          "The value of header " + std::string(name) +
+              " must not hold a line break or NUL");
+  }
+  headers_.emplace_back(name, value);
+}
+
 void HttpResponse::SetCookie(std::string_view name, std::string_view value) {
   if (ended_) return;
   Find(name).value.assign(value);

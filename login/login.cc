@@ -1,9 +1,12 @@
 #include "wrenhaven/login.h"
 
 #include <sodium.h>
+#include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,8 +16,10 @@
 #include "frame/shapes.h"
 #include "frame/statement.h"
 #include "frame/text.h"
+#include "login/password.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/sign_in.h"
 
 namespace wrenhaven {
 
@@ -50,6 +55,10 @@ constexpr std::string_view kMainWindow = "MyOffice/?";
 constexpr std::string_view kScriptOpen = "<script language='javascript'>\r\n";
 constexpr std::string_view kFailureAlert =
     "   alert(\"登陆失败!\")</script>\r\n";
+// A held-back attempt: the sign-in failed, try again in N minutes. The
+// same for every account, known or not.
+constexpr std::string_view kHeldBackAlertHead = "   alert(\"登陆失败! 请在";
+constexpr std::string_view kHeldBackAlertTail = "分钟后再试。\")</script>\r\n";
 
 constexpr std::string_view kSummary =
     "SELECT HR_Login.PersonID,personName, MAX(loginTime) AS "
@@ -81,6 +90,157 @@ void RequireJoinable(std::string_view text, std::string_view what) {
   if (run % 2 != 0) {
     Raise(ErrorCode::kInvalidArgument,
           std::string(what) + " has a single quote that is not doubled");
+  }
+}
+
+// Sign-in text from the request: UTF-8 without NUL, at most `max_chars`
+// characters. Checked before any statement; the message names the field,
+// never its value.
+void RequireSignInText(std::string_view text, std::string_view what,
+                       size_t max_chars) {
+  if (!IsValidUtf8(text)) {
+    Raise(ErrorCode::kInvalidArgument,
+          std::string(what) + " is not UTF-8 text");
+  }
+  if (text.find('\0') != std::string_view::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          std::string(what) + " must not contain a NUL character");
+  }
+  if (Utf8Length(text) > max_chars) {
+    Raise(ErrorCode::kInvalidArgument, std::string(what) + " is longer than " +
+                                           std::to_string(max_chars) +
+                                           " characters");
+  }
+}
+
+// The text a doubled value stands for: every "''" read back as "'".
+std::string UndoubleQuotes(std::string_view text) {
+  return ReplaceAll(text, "''", "'");
+}
+
+// The statement with the contents of its quoted literals left out, for
+// messages: a sign-in statement holds the account and, in an update, a
+// stored password.
+std::string MaskLiterals(std::string_view statement) {
+  std::string out;
+  bool inside = false;
+  for (size_t i = 0; i < statement.size(); ++i) {
+    const char c = statement[i];
+    if (!inside) {
+      out += c;
+      if (c == '\'') inside = true;
+    } else if (c == '\'') {
+      if (i + 1 < statement.size() && statement[i + 1] == '\'') {
+        ++i;  // a doubled quote inside the literal
+      } else {
+        out += "...'";
+        inside = false;
+      }
+    }
+  }
+  if (inside) out += "...";
+  return out;
+}
+
+// Runs `body`; a failure leaves with the statement masked in its message.
+template <class Body>
+void Masked(const std::string& statement, Body&& body) {
+  try {
+    body();
+  } catch (const Error& e) {
+    std::string message = e.what();
+    const std::string masked = MaskLiterals(statement);
+    for (size_t at = message.find(statement); at != std::string::npos;
+         at = message.find(statement, at + masked.size())) {
+      message.replace(at, statement.size(), masked);
+    }
+    Raise(e.code(), std::move(message));
+  }
+}
+
+// One person with the account, as read for the password check.
+struct Candidate {
+  Variant person_id;
+  Variant person_name;
+  Variant dept_id;
+  Variant job_code;
+  std::string stored;
+};
+
+// The device cookie: up to kRememberedAccounts signatures, newest first,
+// of the accounts this browser signed in to, as hex separated by ".".
+constexpr size_t kRememberedAccounts = 5;
+constexpr size_t kSignatureBytes = 16;
+
+std::string AccountSignature(std::string_view account) {
+  const std::string key = password::DeviceKey();
+  unsigned char mac[crypto_auth_BYTES];
+  crypto_auth(mac, reinterpret_cast<const unsigned char*>(account.data()),
+              account.size(),
+              reinterpret_cast<const unsigned char*>(key.data()));
+  char hex[kSignatureBytes * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, mac, kSignatureBytes);
+  return hex;
+}
+
+std::vector<std::string> SplitSignatures(std::string_view cookie) {
+  std::vector<std::string> out;
+  while (!cookie.empty() && out.size() < kRememberedAccounts) {
+    const size_t dot = cookie.find('.');
+    const std::string_view part = cookie.substr(0, dot);
+    if (part.size() == kSignatureBytes * 2) out.emplace_back(part);
+    if (dot == std::string_view::npos) break;
+    cookie.remove_prefix(dot + 1);
+  }
+  return out;
+}
+
+bool DeviceKnowsAccount(std::string_view cookie, std::string_view account) {
+  if (cookie.size() > kRememberedAccounts * (kSignatureBytes * 2 + 1)) {
+    return false;
+  }
+  const std::string mine = AccountSignature(account);
+  bool known = false;
+  for (const std::string& s : SplitSignatures(cookie)) {
+    known |= sodium_memcmp(s.data(), mine.data(), mine.size()) == 0;
+  }
+  return known;
+}
+
+std::string RememberAccount(std::string_view cookie, std::string_view account) {
+  const std::string mine = AccountSignature(account);
+  std::string out = mine;
+  size_t kept = 1;
+  for (const std::string& s : SplitSignatures(cookie)) {
+    if (s == mine || kept == kRememberedAccounts) continue;
+    out += '.' + s;
+    ++kept;
+  }
+  return out;
+}
+
+// Replaces a plain or weaker stored password by a hash of the current
+// cost. The sign-in has been answered and recorded already: a failure is
+// logged, never shown, and the person signs in with the old value again.
+// The stored value must still be the one verified, so a password changed
+// meanwhile is not overwritten.
+void Rehash(Connection& db, const Candidate& who, const std::string& typed,
+            const PasswordCost& cost) {
+  try {
+    Statement update;
+    update.Text("Update HR_person set personPwd='")
+        .Quoted(Variant::String(password::HashOnVerifier(typed, cost)))
+        .Text("' where PersonID=")
+        .Bare(who.person_id, "PersonID")
+        .Text(" and personPwd='")
+        .Quoted(Variant::String(who.stored))
+        .Text("'");
+    const std::string statement = update.Finish();
+    Masked(statement, [&] { db.Execute(statement); });
+  } catch (const Error& e) {
+    spdlog::warn("The password of person {} was not rehashed: {}",
+                 who.person_id.ToText(), e.what());
+    ClearError();  // the sign-in itself succeeded
   }
 }
 
@@ -184,21 +344,43 @@ VariantArray Login::GetData(int32_t id) {
 
 void Login::LoginMain() {
   Guarded([&] {
+    held_back_seconds_ = 0;
+    refused_foreign_ = false;
+    device_cookie_.clear();
     if (request().ServerVariable("REQUEST_METHOD") != "POST") {
       session().Abandon();
       return;
     }
+    if (ComesFromAnotherSite()) {
+      refused_foreign_ = true;
+      return;
+    }
+    const std::string typed_name = request().Item("LoginName");
+    RequireSignInText(typed_name, "The account name", kMaxAccountLength);
+    RequireSignInText(request().Item("LoginPwd"), "The password",
+                      kMaxPasswordLength);
     const std::string name = GetRequestValue("LoginName");
     const std::string password = GetRequestValue("LoginPwd");
 
+    const bool ok = CheckLogin(name, password);
+
     // The remembered name fills the sign-in form next time, so it is the
     // name as typed (blanks cut); doubled, it would no longer sign in.
+    // Cookies are set only once the attempt is recorded.
     Response& answer = response();
     answer.SetCookieExpires("pname", Date{Date::Now().serial + 30});
-    answer.SetCookie("pname", TrimSpaces(request().Item("LoginName")));
+    answer.SetCookie("pname", TrimSpaces(typed_name));
 
-    if (!CheckLogin(name, password)) {
-      answer.Write(std::string(kScriptOpen) + std::string(kFailureAlert));
+    if (!ok) {
+      std::string alert(kScriptOpen);
+      if (held_back_seconds_ > 0) {
+        const int minutes = (held_back_seconds_ + 59) / 60;
+        alert += std::string(kHeldBackAlertHead) + std::to_string(minutes) +
+                 std::string(kHeldBackAlertTail);
+      } else {
+        alert += kFailureAlert;
+      }
+      answer.Write(alert);
       return;
     }
 
@@ -227,46 +409,124 @@ std::string Login::GetRequestValue(std::string_view name) const {
   return std::string(TrimSpaces(DoubleQuotes(request().Item(name))));
 }
 
+bool Login::ComesFromAnotherSite() const {
+  const Request& req = request();
+  const std::string fetch_site = req.ServerVariable("HTTP_SEC_FETCH_SITE");
+  if (!fetch_site.empty()) {
+    return !EqualsIgnoreCase(fetch_site, "same-origin") &&
+           !EqualsIgnoreCase(fetch_site, "none");
+  }
+  const std::string origin = req.ServerVariable("HTTP_ORIGIN");
+  if (origin.empty()) return false;  // scripts and older browsers
+  const size_t scheme_end = origin.find("://");
+  if (scheme_end == std::string::npos) return true;  // "null" among others
+  const std::string host = req.ServerVariable("HTTP_HOST");
+  return host.empty() ||
+         !EqualsIgnoreCase(std::string_view(origin).substr(scheme_end + 3),
+                           host);
+}
+
+int Login::HeldBack(const std::string& account, const std::string& address) {
+  const SignInLimits limits = CurrentSignInPolicy().limits;
+  Connection& db = conn();
+  const std::optional<std::string> device =
+      request().Lookup(Request::Collection::kCookies, kDeviceCookie);
+  const bool known_browser =
+      device && DeviceKnowsAccount(*device, UndoubleQuotes(account));
+
+  // Each limit with the records it counts: the address as the host
+  // reports it, the account as recorded (its quotes doubled here).
+  Statement pair, from_address, anywhere;
+  pair.Text("LoginAccount='")
+      .Text(account)
+      .Text("' AND LoginIP='")
+      .Quoted(Variant::String(address))
+      .Text("'");
+  from_address.Text("LoginIP='").Quoted(Variant::String(address)).Text("'");
+  anywhere.Text("LoginAccount='").Text(account).Text("'");
+  const std::pair<const SignInLimit*, const Statement*> checks[] = {
+      {&limits.account_from_address, &pair},
+      {&limits.address, &from_address},
+      {known_browser ? nullptr : &limits.account, &anywhere},
+  };
+  int wait = 0;
+  for (const auto& [limit, condition] : checks) {
+    if (limit == nullptr || limit->attempts <= 0) continue;
+    const std::string statement =
+        db.dialect().SignInWait(condition->Finish(), limit->attempts,
+                                static_cast<int>(limit->window.count()));
+    Masked(statement, [&] {
+      std::unique_ptr<Recordset> rs =
+          db.Open(statement, CursorType::kForwardOnly);
+      if (!rs->Eof()) {
+        const int64_t seconds = rs->Value(0).ToLong();
+        wait = std::max<int64_t>(wait,
+                                 std::clamp<int64_t>(seconds, 1, 86400 * 31));
+      }
+      rs->Close();
+    });
+  }
+  return wait;
+}
+
 bool Login::CheckLogin(const std::string& account,
                        const std::string& password) {
   Connection& db = conn();
   const Request& req = request();
   Session& visitor = session();
+  const PasswordCost cost = CurrentSignInPolicy().cost;
 
   // Everything joined into a statement is checked before the first one
-  // leaves, so bad input never reaches the database half way.
-  const std::string screen =
-      std::string(TrimSpaces(WithoutQuotes(req.Item("Screen"))));
+  // leaves, so bad input never reaches the database half way. The client
+  // descriptions are kept to their limits.
+  const std::string screen(
+      CutUtf8(TrimSpaces(WithoutQuotes(req.Item("Screen"))), kMaxScreenLength));
   const std::string address = req.ServerVariable("REMOTE_ADDR");
-  const std::string browser =
-      WithoutQuotes(req.ServerVariable("HTTP_USER_AGENT"));
+  const std::string browser(CutUtf8(
+      WithoutQuotes(req.ServerVariable("HTTP_USER_AGENT")), kMaxBrowserLength));
   RequireJoinable(account, "The account name");
   RequireJoinable(password, "The password");
-  RequireJoinable(screen, "The screen description");
-  RequireJoinable(browser, "The browser description");
-  if (address.find('\0') != std::string::npos) {
-    Raise(ErrorCode::kInvalidArgument,
-          "The client address must not contain a NUL character");
+  RequireSignInText(account, "The account name", kMaxAccountLength * 2);
+  RequireSignInText(password, "The password", kMaxPasswordLength * 2);
+  RequireSignInText(screen, "The screen description", kMaxScreenLength);
+  RequireSignInText(browser, "The browser description", kMaxBrowserLength);
+  RequireSignInText(address, "The client address", 256);
+  const std::string typed = UndoubleQuotes(password);
+
+  held_back_seconds_ = HeldBack(account, address);
+
+  // The account's people; the password is verified here, not by the
+  // database, and exactly one verified person is a match.
+  std::vector<Candidate> matches;
+  if (held_back_seconds_ == 0) {
+    Statement person;
+    person.Text("Select * from HR_person where personAccount='")
+        .Text(account)
+        .Text("'");
+    const std::string statement = person.Finish();
+    std::vector<Candidate> candidates;
+    Masked(statement, [&] {
+      std::unique_ptr<Recordset> rs = db.Open(statement, CursorType::kStatic);
+      while (!rs->Eof()) {
+        candidates.push_back({rs->Value("PersonID"), rs->Value("PersonName"),
+                              rs->Value("DeptID"), rs->Value("PersonJobCode"),
+                              rs->Value("personPwd").ToText()});
+        rs->MoveNext();
+      }
+      rs->Close();
+    });
+    if (candidates.empty()) {
+      password::Verify(password::DummyHash(cost), typed);
+    }
+    for (Candidate& c : candidates) {
+      if (password::Verify(c.stored, typed)) matches.push_back(std::move(c));
+    }
   }
+  const bool ok = matches.size() == 1;
 
-  Statement person;
-  person.Text("Select * from HR_person where personAccount='")
-      .Text(account)
-      .Text("' and personPwd='")
-      .Text(password)
-      .Text("'");
-  std::unique_ptr<Recordset> rs = db.Open(person.Finish(), CursorType::kStatic);
-
-  const bool ok = rs->RecordCount() == 1;
-  Variant person_id;
+  Variant names, ids;
   if (ok) {
-    person_id = rs->Value("PersonID");
-    visitor.Set("PersonID", person_id);
-    visitor.Set("PersonName", rs->Value("PersonName"));
-    visitor.Set("DeptID", rs->Value("DeptID"));
-    visitor.Set("jobid", rs->Value("PersonJobCode"));
-    rs->Close();
-
+    const Variant& person_id = matches.front().person_id;
     if (!person_id.is_numeric() && !IsNumberText(person_id.ToText())) {
       Raise(ErrorCode::kDatabase, "The matched person's PersonID " +
                                       person_id.Debug() + " is no number");
@@ -279,20 +539,18 @@ bool Login::CheckLogin(const std::string& account,
             "SYS_Role.RoleID and PersonID=")
         .Bare(person_id, "PersonID")
         .Text(" order by SYS_PersonRole.RoleID");
-    rs = db.Open(roles.Finish(), CursorType::kStatic);
-    std::vector<Variant> names;
-    std::vector<Variant> ids;
+    std::unique_ptr<Recordset> rs =
+        db.Open(roles.Finish(), CursorType::kStatic);
+    std::vector<Variant> role_names;
+    std::vector<Variant> role_ids;
     while (!rs->Eof()) {
-      names.push_back(rs->Value("roleName"));
-      ids.push_back(rs->Value("roleID"));
+      role_names.push_back(rs->Value("roleName"));
+      role_ids.push_back(rs->Value("roleID"));
       rs->MoveNext();
     }
-    visitor.Set("Role", JoinRoleValues(names));
-    visitor.Set("RoleID", JoinRoleValues(ids));
     rs->Close();
-  } else {
-    visitor.Set("PersonID", Variant::String(""));
-    rs->Close();
+    names = JoinRoleValues(role_names);
+    ids = JoinRoleValues(role_ids);
   }
 
   Statement insert;
@@ -301,7 +559,7 @@ bool Login::CheckLogin(const std::string& account,
           "personID,LoginAccount,LoginPwd,LoginOK,LoginIP,LoginMemo,"
           "LoginScreen) values(");
   if (ok) {
-    insert.Bare(person_id, "PersonID");
+    insert.Bare(matches.front().person_id, "PersonID");
   } else {
     insert.Text("NULL");
   }
@@ -320,8 +578,29 @@ bool Login::CheckLogin(const std::string& account,
       .Text("','")
       .Text(screen)
       .Text("')");
-  db.Execute(insert.Finish());
-  return ok;
+  const std::string record = insert.Finish();
+  Masked(record, [&] { db.Execute(record); });
+
+  // The record is written: only now does the session learn who this is.
+  if (!ok) {
+    visitor.Set("PersonID", Variant::String(""));
+    return false;
+  }
+  const Candidate& who = matches.front();
+  visitor.Set("PersonID", who.person_id);
+  visitor.Set("PersonName", who.person_name);
+  visitor.Set("DeptID", who.dept_id);
+  visitor.Set("jobid", who.job_code);
+  visitor.Set("Role", names);
+  visitor.Set("RoleID", ids);
+  device_cookie_ = RememberAccount(
+      req.Lookup(Request::Collection::kCookies, kDeviceCookie).value_or(""),
+      UndoubleQuotes(account));
+
+  if (password::NeedsRehash(who.stored, cost)) {
+    Rehash(db, who, typed, cost);
+  }
+  return true;
 }
 
 }  // namespace wrenhaven

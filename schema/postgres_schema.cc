@@ -190,7 +190,8 @@ const std::vector<std::string_view>& PostgresSchema() {
       "  UPDATE SYS_Version SET Version = Version + 1 WHERE Name = 'rights';\n"
       "  RETURN NULL;\n"
       "END $$",
-      "CREATE OR REPLACE TRIGGER SYS_PersonRole_version AFTER INSERT OR UPDATE OR "
+      "CREATE OR REPLACE TRIGGER SYS_PersonRole_version AFTER INSERT OR UPDATE "
+      "OR "
       "DELETE ON SYS_PersonRole FOR EACH STATEMENT EXECUTE FUNCTION "
       "count_rights_version()",
       "CREATE OR REPLACE TRIGGER SYS_Role_version AFTER INSERT OR UPDATE OR "
@@ -199,7 +200,8 @@ const std::vector<std::string_view>& PostgresSchema() {
       "CREATE OR REPLACE TRIGGER SYS_Menu_version AFTER INSERT OR UPDATE OR "
       "DELETE ON SYS_Menu FOR EACH STATEMENT EXECUTE FUNCTION "
       "count_rights_version()",
-      "CREATE OR REPLACE TRIGGER SYS_Function_version AFTER INSERT OR UPDATE OR "
+      "CREATE OR REPLACE TRIGGER SYS_Function_version AFTER INSERT OR UPDATE "
+      "OR "
       "DELETE ON SYS_Function FOR EACH STATEMENT EXECUTE FUNCTION "
       "count_rights_version()",
       "CREATE OR REPLACE TRIGGER SYS_right_version AFTER INSERT OR UPDATE OR "

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "login/password.h"
 #include "testing/test_db.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/sign_in.h"
 
 namespace wrenhaven {
 namespace {
@@ -108,16 +110,36 @@ TEST_P(SchemaTest, QuotedMenuOrderIsStoredAsTheNumberItNames) {
       Error);
 }
 
-TEST_P(SchemaTest, AccountsIgnoreLetterCasePasswordsDoNot) {
+// Accounts are compared by the database's rules, which ignore letter case;
+// passwords are stored as hashes and verified exactly by the library.
+TEST_P(SchemaTest, AccountsIgnoreLetterCaseAndDemoPasswordsAreStoredHashed) {
   TestDb db(GetParam(), /*demo=*/true);
-  EXPECT_EQ(
-      db.Scalar("Select PersonID from HR_person where personAccount='ANN' and "
-                "personPwd='ann123'"),
-      Variant::Long(1));
-  EXPECT_TRUE(
-      db.Scalar("Select PersonID from HR_person where personAccount='ann' and "
-                "personPwd='ANN123'")
-          .is_empty());
+  EXPECT_EQ(db.Scalar("Select PersonID from HR_person where personAccount="
+                      "'ANN'"),
+            Variant::Long(1));
+  const std::string stored =
+      db.Scalar("Select personPwd from HR_person where PersonID=1").ToText();
+  EXPECT_TRUE(IsPasswordHash(stored)) << stored;
+  EXPECT_TRUE(password::Verify(stored, "ann123"));
+  EXPECT_FALSE(password::Verify(stored, "ANN123"));
+  EXPECT_EQ(db.Scalar("Select COUNT(*) from HR_person where personPwd "
+                      "not like '$argon2id$%'"),
+            Variant::Long(0));
+}
+
+// The office counts as a demo one while any demo account still has its
+// public password.
+TEST_P(SchemaTest, DemoPasswordsAreSeenUntilTheLastIsChanged) {
+  TestDb db(GetParam(), /*demo=*/true);
+  EXPECT_TRUE(HoldsDemoPasswords(*db.conn()));
+  const char* accounts[] = {"ann",  "ben", "cho", "dev", "eva",
+                            "finn", "gia", "hal", "ivy", "jon"};
+  for (const char* account : accounts) {
+    EXPECT_TRUE(HoldsDemoPasswords(*db.conn())) << account;
+    SetStoredPassword(*db.conn(), account, "a much better one",
+                      PasswordCost::ForTests());
+  }
+  EXPECT_FALSE(HoldsDemoPasswords(*db.conn()));
 }
 
 TEST_P(SchemaTest, IdentifiersAreNotReusedAfterADelete) {

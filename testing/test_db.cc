@@ -11,6 +11,7 @@
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
+#include "wrenhaven/sign_in.h"
 #include "wrenhaven/sqlite.h"
 
 namespace wrenhaven {
@@ -51,6 +52,16 @@ std::string WithSearchPath(const std::string& address,
 }  // namespace
 
 TestDb::TestDb(std::string_view database, bool demo) {
+  // Test suites sign in thousands of times: the first test database of a
+  // process makes password hashing as cheap as it goes. A test that wants
+  // another cost sets it after this.
+  static const bool fast_hashing = [] {
+    SignInPolicy policy = CurrentSignInPolicy();
+    policy.cost = PasswordCost::ForTests();
+    SetSignInPolicy(policy);
+    return true;
+  }();
+  (void)fast_hashing;
   if (database == "postgresql") {
     // A schema of its own on the configured server; the connection finds
     // the tables there first.

@@ -73,6 +73,21 @@ TemplateData EntryList(const std::vector<MenuEntry>& entries,
   return list;
 }
 
+// The cookie that exempts this browser from the per-account limit of
+// failed sign-ins: scripts have no use for it, and it lasts half a year.
+std::string DeviceCookieHeader(const std::string& value, bool https) {
+  return std::string(Login::kDeviceCookie) + "=" + value +
+         "; Path=/; Max-Age=15552000; HttpOnly; SameSite=Lax" +
+         (https ? "; Secure" : "");
+}
+
+std::string ReplaceMinutes(const std::string& text, int minutes) {
+  std::string out = text;
+  const size_t at = out.find("{{minutes}}");
+  if (at != std::string::npos) out.replace(at, 11, std::to_string(minutes));
+  return out;
+}
+
 // "/": a plain visit runs LoginMain, which signs the visitor out, and
 // shows the form; a post runs LoginMain on the form. A successful sign-in
 // ends the page with the window script (or redirects), so only what was
@@ -93,10 +108,26 @@ void SignInPage(HttpPage& page) {
   auto login = Create<Login>(page);
   login->LoginMain();
 
+  if (login->refused_foreign()) {
+    response.SetStatus(403);
+    data.set("held_back", Text(english, "foreign"));
+  }
   if (response.ended()) {
-    // Signed in: the session moves to a fresh identifier.
+    // Signed in: the session moves to a fresh identifier, and the browser
+    // is remembered for the account.
     if (SignedIn(page.session())) page.session().RenewId();
+    if (!login->device_cookie().empty()) {
+      response.SetHeader(
+          "Set-Cookie",
+          DeviceCookieHeader(login->device_cookie(), page.https()));
+    }
     return;
+  }
+  if (const int wait = login->held_back_seconds(); wait > 0) {
+    response.SetStatus(429);
+    response.SetHeader("Retry-After", std::to_string(wait));
+    data.set("held_back",
+             ReplaceMinutes(Text(english, "held_back"), (wait + 59) / 60));
   }
   // The form keeps the typed name after a failure, and otherwise shows
   // the remembered one.
@@ -104,7 +135,9 @@ void SignInPage(HttpPage& page) {
       post
           ? request.Item("LoginName")
           : request.Lookup(Request::Collection::kCookies, "pname").value_or("");
-  if (post) data.set("failed", TemplateData(true));
+  if (post && !login->refused_foreign() && login->held_back_seconds() == 0) {
+    data.set("failed", TemplateData(true));
+  }
   if (!name.empty()) data.set("name", name);
   response.Write(Render("signin_form", data, TextsBase(english)));
 }

@@ -21,6 +21,19 @@ std::string PostgresDialect::LoginInsertHead() const {
 // Same rows as the reference: hour above 5, day of month, the earliest time
 // as 16 characters, per person and day, by department then person. The
 // month is a range of loginTime so the index on it is used.
+// loginTime is the server's local time without zone, as LOCALTIMESTAMP.
+std::string PostgresDialect::SignInWait(std::string_view condition,
+                                        int attempts,
+                                        int window_seconds) const {
+  const std::string w = std::to_string(window_seconds);
+  return "SELECT CAST(CEIL(EXTRACT(EPOCH FROM (loginTime - "
+         "LOCALTIMESTAMP(0)))) AS integer) + " +
+         w + " FROM HR_Login WHERE LoginOK=0 AND " + std::string(condition) +
+         " AND loginTime > LOCALTIMESTAMP(0) - interval '" + w +
+         " seconds' ORDER BY loginTime DESC LIMIT 1 OFFSET " +
+         std::to_string(attempts - 1);
+}
+
 std::string PostgresDialect::MonthLogin(int year, int month) const {
   const int next_year = month == 12 ? year + 1 : year;
   const int next_month = month == 12 ? 1 : month + 1;

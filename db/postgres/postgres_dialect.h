@@ -15,6 +15,8 @@ class PostgresDialect : public TsqlDialect {
   std::string_view name() const override { return "postgresql"; }
   std::string LoginInsertHead() const override;
   std::string MonthLogin(int year, int month) const override;
+  std::string SignInWait(std::string_view condition, int attempts,
+                         int window_seconds) const override;
   std::string TopMenu(std::string_view roles) const override;
   std::string LeftMenu(std::string_view parent,
                        std::string_view roles) const override;

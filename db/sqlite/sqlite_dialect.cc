@@ -30,6 +30,20 @@ std::string SqliteDialect::LoginInsertHead() const {
 // date for every record of the month took a fifth of the time. Grouping in
 // the order of the result spares a second sort and lists each person's days
 // in order.
+// loginTime is local time as text, so the window's start is written the
+// same way and compared as text; the index on (LoginAccount, loginTime)
+// or (LoginIP, loginTime) finds the rows.
+std::string SqliteDialect::SignInWait(std::string_view condition, int attempts,
+                                      int window_seconds) const {
+  const std::string w = std::to_string(window_seconds);
+  return "SELECT CAST(ROUND((julianday(loginTime) - "
+         "julianday('now','localtime')) * 86400) AS INTEGER) + " +
+         w + " FROM HR_Login WHERE LoginOK=0 AND " + std::string(condition) +
+         " AND loginTime > datetime('now','localtime','-" + w +
+         " seconds') ORDER BY loginTime DESC LIMIT 1 OFFSET " +
+         std::to_string(attempts - 1);
+}
+
 std::string SqliteDialect::MonthLogin(int year, int month) const {
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "CAST(substr(loginTime,9,2) AS INTEGER), "

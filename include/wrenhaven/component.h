@@ -35,8 +35,8 @@ struct MethodInfo {
 };
 
 struct ClassInfo {
-  std::string progid;          // "Wrenhaven.Login"
-  std::string interface_name;  // "_Login"
+  std::string progid;               // "Wrenhaven.Login"
+  std::string interface_name;       // "_Login"
   std::vector<MethodInfo> methods;  // in slot order; slot 1 is methods[0]
   std::function<std::shared_ptr<Component>()> create;
 };

@@ -36,6 +36,15 @@ class Dialect {
   // Login: the attendance view of one month (first sign-in after 05:59 per
   // person and day).
   virtual std::string MonthLogin(int year, int month) const = 0;
+  // Login: how long the failed sign-ins that match `condition` hold back
+  // the next one. `condition` is a test of HR_Login's columns with its
+  // values already quoted; `attempts` (1 or more) and `window_seconds`
+  // (1 or more) are checked. When `attempts` failed records match within
+  // the last `window_seconds` by the database's clock, one row with one
+  // whole number: the seconds until the attempts-th newest of them leaves
+  // the window. Otherwise no row.
+  virtual std::string SignInWait(std::string_view condition, int attempts,
+                                 int window_seconds) const = 0;
 
   // Menu: `roles` is the visitor's role-ID list, already checked to be a
   // comma list of whole numbers; `parent` and `menu_id` are decimal texts.
@@ -75,6 +84,8 @@ class TsqlDialect : public Dialect {
   std::string_view name() const override { return "tsql"; }
   std::string LoginInsertHead() const override;
   std::string MonthLogin(int year, int month) const override;
+  std::string SignInWait(std::string_view condition, int attempts,
+                         int window_seconds) const override;
   std::string TopMenu(std::string_view roles) const override;
   std::string LeftMenu(std::string_view parent,
                        std::string_view roles) const override;

@@ -78,6 +78,13 @@ class HttpResponse : public Response {
   // Drops the output written so far (headers and cookies stay).
   void Clear();
   void SetStatus(int status) { status_ = status; }
+  // An extra header sent as it stands (Retry-After, a cookie of the
+  // host's own). Raises kInvalidArgument for a name that is no HTTP token
+  // or a value with a line break or NUL.
+  void SetHeader(std::string_view name, std::string_view value);
+  const std::vector<std::pair<std::string, std::string>>& headers() const {
+    return headers_;
+  }
   void SetContentType(std::string content_type) {
     content_type_ = std::move(content_type);
   }
@@ -98,6 +105,7 @@ class HttpResponse : public Response {
   bool ended_ = false;
   std::optional<std::string> redirect_;
   std::vector<Cookie> cookies_;
+  std::vector<std::pair<std::string, std::string>> headers_;
 };
 
 class HttpSession : public Session {

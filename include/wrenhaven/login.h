@@ -69,24 +69,56 @@ class Login : public PageBoundClass {
   VariantArray GetData(int32_t id);
 
   // Slot 11. Handles the sign-in page (needs OnStartPage, and SetConn for a
-  // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd",
-  // sets cookie "pname" for 30 days to the name as typed (surrounding blanks
-  // cut), checks them; on success draws the session's "rnd", sets cookie
-  // "name" to the name with its quotes doubled and either redirects to
-  // "MyOffice/?<rnd>" (when "oldwin" reads true: the word true in any
-  // letter case, or a whole number other than 0) or writes the window
-  // script and ends the response; on failure writes the failure alert and
-  // leaves the response open. Any other method abandons the session and
-  // writes nothing.
+  // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd"
+  // and checks them (see CheckLogin); then sets cookie "pname" for 30 days
+  // to the name as typed (surrounding blanks cut); on success draws the
+  // session's "rnd", sets cookie "name" to the name with its quotes
+  // doubled and either redirects to "MyOffice/?<rnd>" (when "oldwin"
+  // reads true: the word true in any letter case, or a whole number other
+  // than 0) or writes the window script and ends the response; on failure
+  // writes the failure alert (with the wait when the attempt was held
+  // back) and leaves the response open. Any other method abandons the
+  // session and writes nothing.
+  //
+  // Refused before any statement, with kInvalidArgument and nothing
+  // written: an account name or password that is not UTF-8, holds a NUL,
+  // or is longer than kMaxAccountLength / kMaxPasswordLength characters
+  // (wrenhaven/sign_in.h). A post that the browser says comes from another
+  // site (Sec-Fetch-Site other than same-origin or none, or an Origin
+  // whose host is not this one) checks nothing and writes nothing; see
+  // refused_foreign().
   void LoginMain();
+
+  // After LoginMain, for the host (not late bound).
+  // Seconds the attempt was held back for (0 when it was not): the limits
+  // of wrenhaven/sign_in.h were reached, no password was verified, the
+  // attempt was recorded as failed.
+  int held_back_seconds() const { return held_back_seconds_; }
+  // True when the post came from another site and was not looked at.
+  bool refused_foreign() const { return refused_foreign_; }
+  // After a successful sign-in: the value of the browser's device cookie
+  // (kDeviceCookie), which exempts this browser from the per-account
+  // limit for the account; the host sends it HttpOnly. Empty otherwise.
+  const std::string& device_cookie() const { return device_cookie_; }
+  static constexpr std::string_view kDeviceCookie = "WRENHAVEN_DEVICE";
 
  private:
   // The named request item, its single quotes doubled and surrounding
   // blanks cut: safe between single quotes in a statement. "" when absent.
   std::string GetRequestValue(std::string_view name) const;
-  // Looks the account up, fills the session (or clears "PersonID"), writes
-  // the HR_Login row. REQUIRES: both texts came through GetRequestValue.
+  // Reads the account's people, verifies the password against each (one
+  // verification, against a dummy hash, when there is none), writes the
+  // HR_Login row and then fills the session (or clears "PersonID"): a
+  // session is never filled without its record. REQUIRES: both texts came
+  // through GetRequestValue.
   bool CheckLogin(const std::string& account, const std::string& password);
+  // Seconds the limits hold this attempt back, 0 when they do not.
+  int HeldBack(const std::string& account, const std::string& address);
+  bool ComesFromAnotherSite() const;
+
+  int held_back_seconds_ = 0;
+  bool refused_foreign_ = false;
+  std::string device_cookie_;
 };
 
 }  // namespace wrenhaven

@@ -19,8 +19,14 @@ namespace wrenhaven {
 void CreateSchema(Connection& conn);
 
 // Fills the tables with the demo office: departments, people with roles,
-// functions, a two-level menu tree and its rights. REQUIRES: empty tables.
+// functions, a two-level menu tree and its rights, in one transaction.
+// The demo people's passwords (public: see the README) are stored hashed
+// with the current sign-in policy's cost. REQUIRES: empty tables.
 void LoadDemoData(Connection& conn);
+
+// True when some demo account still has its public password, so the
+// office must not be offered beyond this machine.
+bool HoldsDemoPasswords(Connection& conn);
 
 }  // namespace wrenhaven
 
