@@ -10,6 +10,7 @@
 #include <string>
 
 #include "wrenhaven/connection.h"
+#include "wrenhaven/sign_in.h"
 
 namespace wrenhaven::cli {
 
@@ -25,7 +26,28 @@ class CommandError : public std::runtime_error {
 // Opens the database that --db names. Raises CommandError when it cannot.
 std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create);
 
+// The sign-in policy's options shared by init, passwords and serve:
+// --hash-preset, --hash-memory, --hash-passes, and for serve also
+// --signin-limits, --verifier-threads and --device-key-file.
+struct SignInOptions {
+  std::string preset = "standard";
+  int memory_mib = 0;  // 0: the preset's
+  int passes = 0;      // 0: the preset's
+  std::string limits;  // "": the defaults
+  unsigned verifier_threads = 0;
+  std::string device_key_file;
+};
+void AddCostOptions(CLI::App& cmd, SignInOptions& o);
+void AddLimitOptions(CLI::App& cmd, SignInOptions& o);
+// Sets the process's sign-in policy from the options; raises CommandError
+// for a malformed value.
+void ApplySignInOptions(const SignInOptions& o);
+// "off", or a comma list of LIMIT=ATTEMPTS/WINDOW where LIMIT is pair,
+// address or account and WINDOW a whole number with s, m or h.
+SignInLimits ParseSignInLimits(const std::string& text);
+
 void AddInitCommand(CLI::App& app, Action* action);
+void AddPasswordsCommand(CLI::App& app, Action* action);
 void AddCallCommand(CLI::App& app, Action* action);
 void AddServeCommand(CLI::App& app, Action* action);
 

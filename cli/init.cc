@@ -13,13 +13,18 @@ void AddInitCommand(CLI::App& app, Action* action) {
       "init", "Create the office tables (and the demo office) in a database");
   auto db = std::make_shared<std::string>();
   auto demo = std::make_shared<bool>(false);
+  auto o = std::make_shared<SignInOptions>();
   cmd->add_option(
          "--db", *db,
          "SQLite file, or postgresql:// address, to create or complete")
       ->required();
-  cmd->add_flag("--demo", *demo, "Load the demo office into empty tables");
+  cmd->add_flag("--demo", *demo,
+                "Load the demo office into empty tables (its passwords are "
+                "stored hashed)");
+  AddCostOptions(*cmd, *o);
   cmd->callback([=] {
     *action = [=]() -> int {
+      ApplySignInOptions(*o);
       auto conn = OpenDatabase(*db, /*create=*/true);
       try {
         CreateSchema(*conn);

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   Action action;
   AddInitCommand(app, &action);
   AddCallCommand(app, &action);
+  AddPasswordsCommand(app, &action);
   AddServeCommand(app, &action);
   try {
     app.parse(argc, argv);

@@ -33,7 +33,14 @@ struct ServeOptions {
   bool quiet = false;
   // "memory" or "db"; empty: db for a PostgreSQL server, memory otherwise.
   std::string sessions;
+  SignInOptions sign_in;
+  bool allow_demo_passwords = false;
 };
+
+bool IsLoopback(const std::string& address) {
+  return address == "::1" || address == "localhost" ||
+         address.starts_with("127.");
+}
 
 // How often the SQLite log is copied back into the file: at a few thousand
 // sign-ins a second the log stays at a few megabytes.
@@ -65,15 +72,26 @@ bool IsPostgresAddress(std::string_view db) {
 }
 
 // With --demo, a new (empty) database gets the tables and the demo office.
-void PrepareDatabase(const ServeOptions& o) {
+// An office whose demo accounts still have their public passwords is
+// offered on this machine only, unless told otherwise.
+void PrepareDatabase(const ServeOptions& o, const std::string& address) {
   auto conn = OpenDatabase(o.db, /*create=*/o.demo);
-  if (!o.demo) return;
   try {
-    CreateSchema(*conn);
-    auto rs = conn->Open("SELECT COUNT(*) FROM HR_person", CursorType::kStatic);
-    const bool empty = rs->Value(0).ToLong() == 0;
-    rs->Close();
-    if (empty) LoadDemoData(*conn);
+    if (o.demo) {
+      CreateSchema(*conn);
+      auto rs =
+          conn->Open("SELECT COUNT(*) FROM HR_person", CursorType::kStatic);
+      const bool empty = rs->Value(0).ToLong() == 0;
+      rs->Close();
+      if (empty) LoadDemoData(*conn);
+    }
+    if (!IsLoopback(address) && !o.allow_demo_passwords &&
+        HoldsDemoPasswords(*conn)) {
+      throw CommandError(
+          "the office has demo accounts with their public passwords; it is "
+          "served on a loopback address only (change those passwords with "
+          "`wrenhaven passwords --set`, or give --allow-demo-passwords)");
+    }
   } catch (const Error& e) {
     throw CommandError(e.what());
   }
@@ -97,7 +115,8 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  PrepareDatabase(o);
+  ApplySignInOptions(o.sign_in);
+  PrepareDatabase(o, options.address);
   const std::string db = o.db;
   ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
   // A SQLite file: the write-ahead log is copied back into the file by a
@@ -193,6 +212,11 @@ void AddServeCommand(CLI::App& app, Action* action) {
                   "(shared by every server on the database; the default for "
                   "PostgreSQL)")
       ->check(CLI::IsMember({"memory", "db"}));
+  AddCostOptions(*cmd, o->sign_in);
+  AddLimitOptions(*cmd, o->sign_in);
+  cmd->add_flag("--allow-demo-passwords", o->allow_demo_passwords,
+                "Serve on an address beyond this machine even when demo "
+                "accounts still have their public passwords");
   cmd->callback([=] {
     *action = [=]() -> int {
       std::string exe;
