@@ -48,5 +48,37 @@ check "GetError after a failure" 'true' "$(echo "$out" | python3 -c 'import json
 out=$("$wrenhaven" call --session RoleID=2 --session Role='"Clerk"' --session X='{"type":"empty"}' Wrenhaven.RoleRight GetError)
 check "session values" '{"RoleID":2,"Role":"Clerk","X":{"type":"empty"}}' "$(echo "$out" | python3 -c 'import json,sys; print(json.dumps(json.load(sys.stdin)["session"],separators=(",",":")))')"
 
+# Passwords: the demo office is stored hashed; a database from before
+# hashing is hashed in place once, and a second run changes nothing.
+check "init --demo stores hashes" 0 "$(sqlite3 "$db" "select count(*) from HR_person where personPwd not like '\$argon2id\$%'")"
+old=$dir/old.db
+"$wrenhaven" init --db "$old" >/dev/null
+sqlite3 "$old" "insert into HR_person (PersonID, personAccount, personPwd) values (1,'ann','ann123'),(2,'ben','ben123')"
+out=$("$wrenhaven" passwords --db "$old" --hash-all --hash-preset test 2>/dev/null)
+check "hash-all counts" "Hashed 2 stored passwords in $old" "$out"
+before=$(sqlite3 "$old" "select group_concat(personPwd) from HR_person")
+out=$("$wrenhaven" passwords --db "$old" --hash-all --hash-preset test 2>/dev/null)
+check "hash-all again" "Hashed 0 stored passwords in $old (every one already was a hash)" "$out"
+check "hash-all again changes nothing" "$before" "$(sqlite3 "$old" "select group_concat(personPwd) from HR_person")"
+
+echo 'a longer secret' | "$wrenhaven" passwords --db "$old" --set ann --hash-preset test >/dev/null
+check "set exits 0" 0 $?
+after=$(sqlite3 "$old" "select personPwd from HR_person where PersonID=1")
+check "set stores a new hash" "yes" "$([ "$after" != "${before%%,*}" ] && case $after in '$argon2id$'*) echo yes;; esac)"
+echo 'short' | "$wrenhaven" passwords --db "$old" --set ann 2>"$dir/err" >/dev/null
+check "a short password exits 2" 2 $?
+check "a short password is refused in one line" 1 "$(grep -c 'at least 8 characters' "$dir/err")"
+echo 'ben123ben' | "$wrenhaven" passwords --db "$old" --set nobody 2>/dev/null >/dev/null
+check "an unknown account exits 2" 2 $?
+"$wrenhaven" passwords --db "$old" >/dev/null 2>&1
+check "passwords without an action exits 2" 2 $?
+
+# The demo accounts' passwords are public: not beyond loopback unless told.
+timeout 20 "$wrenhaven" serve --db "$db" --listen 0.0.0.0:0 --quiet >/dev/null 2>"$dir/err"
+check "a demo office on every address exits 2" 2 $?
+check "and says why" 1 "$(grep -c 'public passwords' "$dir/err")"
+"$wrenhaven" serve --db "$db" --signin-limits pair=5 --listen 127.0.0.1:0 >/dev/null 2>&1
+check "malformed limits exit 2" 2 $?
+
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
