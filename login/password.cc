@@ -1,6 +1,8 @@
 #include "login/password.h"
 
 #include <sodium.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +27,9 @@ void RequireSodium() {
     Raise(ErrorCode::kHost, "The cryptography library cannot start");
   }
 }
+
+// How far below the page threads the verifier threads run.
+constexpr int kVerifierNice = 10;
 
 // Threads that run verifications; a full queue refuses at once.
 class VerifierPool {
@@ -65,6 +70,11 @@ class VerifierPool {
 
  private:
   void Work() {
+#ifdef __linux__
+    // Below the page threads: a flood of sign-ins takes the cores the
+    // pages leave, not the ones they need (Linux sets nice per thread).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kVerifierNice);
+#endif
     for (;;) {
       std::function<void()> job;
       {

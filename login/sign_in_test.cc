@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "login/password.h"
@@ -507,6 +509,36 @@ TEST(SignInTest, AHashOfAnotherCostIsReplacedAndAFailedReplacementIsNoFailure) {
   ASSERT_EQ(conn->sent.size(), 4u);
   EXPECT_TRUE(conn->sent[3].starts_with("Update HR_person set personPwd="));
   EXPECT_EQ(s.login.GetError(), "");
+}
+
+// Verification runs on the verifier threads; when as many are waiting as
+// the queue holds, the next is refused at once as unavailable instead of
+// waiting (a page host answers 503).
+TEST(SignInTest, AFullVerifierQueueRefusesAtOnce) {
+  SignInPolicy policy = CurrentSignInPolicy();
+  const SignInPolicy saved = policy;
+  policy.verifier_threads = 1;
+  policy.verifier_queue = 1;
+  SetSignInPolicy(policy);
+  const std::string slow = HashPassword("slow", {2, size_t{32} << 20});
+  std::atomic<int> refused{0}, done{0};
+  std::vector<std::thread> callers;
+  for (int i = 0; i < 6; ++i) {
+    callers.emplace_back([&] {
+      try {
+        EXPECT_FALSE(password::Verify(slow, "wrong"));
+        ++done;
+      } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ErrorCode::kUnavailable);
+        ++refused;
+      }
+    });
+  }
+  for (std::thread& t : callers) t.join();
+  SetSignInPolicy(saved);
+  EXPECT_GE(refused.load(), 1);
+  EXPECT_GE(done.load(), 2);
+  EXPECT_EQ(refused + done, 6);
 }
 
 // Refused before any statement, with a message that names the field and

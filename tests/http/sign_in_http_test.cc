@@ -56,7 +56,8 @@ class SignInHttpTest : public ::testing::TestWithParam<std::string> {
   Reply Attempt(Browser& b, const std::string& name, const std::string& pwd,
                 const std::string& forwarded_for = "") {
     httplib::Headers headers;
-    if (!forwarded_for.empty()) headers.emplace("X-Forwarded-For", forwarded_for);
+    if (!forwarded_for.empty())
+      headers.emplace("X-Forwarded-For", forwarded_for);
     return b.Post("/", SignInForm(name, pwd), headers);
   }
 
@@ -169,8 +170,9 @@ TEST_P(SignInHttpTest, APostFromAnotherSiteIsRefused) {
   // The browser's own origin is fine.
   Browser b(port());
   const std::string origin = "http://127.0.0.1:" + std::to_string(port());
-  EXPECT_EQ(b.Post("/", SignInForm("dev", "dev123"), {{"Origin", origin}}).status,
-            302);
+  EXPECT_EQ(
+      b.Post("/", SignInForm("dev", "dev123"), {{"Origin", origin}}).status,
+      302);
 }
 
 // A failed attempt leaves no server-side session behind; a sign-in whose
@@ -179,9 +181,9 @@ TEST_P(SignInHttpTest, APostFromAnotherSiteIsRefused) {
 TEST_P(SignInHttpTest, FailuresLeaveNothingBehind) {
   Start(SignInLimits::Off());
   Browser b(port());
-  const Reply refused = b.Post(
-      "/", Form({{"LoginName", "eva"}, {"LoginPwd", "eva123"},
-                 {"Screen", "1280\xff"}}));
+  const Reply refused = b.Post("/", Form({{"LoginName", "eva"},
+                                          {"LoginPwd", "eva123"},
+                                          {"Screen", "1280\xff"}}));
   EXPECT_GE(refused.status, 400);
   EXPECT_TRUE(refused.All("Set-Cookie").empty());
   EXPECT_EQ(refused.body.find("eva123"), std::string::npos);
