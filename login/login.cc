@@ -444,14 +444,17 @@ int Login::HeldBack(const std::string& account, const std::string& address) {
       .Text("'");
   from_address.Text("LoginIP='").Quoted(Variant::String(address)).Text("'");
   anywhere.Text("LoginAccount='").Text(account).Text("'");
+  // A browser that signed in to the account before has shown it is no
+  // stranger's: no limit holds it back for that account.
+  if (known_browser) return 0;
   const std::pair<const SignInLimit*, const Statement*> checks[] = {
       {&limits.account_from_address, &pair},
       {&limits.address, &from_address},
-      {known_browser ? nullptr : &limits.account, &anywhere},
+      {&limits.account, &anywhere},
   };
   int wait = 0;
   for (const auto& [limit, condition] : checks) {
-    if (limit == nullptr || limit->attempts <= 0) continue;
+    if (limit->attempts <= 0) continue;
     const std::string statement =
         db.dialect().SignInWait(condition->Finish(), limit->attempts,
                                 static_cast<int>(limit->window.count()));

@@ -97,8 +97,8 @@ class Login : public PageBoundClass {
   // True when the post came from another site and was not looked at.
   bool refused_foreign() const { return refused_foreign_; }
   // After a successful sign-in: the value of the browser's device cookie
-  // (kDeviceCookie), which exempts this browser from the per-account
-  // limit for the account; the host sends it HttpOnly. Empty otherwise.
+  // (kDeviceCookie), which spares this browser the limits on failed
+  // attempts for the account; the host sends it HttpOnly. Empty otherwise.
   const std::string& device_cookie() const { return device_cookie_; }
   static constexpr std::string_view kDeviceCookie = "WRENHAVEN_DEVICE";
 

@@ -48,10 +48,11 @@ struct SignInLimits {
   SignInLimit account_from_address{5, std::chrono::minutes(15)};
   // One client address, whatever the account (credential stuffing).
   SignInLimit address{50, std::chrono::minutes(15)};
-  // One account from anywhere. A browser that has signed in to the account
-  // before is not held back by this one, so a stranger cannot lock a
-  // person out.
+  // One account from anywhere.
   SignInLimit account{20, std::chrono::minutes(15)};
+  // A browser that has signed in to an account before (it carries the
+  // signed device cookie) is held back by none of these for that account,
+  // so a stranger's guesses cannot lock a person out.
 
   static SignInLimits Off() { return {{}, {}, {}}; }
 };

@@ -62,6 +62,39 @@ test('a wrong password shows the failure message and records one failed attempt'
     '127.0.0.1', 'the recorded address');
 });
 
+test('the sixth wrong password is held back with the wait; the person\'s own browser still gets in', async () => {
+  await withBrowser({}, async (own) => {
+    await signIn(own, 'finn', 'finn123');
+    check(/^\/MyOffice\/$/.test(new URL(own.url()).pathname), `finn landed on ${own.url()}`);
+    await withBrowser({}, async (page) => {
+      const messages = [];
+      page.on('dialog', async (dialog) => {
+        messages.push(dialog.message());
+        await dialog.accept();
+      });
+      const statuses = [];
+      for (let i = 0; i < 6; i += 1) {
+        await page.goto(at('/'));
+        await page.fill('#LoginName', 'finn');
+        await page.fill('#LoginPwd', i < 5 ? `guess${i}` : 'finn123');
+        const [answer] = await Promise.all([
+          page.waitForNavigation(), page.click('button[type=submit]'),
+        ]);
+        statuses.push(answer.status());
+      }
+      same(statuses, [200, 200, 200, 200, 200, 429], 'the answers');
+      check(await page.isVisible('#held-back'), 'the wait is not shown');
+      check(!(await page.isVisible('#failed')), 'the plain failure notice is shown');
+      check(/分钟后再试/.test(messages[5] ?? ''), `the alert: ${messages[5]}`);
+      same(new URL(page.url()).pathname, '/', 'the address');
+      await shot(page, 'signin-held-back');
+    });
+    await signIn(own, 'finn', 'finn123');
+    check(/^\/MyOffice\/$/.test(new URL(own.url()).pathname), `the own browser landed on ${own.url()}`);
+  });
+  same(sql("SELECT COUNT(*) FROM HR_Login WHERE LoginAccount='finn' AND LoginOK=0"), '6', 'failures recorded');
+});
+
 test('a right password opens the main window', async () => {
   await withBrowser({}, async (page) => {
     await page.goto(at('/'));

@@ -120,9 +120,9 @@ TEST_P(SignInHttpTest, ClientAddressesAreTheOnesTheTrustedProxiesDecide) {
   }
 }
 
-// A stranger's guesses from many addresses reach the per-account limit,
-// yet the person's own browser, which signed in before, still gets in; a
-// new browser of the person is held back.
+// A stranger's guesses reach the limits (from many addresses, and from the
+// person's own address), yet the person's own browser, which signed in
+// before, still gets in; a new browser of the person is held back.
 TEST_P(SignInHttpTest, ABrowserThatSignedInBeforeStillGetsIn) {
   SignInLimits limits;
   limits.account = {3, std::chrono::minutes(15)};
@@ -138,8 +138,10 @@ TEST_P(SignInHttpTest, ABrowserThatSignedInBeforeStillGetsIn) {
   for (int i = 0; i < 3; ++i) {
     Attempt(stranger, "cho", "guess", "203.0.113." + std::to_string(i));
   }
+  for (int i = 0; i < 5; ++i) Attempt(stranger, "cho", "guess", "10.1.1.1");
   Browser fresh(port());
   EXPECT_EQ(Attempt(fresh, "cho", "cho123", "10.1.1.2").status, 429);
+  EXPECT_EQ(Attempt(fresh, "cho", "cho123", "10.1.1.1").status, 429);
   EXPECT_EQ(Attempt(own, "cho", "cho123", "10.1.1.1").status, 302);
 }
 
