@@ -537,7 +537,7 @@ TEST(SignInTest, AFullVerifierQueueRefusesAtOnce) {
   for (std::thread& t : callers) t.join();
   SetSignInPolicy(saved);
   EXPECT_GE(refused.load(), 1);
-  EXPECT_GE(done.load(), 2);
+  EXPECT_GE(done.load(), 1);
   EXPECT_EQ(refused + done, 6);
 }
 
