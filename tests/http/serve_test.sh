@@ -20,7 +20,7 @@ start() {
     >"$work/server.log" 2>&1 &
   server=$!
   url=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$work/server.log" | head -n 1)
     [ -n "$url" ] && return 0
     kill -0 "$server" 2>/dev/null || break

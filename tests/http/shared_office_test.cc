@@ -55,7 +55,7 @@ class ServeProcess {
       throw std::runtime_error("cannot start " + args[0]);
     }
     static constexpr std::string_view kAddress = "http://127.0.0.1:";
-    for (int i = 0; i < 200 && port_ == 0; ++i) {
+    for (int i = 0; i < 600 && port_ == 0; ++i) {
       const std::string text = Log();
       const size_t at = text.find(kAddress);
       if (at != std::string::npos) {
