@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/recording_connection.h"
 #include "testing/test_db.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/login.h"
@@ -234,6 +235,46 @@ TEST_P(PasswordTest, AStrangerCannotLockOutABrowserThatSignedInBefore) {
     SignIn("ann", "guess", "192.0.2." + std::to_string(i));
   EXPECT_GT(SignIn("ann", "right one", "10.0.0.2").held_back, 0);
   EXPECT_TRUE(SignIn("ann", "right one", "10.0.0.2", first.device_cookie).ok);
+}
+
+// A sign-in whose record cannot be written did not happen, on every
+// database: no identity in the session, no cookie, no record, and the
+// failure's description holds no literal of the statement.
+TEST_P(PasswordTest, ARecordThatCannotBeWrittenLeavesNoSignIn) {
+  class FailingRecord : public TappedConnection {
+   public:
+    using TappedConnection::TappedConnection;
+    void Execute(std::string_view statement) override {
+      if (statement.starts_with("Insert")) {
+        Raise(ErrorCode::kDatabase,
+              "disk I/O error [statement: " + std::string(statement) + "]");
+      }
+      TappedConnection::Execute(statement);
+    }
+  };
+  db_.Exec(
+      "Insert into HR_person (PersonID, personAccount, personPwd) values "
+      "(1, 'ann', 'right one')");
+  auto ctx = std::make_shared<MemoryContext>();
+  MemoryRequest& req = *ctx->request_obj;
+  req.Set(Collection::kServerVariables, "REQUEST_METHOD", "POST");
+  req.Set(Collection::kServerVariables, "REMOTE_ADDR", "10.0.0.8");
+  req.Set(Collection::kForm, "LoginName", "ann");
+  req.Set(Collection::kForm, "LoginPwd", "right one");
+  Login login;
+  login.OnStartPage(ctx);
+  login.SetConn(std::make_shared<FailingRecord>(db_.conn()));
+  EXPECT_THROW(login.LoginMain(), Error);
+  EXPECT_TRUE(ctx->session_obj->values().empty());
+  EXPECT_TRUE(ctx->response_obj->cookies().empty());
+  EXPECT_FALSE(ctx->response_obj->ended());
+  EXPECT_EQ(db_.Scalar("Select COUNT(*) from HR_Login"), Variant::Long(0));
+  EXPECT_NE(login.GetError().find("disk I/O error"), std::string::npos);
+  EXPECT_EQ(login.GetError().find("'ann'"), std::string::npos)
+      << login.GetError();
+  EXPECT_EQ(login.GetError().find("right one"), std::string::npos);
+  // The password was not replaced either: nothing of the sign-in stayed.
+  EXPECT_EQ(Stored(1), "right one");
 }
 
 }  // namespace

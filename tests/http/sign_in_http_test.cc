@@ -3,9 +3,11 @@
 // addresses as the trusted proxies decide, posts from other sites refused,
 // and failed attempts that leave nothing behind.
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "testing/test_db.h"
@@ -198,6 +200,39 @@ TEST_P(SignInHttpTest, FailuresLeaveNothingBehind) {
   EXPECT_GE(long_password.status, 400);
   EXPECT_EQ(long_password.body.find("ppppp"), std::string::npos);
   EXPECT_EQ(Records("LoginAccount='eva'"), 0);
+}
+
+// A sign-in whose statement fails shows and logs no password, neither the
+// typed one nor the stored one, and leaves the browser signed out.
+TEST_P(SignInHttpTest, AFailingSignInShowsAndLogsNoPassword) {
+  // The person statement fails, or the record.
+  for (const char* table : {"HR_person", "HR_Login"}) {
+    SCOPED_TRACE(table);
+    auto log = std::make_shared<std::ostringstream>();
+    auto logger = std::make_shared<spdlog::logger>(
+        "capture", std::make_shared<spdlog::sinks::ostream_sink_mt>(*log));
+    auto previous = spdlog::default_logger();
+    spdlog::set_default_logger(logger);
+    spdlog::set_level(spdlog::level::info);
+    host_.reset();
+    db_ = std::make_unique<TestDb>(GetParam(), /*demo=*/true);
+    Start(SignInLimits::Off());
+    const std::string stored =
+        db_->Scalar("SELECT personPwd FROM HR_person WHERE personAccount='gia'")
+            .ToText();
+    db_->Exec(std::string("DROP TABLE ") + table);
+    Browser b(port());
+    const Reply r = b.Post("/", SignInForm("gia", "gia123"));
+    host_.reset();
+    spdlog::set_default_logger(previous);
+    EXPECT_EQ(r.status, 500);
+    EXPECT_TRUE(r.All("Set-Cookie").empty());
+    for (const std::string& text : {r.body, log->str()}) {
+      EXPECT_EQ(text.find("gia123"), std::string::npos) << text;
+      EXPECT_EQ(text.find(stored.substr(0, 40)), std::string::npos) << text;
+    }
+    EXPECT_NE(log->str().find(table), std::string::npos) << log->str();
+  }
 }
 
 }  // namespace
