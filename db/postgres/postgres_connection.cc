@@ -1,5 +1,6 @@
 // The PostgreSQL driver: a connection to one server through libpq.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <memory>
 #include <string>
@@ -183,6 +184,10 @@ class ForwardRecordset : public Recordset {
 class PostgresConnection : public Connection {
  public:
   explicit PostgresConnection(ConnHandle conn) : conn_(std::move(conn)) {
+    // Notices ("relation already exists, skipping") are not errors and are
+    // dropped; the one that matters is the server's last word on an idle
+    // connection (FATAL: terminating connection), which marks it as ended.
+    PQsetNoticeReceiver(conn_.get(), &PostgresConnection::OnNotice, this);
     Configure();
   }
 
@@ -275,12 +280,13 @@ class PostgresConnection : public Connection {
 
   // A connection the server has closed (a restart, an administrator) is
   // made again before the next statement, with the same address and
-  // settings. The statement that met the loss has failed with its error
-  // and is not repeated: it may have run.
+  // settings. A loss noticed while a statement was under way fails that
+  // statement, which is not repeated: it may have run.
   void Reconnect() {
+    ended_ = false;
     PQreset(conn_.get());
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
-      Raise(ErrorCode::kDatabase,
+      Raise(ErrorCode::kUnavailable,
             "The connection to the database was lost and cannot be made "
             "again: " +
                 OneLine(PQerrorMessage(conn_.get())));
@@ -288,13 +294,38 @@ class PostgresConnection : public Connection {
     Configure();
   }
 
+  // What the server sent while the connection was idle is read without
+  // waiting: a server that shut down or ended this connection has said so,
+  // or closed the socket, and the connection is then known to be gone
+  // before a statement is sent into it.
+  // True when the connection is gone: closed, or ended by the server.
+  bool NoticeLoss() {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) return true;
+    pollfd socket{PQsocket(conn_.get()), POLLIN, 0};
+    if (socket.fd >= 0 && poll(&socket, 1, 0) > 0) {
+      // Reading marks a closed socket; parsing hands a message the server
+      // sent unasked to OnNotice.
+      if (PQconsumeInput(conn_.get()) == 1) PQisBusy(conn_.get());
+    }
+    return ended_ || PQstatus(conn_.get()) != CONNECTION_OK;
+  }
+
+  static void OnNotice(void* self, const PGresult* notice) {
+    const char* severity =
+        PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+    if (severity != nullptr && (std::string_view(severity) == "FATAL" ||
+                                std::string_view(severity) == "PANIC")) {
+      static_cast<PostgresConnection*>(self)->ended_ = true;
+    }
+  }
+
   ResultHandle Run(std::string_view statement, bool empty_allowed) {
-    if (PQstatus(conn_.get()) == CONNECTION_BAD) {
+    if (NoticeLoss()) {
       // A transaction does not survive the connection it was begun on: its
       // later statements must not run on a new one as if nothing was lost.
       if (nesting_.depth() > 0) {
         nesting_.Reset();
-        Raise(ErrorCode::kDatabase,
+        Raise(ErrorCode::kUnavailable,
               "The connection to the database was lost during a "
               "transaction; the database undid all of it");
       }
@@ -324,6 +355,13 @@ class PostgresConnection : public Connection {
         if (empty_allowed) return result;
         Fail("The statement is empty", statement);
       default:
+        if (PQstatus(conn_.get()) == CONNECTION_BAD) {
+          // The database went away under the statement: trying again later
+          // may succeed.
+          Raise(ErrorCode::kUnavailable,
+                "The connection to the database was lost: " +
+                    ServerMessage(conn_.get(), result.get()));
+        }
         Fail(ServerMessage(conn_.get(), result.get()), statement);
     }
   }
@@ -331,9 +369,8 @@ class PostgresConnection : public Connection {
   ConnHandle conn_;
   PostgresDialect dialect_;
   NestedTransactions nesting_;
+  bool ended_ = false;  // the server said it ends this connection
 };
-
-void IgnoreNotice(void*, const char*) {}
 
 }  // namespace
 
@@ -346,22 +383,28 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
     Raise(ErrorCode::kInvalidArgument,
           "A database address cannot contain a NUL character");
   }
-  // The address may be a URI or keyword=value pairs; the client encoding
-  // follows it so it wins and survives a reconnection.
-  const char* const keys[] = {"dbname", "client_encoding", nullptr};
-  const char* const values[] = {address.c_str(), "UTF8", nullptr};
+  // The address may be a URI or keyword=value pairs. The settings before it
+  // are defaults the address may change: a connection attempt gives up
+  // after 5 seconds, and a server that stops answering (a cut network) is
+  // noticed within about 10 seconds rather than a TCP timeout's minutes.
+  // The client encoding follows the address so it wins and survives a
+  // reconnection.
+  const char* const keys[] = {"connect_timeout",     "keepalives_idle",
+                              "keepalives_interval", "keepalives_count",
+                              "tcp_user_timeout",    "dbname",
+                              "client_encoding",     nullptr};
+  const char* const values[] = {
+      "5", "5", "1", "3", "10000", address.c_str(), "UTF8", nullptr};
   ConnHandle conn(PQconnectdbParams(keys, values, /*expand_dbname=*/1));
   if (!conn) {
     Raise(ErrorCode::kDatabase,
           "Cannot open the database " + Masked(address) + ": out of memory");
   }
   if (PQstatus(conn.get()) != CONNECTION_OK) {
-    Raise(ErrorCode::kDatabase, "Cannot open the database " + Masked(address) +
-                                    ": " + OneLine(PQerrorMessage(conn.get())));
+    Raise(ErrorCode::kUnavailable, "Cannot open the database " +
+                                       Masked(address) + ": " +
+                                       OneLine(PQerrorMessage(conn.get())));
   }
-  // Notices ("relation already exists, skipping") are not errors; the
-  // library writes no log, so they are dropped rather than printed.
-  PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
   return std::make_shared<PostgresConnection>(std::move(conn));
 }
 
