@@ -123,4 +123,14 @@ std::string_view CutUtf8(std::string_view text, size_t max_chars) {
   return text;
 }
 
+std::string CutForMessage(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return std::string(text);
+  size_t cut = max_bytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  return std::string(text.substr(0, cut)) + "... (" +
+         std::to_string(text.size()) + " bytes)";
+}
+
 }  // namespace wrenhaven

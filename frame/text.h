@@ -28,6 +28,10 @@ bool IsValidUtf8(std::string_view text);
 size_t Utf8Length(std::string_view text);
 // The first `max_chars` characters of well-formed UTF-8 `text`.
 std::string_view CutUtf8(std::string_view text, size_t max_chars);
+// `text` as a message shows it: whole up to `max_bytes`, otherwise its
+// beginning (cut between characters) and how long it was, so that one
+// failure cannot write a megabyte into a log line.
+std::string CutForMessage(std::string_view text, size_t max_bytes = 1000);
 // True for a comma list of whole numbers, e.g. "2,5,11" (no blanks).
 bool IsWholeNumberList(std::string_view text);
 

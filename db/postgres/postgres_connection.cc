@@ -10,6 +10,7 @@
 #include "db/postgres/postgres_value.h"
 #include "frame/nested_transactions.h"
 #include "frame/static_recordset.h"
+#include "frame/text.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/postgres.h"
 
@@ -81,7 +82,7 @@ std::string ServerMessage(PGconn* conn, const PGresult* result) {
 
 [[noreturn]] void Fail(std::string message, std::string_view statement) {
   if (!statement.empty()) {
-    message += " [statement: " + std::string(statement) + "]";
+    message += " [statement: " + CutForMessage(statement) + "]";
   }
   Raise(ErrorCode::kDatabase, std::move(message));
 }

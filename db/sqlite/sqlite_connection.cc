@@ -1,5 +1,8 @@
 // The SQLite driver: a connection over one database file.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstring>
@@ -32,12 +35,30 @@ struct StmtFinalizer {
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
+// Failures that come from the file's situation rather than the statement
+// (a lock another process holds, a full disk, a file that cannot be
+// written or read just now) may go away: the caller may try again later.
+ErrorCode CodeFor(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+      return ErrorCode::kUnavailable;
+    default:
+      return ErrorCode::kDatabase;
+  }
+}
+
 [[noreturn]] void Fail(sqlite3* db, std::string_view statement) {
   std::string message = db ? sqlite3_errmsg(db) : "out of memory";
   if (!statement.empty()) {
-    message += " [statement: " + std::string(statement) + "]";
+    message += " [statement: " + CutForMessage(statement) + "]";
   }
-  Raise(ErrorCode::kDatabase, std::move(message));
+  Raise(db ? CodeFor(sqlite3_extended_errcode(db)) : ErrorCode::kHost,
+        std::move(message));
 }
 
 void Check(sqlite3* db, int rc, std::string_view statement) {
@@ -470,6 +491,14 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path, bool create) {
 
 std::shared_ptr<Connection> OpenSqlite(const std::string& path,
                                        const SqliteOptions& options) {
+  // A new office file is readable by its owner only: it holds the people's
+  // password hashes and, with sessions in the database, their sessions.
+  // SQLite gives the log and its index the mode of the file.
+  if (options.create && path != ":memory:" && !path.empty()) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd >= 0) ::close(fd);
+  }
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE |
                     (options.create ? SQLITE_OPEN_CREATE : 0) |
