@@ -78,7 +78,7 @@ case "$command" in
     if as_owner "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
       :
     elif ! as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=100" \
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=300" \
       start >"$dir/pg_ctl.log" 2>&1; then
       cat "$dir/pg_ctl.log" "$dir/server.log" >&2 || true
       exit 1

@@ -16,6 +16,8 @@
 #include "testing/test_db.h"
 #include "tests/http/http_support.h"
 #include "web/office_pages.h"
+#include "wrenhaven/database_sessions.h"
+#include "wrenhaven/sign_in.h"
 
 namespace wrenhaven::testing {
 namespace {
@@ -117,6 +119,74 @@ TEST_P(ConcurrentWritesTest, RightsSavedWhileSixteenBrowsersSignIn) {
             records_before + signed_in.load());
   EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM SYS_right WHERE roleID=3").ToLong(),
             10);
+}
+
+// Two hundred people sign in at the same moment, each on a connection of
+// its own: two hundred records and two hundred sessions, and not one busy
+// answer. On PostgreSQL the sessions live in the database, as several
+// servers keep them.
+TEST_P(ConcurrentWritesTest, TwoHundredPeopleSignInAtOnce) {
+  constexpr int kPeopleAtOnce = 200;
+  TestDb db(GetParam());
+  db.Exec("INSERT INTO HR_Dept (DeptID, DeptName) VALUES (1, 'Everyone')");
+  std::string people;
+  for (int i = 1; i <= kPeopleAtOnce; ++i) {
+    people += (i > 1 ? "," : "") + std::string("(") + std::to_string(i) +
+              ",'p" + std::to_string(i) + "','pw" + std::to_string(i) +
+              "','Person " + std::to_string(i) + "',1,'J')";
+  }
+  db.Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, PersonName, "
+      "DeptID, PersonJobCode) VALUES " +
+      people);
+  HashStoredPasswords(*db.conn(), PasswordCost::ForTests());
+  HttpHostOptions options;
+  options.log_requests = false;
+  // The default workers: the connections wait for one in turn.
+  const bool in_database = GetParam() == "postgresql";
+  TestHost host(options, db.Connections(), web::AddOfficePages,
+                in_database ? MakeDatabaseSessionStore(db.Connections(),
+                                                       options.session_limits)
+                            : nullptr);
+
+  std::atomic<int> ready{0}, signed_in{0};
+  std::atomic<bool> go{false};
+  std::vector<int> statuses(kPeopleAtOnce, 0);
+  std::vector<std::thread> people_threads;
+  for (int i = 0; i < kPeopleAtOnce; ++i) {
+    people_threads.emplace_back([&, i] {
+      Browser b(host.port());
+      const std::string who = "p" + std::to_string(i + 1);
+      ++ready;
+      while (!go) std::this_thread::yield();
+      try {
+        const Reply r =
+            b.Post("/", Form({{"LoginName", who},
+                              {"LoginPwd", "pw" + std::to_string(i + 1)},
+                              {"oldwin", "true"}}));
+        statuses[i] = r.status;
+        if (r.status == 302 && !b.Cookie("WRENHAVEN_SESSION").empty()) {
+          ++signed_in;
+        }
+      } catch (const std::exception&) {
+        statuses[i] = -1;
+      }
+    });
+  }
+  while (ready < kPeopleAtOnce) std::this_thread::yield();
+  go = true;
+  for (std::thread& t : people_threads) t.join();
+
+  EXPECT_EQ(signed_in, kPeopleAtOnce);
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 302), kPeopleAtOnce);
+  EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_Login WHERE LoginOK=1"),
+            Variant::Long(kPeopleAtOnce));
+  EXPECT_EQ(db.Scalar("SELECT COUNT(DISTINCT personID) FROM HR_Login"),
+            Variant::Long(kPeopleAtOnce));
+  if (in_database) {
+    EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM SYS_Session WHERE Expires > 0"),
+              Variant::Long(kPeopleAtOnce));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ConcurrentWritesTest,
