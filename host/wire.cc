@@ -131,15 +131,12 @@ std::string DecodeCookieValue(std::string_view value) {
   return out;
 }
 
-bool IsUtf8Text(std::string_view text) {
+bool IsUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
     const unsigned char lead = *p++;
-    if (lead < 0x80) {
-      if (lead == 0) return false;
-      continue;
-    }
+    if (lead < 0x80) continue;
     int more;
     char32_t code;
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -165,6 +162,10 @@ bool IsUtf8Text(std::string_view text) {
     }
   }
   return true;
+}
+
+bool IsUtf8Text(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && IsUtf8(text);
 }
 
 std::string HttpDate(Date local) {

@@ -142,6 +142,8 @@ TEST(Utf8Test, ShortestFormsWithoutNul) {
   for (const Case& c : cases) {
     EXPECT_EQ(IsUtf8Text(c.text), c.ok) << ::testing::PrintToString(c.text);
   }
+  // Stored session text may hold a NUL; request text may not.
+  EXPECT_TRUE(IsUtf8(std::string("a\0b", 3)));
 }
 
 TEST(LocationTest, NothingCanStartAnotherHeader) {
