@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "wrenhaven/error.h"
 #include "wrenhaven/memory_page.h"
 
@@ -43,6 +46,113 @@ TEST(ResponseTest, CookieValueAndExpiryAreSetIndependently) {
   EXPECT_EQ(r.cookie("pname")->value, "ann");
   EXPECT_EQ(r.cookie("pname")->expires->ToIso(), "2030-01-02 00:00:00");
   EXPECT_EQ(r.cookies().size(), 1u);
+}
+
+TEST(ResponseTest, ARedirectDropsWhatWasWritten) {
+  MemoryResponse r;
+  r.Write("dropped");
+  r.Redirect("MyOffice/?1");
+  r.Write("after");
+  EXPECT_EQ(r.written(), "");
+  EXPECT_EQ(*r.redirect(), "MyOffice/?1");
+  EXPECT_TRUE(r.ended());
+}
+
+TEST(ResponseTest, CookieNamesMustBeTokens) {
+  for (const char* name : {"", "a b", "a;b", "a=b", "a\r\nb", "名"}) {
+    MemoryResponse r;
+    try {
+      r.SetCookie(name, "1");
+      ADD_FAILURE() << "SetCookie took " << name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument);
+    }
+    EXPECT_THROW(r.SetCookieExpires(name, Date::FromParts(2030, 1, 2)), Error)
+        << name;
+    EXPECT_TRUE(r.cookies().empty());
+  }
+}
+
+TEST(ResponseTest, SetHeaderTakesTokensAndValuesOnOneLine) {
+  struct Case {
+    std::string name, value;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"Retry-After", "1", true},
+      {"X-Custom", "a, b; c=\"d\"", true},
+      {"X-Empty", "", true},
+      {"", "1", false},
+      {"Retry After", "1", false},
+      {"X:Y", "1", false},
+      {"X-名", "1", false},
+      {"X-Line", "a\r\nSet-Cookie: evil=1", false},
+      {"X-Line", "a\nb", false},
+      {"X-Line", "a\rb", false},
+      {"X-Nul", std::string("a\0b", 3), false},
+      // The host sets these from the response's own state.
+      {"Set-Cookie", "a=1", false},
+      {"content-type", "text/plain", false},
+      {"Content-Length", "0", false},
+      {"Location", "/", false},
+      {"Transfer-Encoding", "chunked", false},
+  };
+  for (const Case& c : cases) {
+    MemoryResponse r;
+    try {
+      r.SetHeader(c.name, c.value);
+      EXPECT_TRUE(c.ok) << c.name << ": " << c.value;
+      ASSERT_EQ(r.headers().size(), 1u);
+      EXPECT_EQ(r.headers()[0].first, c.name);
+      EXPECT_EQ(r.headers()[0].second, c.value);
+    } catch (const Error& e) {
+      EXPECT_FALSE(c.ok) << c.name << ": " << c.value;
+      EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument);
+      EXPECT_TRUE(r.headers().empty());
+    }
+  }
+  MemoryResponse r;
+  r.SetHeader("Retry-After", "1");
+  r.SetHeader("retry-after", "5");
+  ASSERT_EQ(r.headers().size(), 1u);
+  EXPECT_EQ(r.headers()[0].second, "5");
+}
+
+TEST(ResponseTest, StatusIsAnAnswerStatus) {
+  MemoryResponse r;
+  EXPECT_EQ(r.status(), 200);
+  r.SetStatus(429);
+  EXPECT_EQ(r.status(), 429);
+  for (int bad : {0, 99, 101, 199, 600, -1}) {
+    EXPECT_THROW(r.SetStatus(bad), Error) << bad;
+  }
+  EXPECT_EQ(r.status(), 429);
+}
+
+TEST(SessionTest, HoldsNothingWhenEveryValueIsEmpty) {
+  struct Case {
+    const char* what;
+    std::vector<Variant> values;
+    bool nothing;
+  };
+  const Case cases[] = {
+      {"no values", {}, true},
+      {"the empty text", {Variant::String("")}, true},
+      {"Empty", {Variant()}, true},
+      {"both", {Variant::String(""), Variant()}, true},
+      {"Null", {Variant::Null()}, false},
+      {"zero", {Variant::Long(0)}, false},
+      {"false", {Variant::Boolean(false)}, false},
+      {"a blank", {Variant::String(" ")}, false},
+      {"one text among empties", {Variant(), Variant::String("x")}, false},
+  };
+  for (const Case& c : cases) {
+    MemorySession s;
+    for (size_t i = 0; i < c.values.size(); ++i) {
+      s.Set("k" + std::to_string(i), c.values[i]);
+    }
+    EXPECT_EQ(s.holds_nothing(), c.nothing) << c.what;
+  }
 }
 
 TEST(SessionTest, KeysIgnoreLetterCaseAndKeepTheirOrder) {

@@ -1,7 +1,9 @@
 // The HTTP page host: one handler for every request, which serves static
 // files or runs the page registered for the path with its page objects,
 // session and connection, and answers with the page's buffered output, a
-// redirect or the error page.
+// redirect or the error page. Building the request, the session's scope
+// and the answer are units of their own (request_builder.h,
+// session_scope.h, page_answer.h).
 #include "wrenhaven/http_host.h"
 
 #include <httplib.h>
@@ -17,15 +19,15 @@
 
 #include "host/connection_pool.h"
 #include "host/origin.h"
-#include "host/sessions.h"
+#include "host/page_answer.h"
+#include "host/request_builder.h"
+#include "host/session_scope.h"
 #include "host/static_files.h"
 #include "host/wire.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
 namespace {
-
-using host::HtmlEscape;
 
 class HttpContext : public ScriptingContext {
  public:
@@ -128,43 +130,10 @@ class PageRun : public HttpPage {
   bool https_;
 };
 
-// Control characters in a logged path would forge log lines.
-std::string LogSafe(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string PlainPage(std::string_view title, std::string_view message) {
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
-         HtmlEscape(title) +
-         "</title><style>body{font:15px/1.5 system-ui,sans-serif;margin:3em "
-         "auto;max-width:40em;color:#222}h1{font-size:1.3em}"
-         "p.detail{background:#f6f6f6;border-left:4px solid #b33;padding:"
-         ".6em 1em;white-space:pre-wrap}</style></head><body><h1>" +
-         HtmlEscape(title) + "</h1><p class=\"detail\">" + HtmlEscape(message) +
-         "</p><p><a href=\"/\" target=\"_top\">Sign-in page</a></p>"
-         "</body></html>\n";
-}
-
 std::string ReadWholeFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) Raise(ErrorCode::kHost, "Cannot read " + file.string());
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
 // cpp-httplib 0.11 listens with a backlog of 5: a burst of browsers
@@ -196,11 +165,12 @@ struct HttpHost::Impl {
   void Handle(const httplib::Request& req, httplib::Response& res);
   void ServeStatic(const httplib::Request& req, httplib::Response& res,
                    std::string_view relative);
+  // Runs a page with its request, session and connection and answers with
+  // what it left; `failure` is set when it failed.
+  void RunPage(const PageHandler& handler, const httplib::Request& req,
+               const host::ClientOrigin& origin, httplib::Response& res,
+               std::optional<host::Failure>& failure);
   const PageHandler* FindPage(const std::string& path) const;
-  std::shared_ptr<HttpRequest> BuildRequest(const httplib::Request& req,
-                                            const host::ClientOrigin& origin);
-  std::string SessionCookie(const std::string& value, bool https,
-                            bool expire) const;
 
   HttpHostOptions options;
   host::ConnectionPool pool;
@@ -233,236 +203,112 @@ const PageHandler* HttpHost::Impl::FindPage(const std::string& path) const {
   return best;
 }
 
-std::shared_ptr<HttpRequest> HttpHost::Impl::BuildRequest(
-    const httplib::Request& req, const host::ClientOrigin& origin) {
-  const size_t question = req.target.find('?');
-  const std::string query_string =
-      question == std::string::npos ? "" : req.target.substr(question + 1);
-
-  std::vector<HttpItem> form;
-  const std::string content_type = req.get_header_value("Content-Type");
-  if (req.method == "POST") {
-    if (content_type.rfind("application/x-www-form-urlencoded", 0) == 0) {
-      form = host::ParseUrlEncoded(req.body);
-    } else if (req.is_multipart_form_data()) {
-      for (const auto& [name, part] : req.files) {
-        if (part.filename.empty()) form.push_back({part.name, part.content});
-      }
-    }
-  }
-
-  std::vector<HttpItem> cookies;
-  const size_t cookie_headers = req.get_header_value_count("Cookie");
-  for (size_t i = 0; i < cookie_headers; ++i) {
-    for (HttpItem& item :
-         host::ParseCookieHeader(req.get_header_value("Cookie", i))) {
-      cookies.push_back(std::move(item));
-    }
-  }
-
-  std::string server_name = req.get_header_value("Host");
-  if (!server_name.empty() && server_name.front() == '[') {
-    server_name = server_name.substr(0, server_name.find(']') + 1);
-  } else {
-    server_name = server_name.substr(0, server_name.find(':'));
-  }
-  if (server_name.empty()) server_name = req.local_addr;
-
-  std::vector<HttpItem> vars = {
-      {"REQUEST_METHOD", req.method},
-      {"REMOTE_ADDR", origin.address},
-      {"REMOTE_HOST", origin.address},
-      {"QUERY_STRING", query_string},
-      {"PATH_INFO", req.path},
-      {"SCRIPT_NAME", req.path},
-      {"URL", req.path},
-      {"SERVER_NAME", server_name},
-      {"SERVER_PORT", std::to_string(req.local_port)},
-      {"SERVER_PROTOCOL", req.version},
-      {"LOCAL_ADDR", req.local_addr},
-      {"HTTPS", origin.https ? "on" : "off"},
-      {"CONTENT_TYPE", content_type},
-      {"CONTENT_LENGTH", std::to_string(req.body.size())},
-  };
-  for (const auto& [name, value] : req.headers) {
-    const std::string var = host::HeaderVariableName(name);
-    bool seen = false;
-    for (HttpItem& item : vars) {
-      if (item.name == var) {
-        item.value += ", " + value;
-        seen = true;
-        break;
-      }
-    }
-    if (!seen) vars.push_back({var, value});
-  }
-  return std::make_shared<HttpRequest>(
-      req.method, req.path, host::ParseUrlEncoded(query_string),
-      std::move(form), std::move(cookies), std::move(vars));
-}
-
-std::string HttpHost::Impl::SessionCookie(const std::string& value, bool https,
-                                          bool expire) const {
-  std::string header = options.session_cookie + "=" + value + "; Path=/";
-  if (expire) header += "; Max-Age=0";
-  header += "; HttpOnly; SameSite=Lax";
-  if (https) header += "; Secure";
-  return header;
-}
-
 void HttpHost::Impl::ServeStatic(const httplib::Request& req,
                                  httplib::Response& res,
                                  std::string_view relative) {
   const auto file = statics.Resolve(relative);
   if (req.method != "GET" && req.method != "HEAD") {
-    res.status = 405;
+    host::AnswerPlain(405, "Method not allowed",
+                      "Files are only fetched with GET.", res);
     res.set_header("Allow", "GET, HEAD");
-    res.set_content(
-        PlainPage("Method not allowed", "Files are only fetched with GET."),
-        "text/html; charset=utf-8");
   } else if (!file) {
-    res.status = 404;
-    res.set_content(PlainPage("Not found", "There is no such file."),
-                    "text/html; charset=utf-8");
+    host::AnswerPlain(404, "Not found", "There is no such file.", res);
   } else {
     res.status = 200;
     res.set_header("Cache-Control", "public, max-age=300");
-    res.set_header("X-Content-Type-Options", "nosniff");
     res.set_content(ReadWholeFile(*file),
                     host::StaticFiles::ContentType(*file));
+  }
+}
+
+void HttpHost::Impl::RunPage(const PageHandler& handler,
+                             const httplib::Request& req,
+                             const host::ClientOrigin& origin,
+                             httplib::Response& res,
+                             std::optional<host::Failure>& failure) {
+  std::shared_ptr<HttpRequest> request = host::BuildRequest(req, origin);
+  if (!host::HoldsOnlyText(*request)) {
+    host::AnswerPlain(400, "Bad request",
+                      "The request holds text that is not UTF-8", res);
+    return;
+  }
+  host::SessionScope scope(*sessions, options.session_cookie,
+                           request->items(Request::Collection::kCookies));
+  PageRun page(pool, std::move(request), scope.session(), server_object,
+               application, origin.https);
+  std::exception_ptr error;
+  try {
+    handler(page);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  try {
+    page.Finish(!error);
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  const std::optional<std::string> session_cookie =
+      scope.Close(!error, origin.https);
+  if (error) {
+    failure = host::FailureOf(error);
+    host::AnswerFailure(*failure, res);
+  } else {
+    host::AnswerPage(page.response(), session_cookie, origin.https, res);
   }
 }
 
 void HttpHost::Impl::Handle(const httplib::Request& req,
                             httplib::Response& res) {
   const auto started = std::chrono::steady_clock::now();
-  std::vector<std::string> forwarded_for;
-  const size_t xff = req.get_header_value_count("X-Forwarded-For");
-  for (size_t i = 0; i < xff; ++i) {
-    forwarded_for.push_back(req.get_header_value("X-Forwarded-For", i));
-  }
-  const host::ClientOrigin origin = host::ResolveClient(
-      req.remote_addr, forwarded_for, req.get_header_value("X-Forwarded-Proto"),
-      options.trusted_proxies);
-  std::string failure;
-
+  const host::ClientOrigin origin =
+      host::OriginOf(req, options.trusted_proxies);
+  std::optional<host::Failure> failure;
   try {
     const std::string& prefix = options.static_prefix;
-    const PageHandler* page_handler = nullptr;
+    const PageHandler* handler = nullptr;
     if (!prefix.empty() && req.path.compare(0, prefix.size(), prefix) == 0) {
       ServeStatic(req, res, std::string_view(req.path).substr(prefix.size()));
-    } else if ((page_handler = FindPage(req.path)) == nullptr) {
-      res.status = 404;
-      res.set_content(
-          PlainPage("Not found", "There is no page at this address."),
-          "text/html; charset=utf-8");
+    } else if ((handler = FindPage(req.path)) == nullptr) {
+      host::AnswerPlain(404, "Not found", "There is no page at this address.",
+                        res);
     } else {
-      // The visitor's session, when the cookie names a live one.
-      std::string session_id;
-      std::optional<SessionStore::Entry> stored;
-      bool cookie_sent = false;
-      for (const HttpItem& c :
-           host::ParseCookieHeader(req.get_header_value("Cookie"))) {
-        if (c.name != options.session_cookie) continue;
-        cookie_sent = true;
-        if (host::IsSessionId(c.value) && (stored = sessions->Load(c.value))) {
-          session_id = c.value;
-        }
-        break;
-      }
-      auto session = std::make_shared<HttpSession>(
-          stored ? std::move(stored->values)
-                 : std::vector<std::pair<std::string, Variant>>{});
-
-      PageRun page(pool, BuildRequest(req, origin), session, server_object,
-                   application, origin.https);
-      bool ok = true;
-      try {
-        (*page_handler)(page);
-      } catch (const std::bad_alloc&) {
-        ok = false;
-        failure = "Out of memory";
-      } catch (const std::exception& e) {
-        ok = false;
-        failure = e.what();
-      }
-      try {
-        page.Finish(ok);
-      } catch (const std::exception& e) {
-        if (ok) failure = e.what();
-        ok = false;
-      }
-
-      // What the page did to the session is kept, even when it failed
-      // part way.
-      if (session->abandoned()) {
-        if (!session_id.empty()) sessions->Remove(session_id);
-        if (cookie_sent) {
-          res.set_header("Set-Cookie", SessionCookie("", origin.https, true));
-        }
-      } else if (session->renew_requested() ||
-                 (session_id.empty() && session->modified())) {
-        if (!session_id.empty()) sessions->Remove(session_id);
-        const std::string fresh = host::NewSessionId();
-        sessions->Save(
-            fresh, SessionStore::Entry{session->values(), SessionClock::now()});
-        res.set_header("Set-Cookie", SessionCookie(fresh, origin.https, false));
-      } else if (session->modified()) {
-        sessions->Save(session_id,
-                       SessionStore::Entry{session->values(), stored->created});
-      }
-
-      HttpResponse& out = page.response();
-      for (const HttpResponse::Cookie& c : out.cookies()) {
-        res.set_header("Set-Cookie", host::PageCookieHeader(c, origin.https));
-      }
-      if (ok) {
-        for (const auto& [name, value] : out.headers()) {
-          res.set_header(name, value);
-        }
-      }
-      res.set_header("Cache-Control", "no-store");
-      res.set_header("X-Content-Type-Options", "nosniff");
-      res.set_header("X-Frame-Options", "SAMEORIGIN");
-      res.set_header("Referrer-Policy", "same-origin");
-      if (!ok) {
-        res.status = 500;
-        res.set_content(PlainPage("The page could not be shown", failure),
-                        "text/html; charset=utf-8");
-      } else if (out.redirect()) {
-        res.status = 302;
-        res.set_header("Location", host::SafeLocation(*out.redirect()));
-      } else {
-        res.status = out.status();
-        const std::string& type = out.content_type();
-        res.set_content(out.output(),
-                        HasLineBreak(type) ? "text/html; charset=utf-8" : type);
-      }
+      RunPage(*handler, req, origin, res, failure);
     }
-  } catch (const std::exception& e) {
-    failure = e.what();
+  } catch (...) {
+    failure = host::FailureOf(std::current_exception());
     res = httplib::Response();
-    res.status = 500;
-    res.set_content(PlainPage("The page could not be shown", failure),
-                    "text/html; charset=utf-8");
+    host::AnswerFailure(*failure, res);
   }
+  host::AddSecurityHeaders(res);
 
   if (options.log_requests) {
     const double ms = std::chrono::duration<double, std::milli>(
                           std::chrono::steady_clock::now() - started)
                           .count();
     spdlog::info("{} \"{} {}\" {} {} {:.1f}ms", origin.address, req.method,
-                 LogSafe(req.path), res.status, res.body.size(), ms);
+                 host::LogSafe(req.path), res.status, res.body.size(), ms);
   }
-  if (!failure.empty()) {
-    spdlog::error("{} \"{} {}\" failed: {}", origin.address, req.method,
-                  LogSafe(req.path), LogSafe(failure));
+  if (failure) {
+    spdlog::error("{} \"{} {}\" failed, reference {}: {}", origin.address,
+                  req.method, host::LogSafe(req.path), failure->reference,
+                  host::LogSafe(failure->text));
   }
 }
 
+namespace {
+
+const HttpHostOptions& Checked(const HttpHostOptions& options) {
+  if (!host::IsToken(options.session_cookie)) {
+    Raise(ErrorCode::kHost, "The session cookie's name must be an HTTP token");
+  }
+  return options;
+}
+
+}  // namespace
+
 HttpHost::HttpHost(HttpHostOptions options, ConnectionFactory connections,
                    std::unique_ptr<SessionStore> sessions)
-    : impl_(std::make_unique<Impl>(std::move(options), std::move(connections),
+    : impl_(std::make_unique<Impl>(Checked(options), std::move(connections),
                                    std::move(sessions))) {
   Impl& impl = *impl_;
   const size_t workers =

@@ -5,6 +5,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "host/wire.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::host {
@@ -19,44 +20,6 @@ constexpr size_t kMaxDimensions = 60;
 [[noreturn]] void Damaged(std::string_view what) {
   Raise(ErrorCode::kHost,
         "The stored session values are damaged: " + std::string(what));
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-bool IsUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (s.size() - i <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
 }
 
 std::string Hex(std::string_view bytes) {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "wrenhaven/error.h"
-#include "wrenhaven/http_host.h"
+#include "wrenhaven/session_store.h"
 
 namespace wrenhaven {
 namespace host {
@@ -20,16 +20,20 @@ void InitSodium() {
   if (!ok) Raise(ErrorCode::kHost, "The random source could not be set up");
 }
 
+std::string RandomHex(size_t bytes) {
+  InitSodium();
+  unsigned char random[kIdBytes];
+  randombytes_buf(random, bytes);
+  char hex[kIdBytes * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, random, bytes);
+  return std::string(hex, bytes * 2);
+}
+
 }  // namespace
 
-std::string NewSessionId() {
-  InitSodium();
-  unsigned char bytes[kIdBytes];
-  randombytes_buf(bytes, sizeof bytes);
-  char hex[kIdBytes * 2 + 1];
-  sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-  return std::string(hex, kIdBytes * 2);
-}
+std::string NewSessionId() { return RandomHex(kIdBytes); }
+
+std::string NewReference() { return RandomHex(6); }
 
 bool IsSessionId(std::string_view text) {
   if (text.size() != kIdBytes * 2) return false;

@@ -1,4 +1,5 @@
-// Session identifiers.
+// Session identifiers, and the references that tie an error page to its
+// log line.
 #ifndef WRENHAVEN_HOST_SESSIONS_H_
 #define WRENHAVEN_HOST_SESSIONS_H_
 
@@ -14,6 +15,10 @@ std::string NewSessionId();
 // True for a text NewSessionId could have made; anything else is never
 // looked up.
 bool IsSessionId(std::string_view text);
+
+// 48 random bits as 12 lowercase hex digits: short enough to read out from
+// an error page, long enough to find its one line in the log.
+std::string NewReference();
 
 }  // namespace wrenhaven::host
 

@@ -36,14 +36,24 @@ std::string DecodeCookieValue(std::string_view value);
 
 // True for a non-empty HTTP token (the characters a cookie or header name
 // may hold).
-bool IsToken(std::string_view text);
+inline bool IsToken(std::string_view text) {
+  return BufferedResponse::IsToken(text);
+}
+
+// True for well-formed UTF-8: shortest forms only, no surrogates, nothing
+// past U+10FFFF.
+bool IsUtf8(std::string_view text);
+// Well-formed UTF-8 without a NUL: what the host takes as text from a
+// request.
+bool IsUtf8Text(std::string_view text);
 
 // "Wed, 21 Oct 2015 07:28:00 GMT" for a local date and time.
 std::string HttpDate(Date local);
 
 // The Set-Cookie header value for a page cookie: path "/", the expiry when
 // set, SameSite=Lax, Secure over HTTPS.
-std::string PageCookieHeader(const HttpResponse::Cookie& cookie, bool https);
+std::string PageCookieHeader(std::string_view name,
+                             const HttpResponse::Cookie& cookie, bool https);
 
 // A redirect address made safe for the Location header: control
 // characters, blanks, quotes, backslashes and bytes beyond ASCII

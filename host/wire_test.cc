@@ -105,14 +105,45 @@ TEST(HttpDateTest, LocalTimeGoesOutAsGmt) {
 
 TEST(PageCookieTest, PathExpiryAndFlags) {
   TimeZone utc("UTC0");
-  HttpResponse::Cookie pname{"pname", "o''hara x",
+  HttpResponse::Cookie pname{"o''hara x",
                              Date::FromParts(2027, 1, 5, 7, 49, 18)};
-  EXPECT_EQ(PageCookieHeader(pname, false),
+  EXPECT_EQ(PageCookieHeader("pname", pname, false),
             "pname=o''hara!20x; Path=/; Expires=Tue, 05 Jan 2027 07:49:18 GMT; "
             "SameSite=Lax");
-  HttpResponse::Cookie name{"name", "ann", std::nullopt};
-  EXPECT_EQ(PageCookieHeader(name, true),
+  HttpResponse::Cookie name{"ann", std::nullopt};
+  EXPECT_EQ(PageCookieHeader("name", name, true),
             "name=ann; Path=/; SameSite=Lax; Secure");
+}
+
+TEST(Utf8Test, ShortestFormsWithoutNul) {
+  struct Case {
+    std::string text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"plain ascii", true},
+      {"登陆失败!", true},
+      {"\xC3\xA9", true},               // é
+      {"\xF0\x9F\x98\x80", true},       // U+1F600
+      {"\xF4\x8F\xBF\xBF", true},       // U+10FFFF
+      {std::string("a\0b", 3), false},  // NUL
+      {"\xFF", false},
+      {"\x80", false},  // a continuation byte alone
+      {"\xC3", false},  // cut short
+      {"\xE5\x8A", false},
+      {"\xC0\xAF", false},          // overlong "/"
+      {"\xE0\x80\xAF", false},      // overlong "/"
+      {"\xF0\x80\x80\xAF", false},  // overlong "/"
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+      {"\xC3\x28", false},          // no continuation
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsUtf8Text(c.text), c.ok) << ::testing::PrintToString(c.text);
+  }
+  // Stored session text may hold a NUL; request text may not.
+  EXPECT_TRUE(IsUtf8(std::string("a\0b", 3)));
 }
 
 TEST(LocationTest, NothingCanStartAnotherHeader) {

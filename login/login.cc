@@ -52,6 +52,8 @@ const bool kRegistered = RegisterClass(Login::Info());
 // The main window's address (the token follows it) and the scripts that
 // answer a sign-in attempt. The alert says that the sign-in failed.
 constexpr std::string_view kMainWindow = "MyOffice/?";
+// How long a browser is remembered for an account after it signed in.
+constexpr double kDeviceCookieDays = 180;
 constexpr std::string_view kScriptOpen = "<script language='javascript'>\r\n";
 constexpr std::string_view kFailureAlert =
     "   alert(\"登陆失败!\")</script>\r\n";
@@ -389,6 +391,10 @@ void Login::LoginMain() {
     const std::string address =
         std::string(kMainWindow) + std::to_string(token);
     answer.SetCookie("name", name);
+    // This browser is remembered for the account (see held_back_seconds).
+    answer.SetCookieExpires(kDeviceCookie,
+                            Date{Date::Now().serial + kDeviceCookieDays});
+    answer.SetCookie(kDeviceCookie, device_cookie_);
 
     if (ReadsTrue(GetRequestValue("oldwin"))) {
       answer.Redirect(address);

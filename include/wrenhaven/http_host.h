@@ -22,46 +22,13 @@
 
 #include "wrenhaven/connection.h"
 #include "wrenhaven/http_page.h"
+#include "wrenhaven/session_store.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
 
 // Makes a new database connection; raises when it cannot.
 using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
-
-using SessionClock = std::chrono::system_clock;
-
-struct SessionLimits {
-  // A session unused this long is gone (each page restarts the count).
-  std::chrono::seconds idle = std::chrono::minutes(20);
-  // A session is gone this long after it began, however busy.
-  std::chrono::seconds absolute = std::chrono::hours(12);
-};
-
-// Where session values live between pages. Implementations are safe to use
-// from several threads at once.
-class SessionStore {
- public:
-  struct Entry {
-    std::vector<std::pair<std::string, Variant>> values;
-    SessionClock::time_point created;
-  };
-  virtual ~SessionStore() = default;
-
-  // The live session `id`, its idle time restarted; nullopt when there is
-  // none or it has run out (it is removed then).
-  virtual std::optional<Entry> Load(const std::string& id) = 0;
-  // Stores the session under `id`, replacing what was there; its idle time
-  // restarts.
-  virtual void Save(const std::string& id, Entry entry) = 0;
-  virtual void Remove(const std::string& id) = 0;
-};
-
-// Sessions held in the memory of this process. `now` is the clock the
-// limits are measured with.
-std::unique_ptr<SessionStore> MakeMemorySessionStore(
-    SessionLimits limits,
-    std::function<SessionClock::time_point()> now = &SessionClock::now);
 
 struct HttpHostOptions {
   std::string address = "127.0.0.1";
@@ -74,6 +41,7 @@ struct HttpHostOptions {
   std::vector<std::string> trusted_proxies;
   // Used for the default memory store.
   SessionLimits session_limits;
+  // An HTTP token; HttpHost raises kHost for any other name.
   std::string session_cookie = "WRENHAVEN_SESSION";
   // Worker threads. A keep-alive connection holds one while it is open and
   // browsers keep about six each.
@@ -90,6 +58,7 @@ using PageHandler = std::function<void(HttpPage&)>;
 class HttpHost {
  public:
   // `sessions` defaults to a memory store with options.session_limits.
+  // Raises kHost when options.session_cookie is not an HTTP token.
   HttpHost(HttpHostOptions options, ConnectionFactory connections,
            std::unique_ptr<SessionStore> sessions = nullptr);
   ~HttpHost();  // stops serving first

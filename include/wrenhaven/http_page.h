@@ -8,8 +8,9 @@
 // (OnStartPage at once, OnEndPage when the page ends).
 //
 // Everything is buffered: nothing reaches the browser until the handler
-// returns. A handler that raises gets the host's error page instead of its
-// output; the session changes made before the failure are kept.
+// returns. A page that fails (its handler or an OnEndPage raises) gets the
+// host's error page instead of its output, sends no cookie, and leaves the
+// visitor's session as it was before the request.
 #ifndef WRENHAVEN_HTTP_PAGE_H_
 #define WRENHAVEN_HTTP_PAGE_H_
 
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "wrenhaven/buffered_page.h"
 #include "wrenhaven/component.h"
 #include "wrenhaven/connection.h"
 #include "wrenhaven/page.h"
@@ -57,88 +59,11 @@ class HttpRequest : public Request {
   std::vector<HttpItem> query_, form_, cookies_, server_variables_;
 };
 
-class HttpResponse : public Response {
- public:
-  struct Cookie {
-    std::string name;
-    std::string value;
-    std::optional<Date> expires;  // local time; none: a browser-session cookie
-  };
-
-  // Raise kInvalidArgument for a cookie name that is not an HTTP token.
-  // Values may hold any text: they are percent-encoded on the wire and
-  // decoded again when the browser sends them back.
-  void SetCookie(std::string_view name, std::string_view value) override;
-  void SetCookieExpires(std::string_view name, Date expires) override;
-  void Write(std::string_view text) override;
-  // Ends the response with a redirect; what was written so far is dropped.
-  void Redirect(std::string_view address) override;
-  void End() override;
-
-  // Drops the output written so far (headers and cookies stay).
-  void Clear();
-  void SetStatus(int status) { status_ = status; }
-  // An extra header sent as it stands (Retry-After, a cookie of the
-  // host's own). Raises kInvalidArgument for a name that is no HTTP token
-  // or a value with a line break or NUL.
-  void SetHeader(std::string_view name, std::string_view value);
-  const std::vector<std::pair<std::string, std::string>>& headers() const {
-    return headers_;
-  }
-  void SetContentType(std::string content_type) {
-    content_type_ = std::move(content_type);
-  }
-
-  int status() const { return status_; }
-  const std::string& content_type() const { return content_type_; }
-  const std::string& output() const { return output_; }
-  bool ended() const { return ended_; }
-  const std::optional<std::string>& redirect() const { return redirect_; }
-  // In the order they were first set.
-  const std::vector<Cookie>& cookies() const { return cookies_; }
-
- private:
-  Cookie& Find(std::string_view name);
-  int status_ = 200;
-  std::string content_type_ = "text/html; charset=utf-8";
-  std::string output_;
-  bool ended_ = false;
-  std::optional<std::string> redirect_;
-  std::vector<Cookie> cookies_;
-  std::vector<std::pair<std::string, std::string>> headers_;
-};
-
-class HttpSession : public Session {
- public:
-  // `values` as they were stored at the end of the visitor's last page
-  // (none for a new visitor).
-  explicit HttpSession(
-      std::vector<std::pair<std::string, Variant>> values = {});
-
-  Variant Get(std::string_view key) const override;
-  void Set(std::string_view key, Variant value) override;
-  // The values stay readable until the page ends; then the session is
-  // dropped and its cookie expired.
-  void Abandon() override { abandoned_ = true; }
-
-  // Moves the session to a fresh identifier when the page ends, so that an
-  // identifier known before (planted, or seen by someone else) is worth
-  // nothing afterwards. Pages call it when a visitor signs in.
-  void RenewId() { renew_ = true; }
-
-  const std::vector<std::pair<std::string, Variant>>& values() const {
-    return values_;
-  }
-  bool abandoned() const { return abandoned_; }
-  bool renew_requested() const { return renew_; }
-  bool modified() const { return modified_; }
-
- private:
-  std::vector<std::pair<std::string, Variant>> values_;
-  bool abandoned_ = false;
-  bool renew_ = false;
-  bool modified_ = false;
-};
+// The buffered response and the session, the same objects the in-memory
+// host uses. The host sends the response's status, extra headers, cookies
+// and output (or its redirect) when the page has gone well.
+using HttpResponse = BufferedResponse;
+using HttpSession = BufferedSession;
 
 // What a page handler works with for one request. Valid for the length of
 // the handler call only.

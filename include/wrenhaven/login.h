@@ -73,7 +73,8 @@ class Login : public PageBoundClass {
   // and checks them (see CheckLogin); then sets cookie "pname" for 30 days
   // to the name as typed (surrounding blanks cut); on success draws the
   // session's "rnd", sets cookie "name" to the name with its quotes
-  // doubled and either redirects to "MyOffice/?<rnd>" (when "oldwin"
+  // doubled and cookie kDeviceCookie for 180 days (device_cookie()), and
+  // either redirects to "MyOffice/?<rnd>" (when "oldwin"
   // reads true: the word true in any letter case, or a whole number other
   // than 0) or writes the window script and ends the response; on failure
   // writes the failure alert (with the wait when the attempt was held
@@ -98,7 +99,7 @@ class Login : public PageBoundClass {
   bool refused_foreign() const { return refused_foreign_; }
   // After a successful sign-in: the value of the browser's device cookie
   // (kDeviceCookie), which spares this browser the limits on failed
-  // attempts for the account; the host sends it HttpOnly. Empty otherwise.
+  // attempts for the account; a host sends it HttpOnly. Empty otherwise.
   const std::string& device_cookie() const { return device_cookie_; }
   static constexpr std::string_view kDeviceCookie = "WRENHAVEN_DEVICE";
 

@@ -1,6 +1,8 @@
 // An in-memory page host: page objects whose contents a test or a command
 // sets and reads directly. The `wrenhaven call` command builds one from its
-// options; tests use it to see exactly what a class did to the page.
+// options; tests use it to see exactly what a class did to the page. The
+// response and the session are those of every host (wrenhaven/
+// buffered_page.h), so they behave as they do over HTTP.
 #ifndef WRENHAVEN_MEMORY_PAGE_H_
 #define WRENHAVEN_MEMORY_PAGE_H_
 
@@ -11,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "wrenhaven/buffered_page.h"
 #include "wrenhaven/page.h"
 
 namespace wrenhaven {
@@ -26,52 +29,10 @@ class MemoryRequest : public Request {
   std::map<Collection, std::vector<std::pair<std::string, std::string>>> items_;
 };
 
-class MemoryResponse : public Response {
- public:
-  struct Cookie {
-    std::string value;
-    std::optional<Date> expires;
-  };
-
-  void SetCookie(std::string_view name, std::string_view value) override;
-  void SetCookieExpires(std::string_view name, Date expires) override;
-  void Write(std::string_view text) override;
-  void Redirect(std::string_view address) override;
-  void End() override;
-
-  const std::string& written() const { return written_; }
-  // Cookies in the order they were first set.
-  const std::vector<std::pair<std::string, Cookie>>& cookies() const {
-    return cookies_;
-  }
-  const Cookie* cookie(std::string_view name) const;
-  const std::optional<std::string>& redirect() const { return redirect_; }
-  bool ended() const { return ended_; }
-
- private:
-  Cookie& Find(std::string_view name);
-  std::string written_;
-  std::vector<std::pair<std::string, Cookie>> cookies_;
-  std::optional<std::string> redirect_;
-  bool ended_ = false;
-};
-
-class MemorySession : public Session {
- public:
-  Variant Get(std::string_view key) const override;
-  void Set(std::string_view key, Variant value) override;
-  void Abandon() override { abandoned_ = true; }
-
-  // Keys in the order they were first written.
-  const std::vector<std::pair<std::string, Variant>>& values() const {
-    return values_;
-  }
-  bool abandoned() const { return abandoned_; }
-
- private:
-  std::vector<std::pair<std::string, Variant>> values_;
-  bool abandoned_ = false;
-};
+// The in-memory host's response and session are the ones the HTTP host
+// hands its pages.
+using MemoryResponse = BufferedResponse;
+using MemorySession = BufferedSession;
 
 // A scripting context whose five objects are public members; set one to
 // nullptr to model a host that lacks it.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -64,10 +65,30 @@ class Probe : public Component {
 
 const bool kProbeRegistered = RegisterClass(Probe::Info());
 
+// An object whose OnEndPage fails.
+class FailsAtEnd : public Component {
+ public:
+  static const ClassInfo& Info() {
+    static const ClassInfo info{"Test.FailsAtEnd",
+                                "_FailsAtEnd",
+                                {Method("OnEndPage", &FailsAtEnd::OnEndPage)},
+                                [] { return std::make_shared<FailsAtEnd>(); }};
+    return info;
+  }
+  const ClassInfo& class_info() const override { return Info(); }
+  Variant OnEndPage() { Raise(ErrorCode::kDatabase, "end failed"); }
+};
+
+const bool kFailsAtEndRegistered = RegisterClass(FailsAtEnd::Info());
+
+// Pages run by the request counter.
+std::atomic<int> g_counted{0};
+
 class HostPagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kProbeRegistered);
+    ASSERT_TRUE(kFailsAtEndRegistered);
     char pattern[] = "/tmp/wrenhaven-http-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     top_ = pattern;
@@ -136,6 +157,53 @@ class HostPagesTest : public ::testing::Test {
     });
     host.AddPage("/session/get", [](HttpPage& page) {
       page.response().Write(page.session().Get("who").ToText());
+    });
+    host.AddPage("/session/get-zero", [](HttpPage& page) {
+      page.response().Write(page.session().Get("zero").is_empty() ? "Empty"
+                                                                  : "set");
+    });
+    host.AddPage("/session/get-with-cookie", [](HttpPage& page) {
+      page.response().Write(
+          page.session().Get("who").ToText() + " " +
+          page.request()
+              .Lookup(Collection::kCookies, "WRENHAVEN_SESSION")
+              .value_or(""));
+    });
+    host.AddPage("/session/set-empty",
+                 [](HttpPage& page) { page.session().Set("who", Variant()); });
+    host.AddPage("/session/set-zero", [](HttpPage& page) {
+      page.session().Set("zero", Variant::Long(0));
+    });
+    host.AddPage("/session/set-then-fail", [](HttpPage& page) {
+      page.session().Set("who", Variant::String(page.request().Item("who")));
+      page.session().RenewId();
+      page.response().SetCookie("pname", "eve");
+      Raise(ErrorCode::kDatabase, "insert failed");
+    });
+    host.AddPage("/session/abandon-then-fail", [](HttpPage& page) {
+      page.session().Abandon();
+      Raise(ErrorCode::kDatabase, "insert failed");
+    });
+    // The page itself goes well; its object fails at OnEndPage.
+    host.AddPage("/session/fail-at-end", [](HttpPage& page) {
+      page.CreateObject("Test.FailsAtEnd");
+      page.session().Set("who", Variant::String(page.request().Item("who")));
+      page.response().SetCookie("pname", "eve");
+    });
+    host.AddPage("/busy", [](HttpPage&) {
+      Raise(ErrorCode::kUnavailable, "database is locked");
+    });
+    host.AddPage("/header", [](HttpPage& page) {
+      page.response().SetCookie("seen", "1");
+      page.response().SetHeader(page.request().Item("name"),
+                                page.request().Item("value"));
+      const std::string status = page.request().Item("status");
+      if (!status.empty()) page.response().SetStatus(std::stoi(status));
+      page.response().Write("limited");
+    });
+    host.AddPage("/count", [](HttpPage& page) {
+      ++g_counted;
+      page.response().Write("counted");
     });
     host.AddPage("/session/renew",
                  [](HttpPage& page) { page.session().RenewId(); });
@@ -216,27 +284,107 @@ TEST_F(HostPagesTest, UntrustedPeersForwardNothing) {
   EXPECT_EQ(r.SetCookie("WRENHAVEN_SESSION").find("Secure"), std::string::npos);
 }
 
-TEST_F(HostPagesTest, FailedPageGivesTheErrorPageAndIsLogged) {
+// The reference an error page shows, "" when it shows none.
+std::string ReferenceOf(const std::string& body) {
+  static const std::regex reference("Reference: ([0-9a-f]{12})<");
+  std::smatch m;
+  return std::regex_search(body, m, reference) ? m[1].str() : "";
+}
+
+TEST_F(HostPagesTest, FailedPageShowsAReferenceAndLogsTheText) {
   Browser b(port());
   const Reply r = b.Get("/fail?token=1");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.Header("Content-Type"), "text/html; charset=utf-8");
-  EXPECT_NE(r.body.find("&lt;b&gt;broken&lt;/b&gt; &amp; &quot;gone&quot;"),
-            std::string::npos)
-      << r.body;
-  EXPECT_EQ(r.body.find("<b>broken"), std::string::npos);
+  EXPECT_NE(r.body.find("The page could not be shown"), std::string::npos);
+  const std::string reference = ReferenceOf(r.body);
+  ASSERT_EQ(reference.size(), 12u) << r.body;
+  EXPECT_EQ(r.body.find("broken"), std::string::npos) << r.body;
   EXPECT_EQ(r.body.find("half a page"), std::string::npos);
-  EXPECT_NE(log_->str().find("127.0.0.1 \"GET /fail\" failed: <b>broken</b>"),
+  EXPECT_NE(log_->str().find("[error] 127.0.0.1 \"GET /fail\" failed, "
+                             "reference " +
+                             reference + ": <b>broken</b> & \"gone\""),
             std::string::npos)
       << log_->str();
+  // Each failure has a reference of its own.
+  const Reply again = b.Get("/fail");
+  EXPECT_NE(ReferenceOf(again.body), reference);
+  EXPECT_NE(ReferenceOf(again.body), "");
 
-  const Reply plain = b.Get("/throw");
-  EXPECT_EQ(plain.status, 500);
-  EXPECT_NE(plain.body.find("plain failure"), std::string::npos);
-  // A page without a database asking for a connection fails the same way.
-  const Reply db = b.Get("/db");
-  EXPECT_EQ(db.status, 500);
-  EXPECT_NE(db.body.find("This host has no database"), std::string::npos);
+  // Failures of every kind give the same page.
+  for (const char* path : {"/throw", "/db", "/cookie?name=a%0D%0Ab&value=1"}) {
+    const Reply other = b.Get(path);
+    EXPECT_EQ(other.status, 500) << path;
+    EXPECT_NE(ReferenceOf(other.body), "") << path << other.body;
+  }
+  const std::string log = log_->str();
+  EXPECT_NE(log.find(": plain failure"), std::string::npos) << log;
+  EXPECT_NE(log.find(": This host has no database"), std::string::npos) << log;
+  EXPECT_NE(log.find("\"a\\x0D\\x0Ab\" cannot be the name of a cookie"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(HostPagesTest, UnavailableGives503WithRetryAfter) {
+  Browser b(port());
+  const Reply r = b.Get("/busy");
+  EXPECT_EQ(r.status, 503);
+  EXPECT_EQ(r.Header("Retry-After"), "1");
+  EXPECT_NE(ReferenceOf(r.body), "") << r.body;
+  EXPECT_EQ(r.body.find("database is locked"), std::string::npos);
+  EXPECT_NE(log_->str().find(": database is locked"), std::string::npos);
+  // Other failures carry no Retry-After.
+  EXPECT_EQ(b.Get("/fail").Header("Retry-After"), "");
+}
+
+TEST_F(HostPagesTest, AFailedPageLeavesTheSessionAsItWas) {
+  Browser b(port());
+  b.Get("/session/set?who=ann");
+  const std::string id = b.Cookie("WRENHAVEN_SESSION");
+  ASSERT_EQ(id.size(), 64u);
+  // The page writes the session, sets a cookie, asks for a fresh
+  // identifier, and fails.
+  for (const char* path :
+       {"/session/set-then-fail?who=eve", "/session/abandon-then-fail",
+        "/session/fail-at-end?who=eve"}) {
+    const Reply r = b.Get(path);
+    EXPECT_EQ(r.status, 500) << path;
+    EXPECT_TRUE(r.All("Set-Cookie").empty()) << path;
+    EXPECT_EQ(b.Cookie("WRENHAVEN_SESSION"), id) << path;
+    EXPECT_EQ(b.Get("/session/get").body, "ann") << path;
+  }
+  // A new visitor's failed page stores nothing.
+  Browser fresh(port());
+  EXPECT_TRUE(
+      fresh.Get("/session/set-then-fail?who=eve").All("Set-Cookie").empty());
+  EXPECT_EQ(fresh.Get("/session/get").body, "");
+}
+
+TEST_F(HostPagesTest, ANewSessionHoldingNothingIsNotStored) {
+  struct Case {
+    const char* path;
+    bool stored;
+  };
+  const Case cases[] = {
+      {"/session/set?who=", false},   // the empty text
+      {"/session/set-empty", false},  // Empty
+      {"/session/set?who=x", true},
+      {"/session/set-zero", true},  // 0 is a value
+  };
+  for (const Case& c : cases) {
+    Browser b(port());
+    const Reply r = b.Get(c.path);
+    EXPECT_EQ(r.status, 200) << c.path;
+    EXPECT_EQ(!r.SetCookie("WRENHAVEN_SESSION").empty(), c.stored) << c.path;
+  }
+  // An existing session is saved, empty values and all.
+  Browser b(port());
+  b.Get("/session/set?who=x");
+  const std::string id = b.Cookie("WRENHAVEN_SESSION");
+  EXPECT_EQ(b.Get("/session/set?who=").SetCookie("WRENHAVEN_SESSION"), "");
+  EXPECT_EQ(b.Cookie("WRENHAVEN_SESSION"), id);
+  EXPECT_EQ(b.Get("/session/get").body, "");
+  EXPECT_EQ(b.Get("/session/get-zero").body, "Empty");
 }
 
 TEST_F(HostPagesTest, OneLogLinePerRequest) {
@@ -308,14 +456,121 @@ TEST_F(HostPagesTest, BadCookieNamesAndContentTypes) {
   Browser b(port());
   const Reply r = b.Get("/cookie?name=a%0D%0Ab&value=1");
   EXPECT_EQ(r.status, 500);
-  EXPECT_NE(r.body.find("cannot be the name of a cookie"), std::string::npos);
-  EXPECT_EQ(r.SetCookie("a"), "");
+  EXPECT_TRUE(r.All("Set-Cookie").empty());
 
   const Reply typed = b.Get("/type?type=text/plain");
   EXPECT_EQ(typed.Header("Content-Type"), "text/plain");
   const Reply split = b.Get("/type?type=text/plain%0D%0AX-Evil:%201");
   EXPECT_EQ(split.Header("X-Evil"), "");
   EXPECT_EQ(split.Header("Content-Type"), "text/html; charset=utf-8");
+}
+
+TEST_F(HostPagesTest, StatusAndHeadersOfThePageAreSent) {
+  Browser b(port());
+  const Reply r = b.Get("/header?name=Retry-After&value=30&status=429");
+  EXPECT_EQ(r.status, 429);
+  EXPECT_EQ(r.Header("Retry-After"), "30");
+  EXPECT_EQ(r.body, "limited");
+  // A refused header fails the page before anything is sent.
+  for (const char* query :
+       {"name=X%20Y&value=1", "name=X&value=a%0D%0Ab: c",
+        "name=Set-Cookie&value=a=1", "name=Content-Length&value=0"}) {
+    const Reply bad = b.Get(std::string("/header?") + query);
+    EXPECT_EQ(bad.status, 500) << query;
+    EXPECT_EQ(bad.Header("b"), "") << query;
+    EXPECT_TRUE(bad.All("Set-Cookie").empty()) << query;
+  }
+}
+
+TEST_F(HostPagesTest, SecurityHeadersOnEveryAnswer) {
+  Browser b(port());
+  for (const char* path :
+       {"/echo", "/nowhere", "/fail", "/busy", "/go?to=/",
+        "/static/css/site.css", "/static/none.css", "/echo?x=%FF"}) {
+    const Reply r = b.Get(path);
+    EXPECT_EQ(r.All("X-Content-Type-Options"),
+              std::vector<std::string>{"nosniff"})
+        << path;
+    EXPECT_EQ(r.Header("X-Frame-Options"), "SAMEORIGIN") << path;
+    EXPECT_EQ(r.Header("Referrer-Policy"), "same-origin") << path;
+  }
+}
+
+TEST_F(HostPagesTest, TextThatIsNotUtf8IsRefusedBeforeThePage) {
+  struct Case {
+    const char* what;
+    std::string request;
+  };
+  const auto get = [](const std::string& target, const std::string& headers) {
+    return "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers +
+           "Connection: close\r\n\r\n";
+  };
+  const auto post = [](const std::string& body) {
+    return "POST /count HTTP/1.1\r\nHost: x\r\nContent-Type: "
+           "application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  };
+  const Case cases[] = {
+      {"query value", get("/count?a=%FF", "")},
+      {"query name", get("/count?%C0%AF=1", "")},
+      {"query NUL", get("/count?a=x%00y", "")},
+      {"form value", post("a=%ED%A0%80")},
+      {"form NUL", post("a=%00")},
+      {"cookie", get("/count", "Cookie: c=\xFF\xFE\r\n")},
+      {"cookie escape", get("/count", "Cookie: c=!FF\r\n")},
+      {"cookie NUL", get("/count", "Cookie: c=!00\r\n")},
+      {"header", get("/count", "X-Thing: caf\xE9\r\n")},
+      {"header escape", get("/count", "User-Agent: %FF\r\n")},
+  };
+  g_counted = 0;
+  for (const Case& c : cases) {
+    const std::string raw = RawExchange(port(), c.request);
+    EXPECT_EQ(HeaderLines(raw).at(0), "HTTP/1.1 400 Bad Request")
+        << c.what << raw;
+    EXPECT_NE(raw.find("The request holds text that is not UTF-8"),
+              std::string::npos)
+        << c.what;
+  }
+  EXPECT_EQ(g_counted.load(), 0);
+  // Valid text of any script reaches the page; static files are not read
+  // as text.
+  const std::string ok = RawExchange(
+      port(), get("/count?a=%E7%99%BB", "X-Thing: \xE7\x99\xBB\r\n"));
+  EXPECT_EQ(HeaderLines(ok).at(0), "HTTP/1.1 200 OK") << ok;
+  EXPECT_EQ(g_counted.load(), 1);
+  const std::string css = RawExchange(
+      port(), get("/static/css/site.css?v=%FF", "X-Thing: \xFF\r\n"));
+  EXPECT_EQ(HeaderLines(css).at(0), "HTTP/1.1 200 OK") << css;
+}
+
+TEST_F(HostPagesTest, TheSessionIsFoundInAnyCookieHeader) {
+  Browser b(port());
+  b.Get("/session/set?who=ann");
+  const std::string id = b.Cookie("WRENHAVEN_SESSION");
+  // The page's cookies and the session come from the same parse, so a
+  // session cookie in a second Cookie header counts.
+  const std::string raw = RawExchange(
+      port(),
+      "GET /session/get-with-cookie HTTP/1.1\r\nHost: x\r\nCookie: a=1\r\n"
+      "Cookie: WRENHAVEN_SESSION=" +
+          id + "\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(raw.find("\r\n\r\nann " + id), std::string::npos) << raw;
+}
+
+TEST_F(HostPagesTest, TheSessionCookieNameMustBeAToken) {
+  for (const char* name : {"", "a b", "a;b", "a=b", "sess\r\nX: 1", "名"}) {
+    HttpHostOptions options;
+    options.session_cookie = name;
+    try {
+      HttpHost host(options, nullptr);
+      ADD_FAILURE() << "accepted " << name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kHost) << name;
+    }
+  }
+  HttpHostOptions options;
+  options.session_cookie = "OFFICE_SID";
+  EXPECT_NO_THROW(HttpHost(options, nullptr));
 }
 
 TEST_F(HostPagesTest, NothingIsSentAfterEnd) {

@@ -1,0 +1,92 @@
+#include "host/page_answer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "wrenhaven/error.h"
+
+namespace wrenhaven::host {
+namespace {
+
+Failure Of(const std::function<void()>& fail) {
+  try {
+    fail();
+  } catch (...) {
+    return FailureOf(std::current_exception());
+  }
+  return {};
+}
+
+TEST(PageAnswerTest, FailuresKeepTheirTextForTheLogOnly) {
+  const Failure db =
+      Of([] { Raise(ErrorCode::kDatabase, "near 'secret': syntax error"); });
+  EXPECT_EQ(db.text, "near 'secret': syntax error");
+  EXPECT_FALSE(db.unavailable);
+  EXPECT_EQ(db.reference.size(), 12u);
+  EXPECT_NE(Of([] { Raise(ErrorCode::kDatabase, "x"); }).reference,
+            db.reference);
+  EXPECT_TRUE(Of([] { Raise(ErrorCode::kUnavailable, "busy"); }).unavailable);
+  EXPECT_EQ(Of([] { throw std::runtime_error("plain"); }).text, "plain");
+  EXPECT_EQ(Of([] { throw 7; }).text, "A failure that carries no description");
+
+  httplib::Response res;
+  AnswerFailure(db, res);
+  EXPECT_EQ(res.status, 500);
+  EXPECT_FALSE(res.has_header("Retry-After"));
+  EXPECT_EQ(res.body.find("secret"), std::string::npos);
+  EXPECT_NE(res.body.find("Reference: " + db.reference), std::string::npos);
+
+  httplib::Response busy;
+  AnswerFailure({"0123456789ab", "database is locked", true}, busy);
+  EXPECT_EQ(busy.status, 503);
+  EXPECT_EQ(busy.get_header_value("Retry-After"), "1");
+  EXPECT_EQ(busy.body.find("locked"), std::string::npos);
+}
+
+TEST(PageAnswerTest, ThePageStatusHeadersAndCookiesAreSent) {
+  HttpResponse page;
+  page.SetStatus(429);
+  page.SetHeader("Retry-After", "30");
+  page.SetCookie("pname", "ann");
+  page.Write("limited");
+  httplib::Response res;
+  AnswerPage(page, std::string("SID=x; Path=/"), false, res);
+  EXPECT_EQ(res.status, 429);
+  EXPECT_EQ(res.get_header_value("Retry-After"), "30");
+  EXPECT_EQ(res.get_header_value_count("Set-Cookie"), 2u);
+  EXPECT_EQ(res.get_header_value("Set-Cookie", 0), "SID=x; Path=/");
+  EXPECT_EQ(res.get_header_value("Set-Cookie", 1),
+            "pname=ann; Path=/; SameSite=Lax");
+  EXPECT_EQ(res.get_header_value("Cache-Control"), "no-store");
+  EXPECT_EQ(res.body, "limited");
+
+  HttpResponse moved;
+  moved.Write("dropped");
+  moved.Redirect("/a b");
+  httplib::Response to;
+  AnswerPage(moved, std::nullopt, false, to);
+  EXPECT_EQ(to.status, 302);
+  EXPECT_EQ(to.get_header_value("Location"), "/a%20b");
+  EXPECT_EQ(to.body, "");
+}
+
+TEST(PageAnswerTest, SecurityHeadersAreAddedOnceAndAPageMayTightenThem) {
+  httplib::Response res;
+  res.set_header("X-Frame-Options", "DENY");
+  AddSecurityHeaders(res);
+  AddSecurityHeaders(res);
+  EXPECT_EQ(res.get_header_value_count("X-Frame-Options"), 1u);
+  EXPECT_EQ(res.get_header_value("X-Frame-Options"), "DENY");
+  EXPECT_EQ(res.get_header_value("X-Content-Type-Options"), "nosniff");
+  EXPECT_EQ(res.get_header_value("Referrer-Policy"), "same-origin");
+}
+
+TEST(PageAnswerTest, LogSafeEscapesControlCharacters) {
+  EXPECT_EQ(LogSafe("a\r\nb\x7F\tc"), "a\\x0D\\x0Ab\\x7F\\x09c");
+  EXPECT_EQ(LogSafe("登陆"), "登陆");
+}
+
+}  // namespace
+}  // namespace wrenhaven::host

@@ -1,0 +1,60 @@
+#include "host/session_scope.h"
+
+#include <utility>
+
+#include "host/sessions.h"
+
+namespace wrenhaven::host {
+
+SessionScope::SessionScope(SessionStore& store, std::string cookie_name,
+                           const std::vector<HttpItem>& cookies)
+    : store_(store), cookie_name_(std::move(cookie_name)) {
+  std::optional<SessionStore::Entry> stored;
+  for (const HttpItem& c : cookies) {
+    if (c.name != cookie_name_) continue;
+    cookie_sent_ = true;
+    if (IsSessionId(c.value) && (stored = store_.Load(c.value))) {
+      id_ = c.value;
+      created_ = stored->created;
+    }
+    break;
+  }
+  session_ = std::make_shared<HttpSession>(
+      stored ? std::move(stored->values)
+             : std::vector<std::pair<std::string, Variant>>{});
+}
+
+std::optional<std::string> SessionScope::Close(bool page_ok, bool https) {
+  if (!page_ok) return std::nullopt;
+  const HttpSession& s = *session_;
+  if (s.abandoned()) {
+    if (!id_.empty()) store_.Remove(id_);
+    if (cookie_sent_) return Cookie("", https, true);
+    return std::nullopt;
+  }
+  if (id_.empty()) {
+    if (!s.modified() && !s.renew_requested()) return std::nullopt;
+    if (s.holds_nothing()) return std::nullopt;
+  }
+  if (id_.empty() || s.renew_requested()) {
+    if (!id_.empty()) store_.Remove(id_);
+    const std::string fresh = NewSessionId();
+    store_.Save(fresh, SessionStore::Entry{s.values(), SessionClock::now()});
+    return Cookie(fresh, https, false);
+  }
+  if (s.modified()) {
+    store_.Save(id_, SessionStore::Entry{s.values(), created_});
+  }
+  return std::nullopt;
+}
+
+std::string SessionScope::Cookie(std::string_view id, bool https,
+                                 bool expire) const {
+  std::string header = cookie_name_ + "=" + std::string(id) + "; Path=/";
+  if (expire) header += "; Max-Age=0";
+  header += "; HttpOnly; SameSite=Lax";
+  if (https) header += "; Secure";
+  return header;
+}
+
+}  // namespace wrenhaven::host

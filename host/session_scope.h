@@ -1,0 +1,55 @@
+// The visitor's session for the length of one page: found by its cookie
+// before the page, and afterwards stored, moved, dropped or left alone
+// according to what the page did and whether it went well.
+#ifndef WRENHAVEN_HOST_SESSION_SCOPE_H_
+#define WRENHAVEN_HOST_SESSION_SCOPE_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wrenhaven/http_page.h"
+#include "wrenhaven/session_store.h"
+
+namespace wrenhaven::host {
+
+class SessionScope {
+ public:
+  // Loads the session that the cookie `cookie_name` among the request's
+  // `cookies` names, when it is live; otherwise the page gets an empty
+  // one. The page works on a copy of the stored values.
+  SessionScope(SessionStore& store, std::string cookie_name,
+               const std::vector<HttpItem>& cookies);
+
+  const std::shared_ptr<HttpSession>& session() const { return session_; }
+
+  // After the page. When it failed (`page_ok` false) nothing changes: the
+  // store keeps what it had and no cookie is sent. When it went well:
+  // - an abandoned session is removed, and the browser that sent a
+  //   session cookie is told to drop it;
+  // - a new visitor whose session holds nothing (only Empty and "") gets
+  //   no session;
+  // - a new visitor's session, or one the page asked to renew, is stored
+  //   under a fresh identifier (the old one removed) and the browser gets
+  //   it;
+  // - a changed session is stored again under its identifier.
+  // Returns the Set-Cookie header value of the session cookie, when one
+  // must be sent.
+  std::optional<std::string> Close(bool page_ok, bool https);
+
+ private:
+  std::string Cookie(std::string_view id, bool https, bool expire) const;
+
+  SessionStore& store_;
+  const std::string cookie_name_;
+  std::string id_;  // "" without a live session
+  SessionClock::time_point created_{};
+  bool cookie_sent_ = false;
+  std::shared_ptr<HttpSession> session_;
+};
+
+}  // namespace wrenhaven::host
+
+#endif  // WRENHAVEN_HOST_SESSION_SCOPE_H_
