@@ -26,6 +26,9 @@ class CommandError : public std::runtime_error {
 std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create);
 
 void AddInitCommand(CLI::App& app, Action* action);
+// The large demo office (schema/large_office.h), with a progress bar on a
+// terminal.
+void LoadLargeDemo(Connection& conn);
 void AddCallCommand(CLI::App& app, Action* action);
 void AddServeCommand(CLI::App& app, Action* action);
 

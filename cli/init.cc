@@ -1,4 +1,4 @@
-// wrenhaven init --db PATH [--demo]
+// wrenhaven init --db PATH [--demo [--size small|large]]
 #include <iostream>
 
 #include "cli/commands.h"
@@ -17,9 +17,17 @@ void AddInitCommand(CLI::App& app, Action* action) {
          "--db", *db,
          "SQLite file, or postgresql:// address, to create or complete")
       ->required();
-  cmd->add_flag("--demo", *demo, "Load the demo office into empty tables");
+  auto size = std::make_shared<std::string>("small");
+  CLI::Option* demo_flag =
+      cmd->add_flag("--demo", *demo, "Load the demo office into empty tables");
+  cmd->add_option("--size", *size,
+                  "With --demo: small (ten people) or large (100,000 people, "
+                  "1,000,000 login records)")
+      ->check(CLI::IsMember({"small", "large"}))
+      ->needs(demo_flag);
   cmd->callback([=] {
     *action = [=]() -> int {
+      const bool large = *size == "large";
       auto conn = OpenDatabase(*db, /*create=*/true);
       try {
         CreateSchema(*conn);
@@ -29,7 +37,11 @@ void AddInitCommand(CLI::App& app, Action* action) {
           const bool empty = rs->Value(0).ToLong() == 0;
           rs->Close();
           if (empty) {
-            LoadDemoData(*conn);
+            if (large) {
+              LoadLargeDemo(*conn);
+            } else {
+              LoadDemoData(*conn);
+            }
           } else {
             std::cerr
                 << "wrenhaven: " << MaskPassword(*db)
@@ -40,7 +52,9 @@ void AddInitCommand(CLI::App& app, Action* action) {
         throw CommandError(e.what());
       }
       std::cout << "Office tables ready in " << MaskPassword(*db)
-                << (*demo ? " (demo office)" : "") << "\n";
+                << (*demo ? large ? " (large demo office)" : " (demo office)"
+                          : "")
+                << "\n";
       return 0;
     };
   });
