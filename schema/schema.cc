@@ -1,9 +1,10 @@
+#include "wrenhaven/schema.h"
+
 #include <string>
 
 #include "schema/schema_internal.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
-#include "wrenhaven/schema.h"
 
 namespace wrenhaven {
 

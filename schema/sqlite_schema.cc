@@ -17,7 +17,8 @@ const std::vector<std::string_view>& SqliteSchema() {
       "PersonName TEXT NOT NULL DEFAULT '', "
       "DeptID INTEGER, "
       "PersonJobCode TEXT)",
-      "CREATE INDEX IF NOT EXISTS HR_person_account ON HR_person(personAccount)",
+      "CREATE INDEX IF NOT EXISTS HR_person_account ON "
+      "HR_person(personAccount)",
 
       // loginTime is the local date and time of the insert.
       "CREATE TABLE IF NOT EXISTS HR_Login ("
@@ -37,6 +38,12 @@ const std::vector<std::string_view>& SqliteSchema() {
       "CREATE INDEX IF NOT EXISTS HR_Login_person_time ON HR_Login(personID, "
       "loginTime, LoginOK, loginOutTime)",
       "CREATE INDEX IF NOT EXISTS HR_Login_time ON HR_Login(loginTime)",
+      // The sign-in throttle counts an account's, and an address's, recent
+      // failures.
+      "CREATE INDEX IF NOT EXISTS HR_Login_account_time ON "
+      "HR_Login(LoginAccount, loginTime)",
+      "CREATE INDEX IF NOT EXISTS HR_Login_ip_time ON HR_Login(LoginIP, "
+      "loginTime)",
 
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "
@@ -63,22 +70,27 @@ const std::vector<std::string_view>& SqliteSchema() {
       "MenuEnglishTip TEXT, "
       "MenuIcon TEXT, "
       "MenuOrder NUMERIC)",
-      "CREATE INDEX IF NOT EXISTS SYS_Menu_parent_order ON SYS_Menu(MenuParentID, MenuOrder)",
+      "CREATE INDEX IF NOT EXISTS SYS_Menu_parent_order ON "
+      "SYS_Menu(MenuParentID, MenuOrder)",
       // The insert writes MenuOrder quoted: a number text becomes that
       // number, the empty text 0, and any other text is refused, as a
       // number column of the reference database does.
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_check BEFORE INSERT ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_check BEFORE INSERT ON "
+      "SYS_Menu "
       "WHEN typeof(NEW.MenuOrder) = 'text' AND trim(NEW.MenuOrder) <> '' "
       "BEGIN SELECT RAISE(ABORT, 'Conversion failed when converting the "
       "MenuOrder text to a number'); END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_empty AFTER INSERT ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_empty AFTER INSERT ON "
+      "SYS_Menu "
       "WHEN typeof(NEW.MenuOrder) = 'text' "
       "BEGIN UPDATE SYS_Menu SET MenuOrder = 0 WHERE MenuID = NEW.MenuID; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_check BEFORE UPDATE OF MenuOrder ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_check BEFORE UPDATE "
+      "OF MenuOrder ON SYS_Menu "
       "WHEN typeof(NEW.MenuOrder) = 'text' AND trim(NEW.MenuOrder) <> '' "
       "BEGIN SELECT RAISE(ABORT, 'Conversion failed when converting the "
       "MenuOrder text to a number'); END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_empty AFTER UPDATE OF MenuOrder ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_order_update_empty AFTER UPDATE "
+      "OF MenuOrder ON SYS_Menu "
       "WHEN typeof(NEW.MenuOrder) = 'text' "
       "BEGIN UPDATE SYS_Menu SET MenuOrder = 0 WHERE MenuID = NEW.MenuID; END",
 
@@ -115,49 +127,64 @@ const std::vector<std::string_view>& SqliteSchema() {
       "Name TEXT PRIMARY KEY, Version INTEGER NOT NULL)",
       "INSERT INTO SYS_Version (Name, Version) SELECT 'rights', 0 WHERE NOT "
       "EXISTS (SELECT 1 FROM SYS_Version WHERE Name = 'rights')",
-      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_insert AFTER INSERT ON SYS_PersonRole "
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_insert AFTER INSERT "
+      "ON SYS_PersonRole "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_update AFTER UPDATE ON SYS_PersonRole "
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_update AFTER UPDATE "
+      "ON SYS_PersonRole "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_delete AFTER DELETE ON SYS_PersonRole "
+      "CREATE TRIGGER IF NOT EXISTS SYS_PersonRole_version_delete AFTER DELETE "
+      "ON SYS_PersonRole "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_insert AFTER INSERT ON SYS_Role "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_insert AFTER INSERT ON "
+      "SYS_Role "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_update AFTER UPDATE ON SYS_Role "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_update AFTER UPDATE ON "
+      "SYS_Role "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_delete AFTER DELETE ON SYS_Role "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Role_version_delete AFTER DELETE ON "
+      "SYS_Role "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_insert AFTER INSERT ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_insert AFTER INSERT ON "
+      "SYS_Menu "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_update AFTER UPDATE ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_update AFTER UPDATE ON "
+      "SYS_Menu "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_delete AFTER DELETE ON SYS_Menu "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Menu_version_delete AFTER DELETE ON "
+      "SYS_Menu "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_insert AFTER INSERT ON SYS_Function "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_insert AFTER INSERT "
+      "ON SYS_Function "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_update AFTER UPDATE ON SYS_Function "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_update AFTER UPDATE "
+      "ON SYS_Function "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_delete AFTER DELETE ON SYS_Function "
+      "CREATE TRIGGER IF NOT EXISTS SYS_Function_version_delete AFTER DELETE "
+      "ON SYS_Function "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_insert AFTER INSERT ON SYS_right "
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_insert AFTER INSERT ON "
+      "SYS_right "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_update AFTER UPDATE ON SYS_right "
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_update AFTER UPDATE ON "
+      "SYS_right "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
-      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_delete AFTER DELETE ON SYS_right "
+      "CREATE TRIGGER IF NOT EXISTS SYS_right_version_delete AFTER DELETE ON "
+      "SYS_right "
       "BEGIN UPDATE SYS_Version SET Version = Version + 1 WHERE Name = "
       "'rights'; END",
   };
