@@ -111,4 +111,14 @@ const std::vector<std::string_view>& DemoData() {
   return kStatements;
 }
 
+const std::vector<DemoAccount>& DemoAccounts() {
+  static const std::vector<DemoAccount> kAccounts = {
+      {"ann", "ann123"}, {"ben", "ben123"}, {"cho", "cho123"},
+      {"dev", "dev123"}, {"eva", "eva123"}, {"finn", "finn123"},
+      {"gia", "gia123"}, {"hal", "hal123"}, {"ivy", "ivy123"},
+      {"jon", "jon123"},
+  };
+  return kAccounts;
+}
+
 }  // namespace wrenhaven
