@@ -1,15 +1,9 @@
-#include "wrenhaven/schema.h"
-
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "frame/statement.h"
-#include "login/password.h"
 #include "schema/schema_internal.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
-#include "wrenhaven/sign_in.h"
+#include "wrenhaven/schema.h"
 
 namespace wrenhaven {
 
@@ -28,33 +22,7 @@ void CreateSchema(Connection& conn) {
 }
 
 void LoadDemoData(Connection& conn) {
-  Transaction tx(conn);
   for (std::string_view s : DemoData()) conn.Execute(s);
-  // The demo people are written with their public passwords and stored
-  // as hashes, like every password.
-  HashStoredPasswords(conn, CurrentSignInPolicy().cost);
-  tx.Commit();
-}
-
-bool HoldsDemoPasswords(Connection& conn) {
-  for (const DemoAccount& demo : DemoAccounts()) {
-    Statement find;
-    find.Text("Select personPwd from HR_person where personAccount='")
-        .Quoted(Variant::String(std::string(demo.account)))
-        .Text("'");
-    std::unique_ptr<Recordset> rs =
-        conn.Open(find.Finish(), CursorType::kForwardOnly);
-    std::vector<std::string> stored;
-    while (!rs->Eof()) {
-      stored.push_back(rs->Value(0).ToText());
-      rs->MoveNext();
-    }
-    rs->Close();
-    for (const std::string& value : stored) {
-      if (password::Verify(value, std::string(demo.password))) return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace wrenhaven
