@@ -235,6 +235,10 @@ uint64_t MenuChangesInProcess() {
   return tree_changes.load(std::memory_order_acquire);
 }
 
+// The typed menus open their statements static although they read each
+// row once: a connection may keep a finished static statement for the
+// next page that sends the same text (the SQLite one does), and these
+// texts come again with every main window.
 std::vector<MenuItem> Menu::TopMenuItems() {
   return Guarded([&] {
     const std::optional<std::string> roles = VisitorRoles(session());
@@ -242,7 +246,7 @@ std::vector<MenuItem> Menu::TopMenuItems() {
     std::vector<MenuItem> items;
     if (!roles) return items;
     std::unique_ptr<Recordset> rs =
-        db.Open(db.dialect().TopMenu(*roles), CursorType::kForwardOnly);
+        db.Open(db.dialect().TopMenu(*roles), CursorType::kStatic);
     while (!rs->Eof()) {
       items.push_back(ReadItem(*rs, 4));
       rs->MoveNext();
@@ -258,8 +262,8 @@ std::vector<MenuItem> Menu::LeftMenuItems(int32_t menu_parent_id) {
     Connection& db = conn();
     std::vector<MenuItem> items;
     if (!roles) return items;
-    std::unique_ptr<Recordset> rs = db.Open(
-        LeftMenuStatement(menu_parent_id, *roles), CursorType::kForwardOnly);
+    std::unique_ptr<Recordset> rs =
+        db.Open(LeftMenuStatement(menu_parent_id, *roles), CursorType::kStatic);
     const int level_field = 8;
     while (!rs->Eof()) {
       MenuItem item = ReadItem(*rs, 5);

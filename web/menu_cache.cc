@@ -16,7 +16,7 @@ RightsStamp ReadRightsStamp(Connection& conn) {
   stamp.process = MenuChangesInProcess();
   std::unique_ptr<Recordset> rs =
       conn.Open("SELECT Version FROM SYS_Version WHERE Name='rights'",
-                CursorType::kForwardOnly);
+                CursorType::kStatic);
   if (rs->Eof()) {
     Raise(ErrorCode::kDatabase,
           "The database has no rights version (SYS_Version 'rights'): "
