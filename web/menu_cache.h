@@ -14,10 +14,14 @@
 // Each main window reads both first (one cheap statement), and the cache
 // forgets everything when the stamp is not the one it holds rows for.
 //
-// Bounded: at most Limits::lists lists and Limits::items entries in all;
-// to make room the lists used longest ago go first, and a list longer
-// than all the room is not kept. Safe to use from several threads at once;
-// the lists handed out are never changed afterwards.
+// Bounded: at most Limits::lists lists and Limits::items entries in all
+// (an entry is a menu's number, level and six short texts: the defaults
+// hold a few tens of megabytes at the very most); to make room the lists
+// found longest ago go first, and a list longer than all the room is not
+// kept. Role lists longer than kMaxRolesText are never kept.
+//
+// Safe to use from several threads at once; the lists handed out are
+// never changed afterwards.
 #ifndef WRENHAVEN_WEB_MENU_CACHE_H_
 #define WRENHAVEN_WEB_MENU_CACHE_H_
 
@@ -55,7 +59,7 @@ class MenuCache {
  public:
   struct Limits {
     size_t lists = 4096;    // top menus and left menus together
-    size_t items = 200000;  // entries of all lists together
+    size_t items = 100000;  // entries of all lists together
   };
 
   MenuCache() : MenuCache(Limits{}) {}
