@@ -102,7 +102,7 @@ std::vector<TreeMenu> Tree(int32_t menus) {
 // 'YYYY-MM-DD HH:MM:SS' of `day` at `seconds` after midnight.
 std::string TimeText(std::chrono::sys_days day, int seconds) {
   const std::chrono::year_month_day ymd(day);
-  char buf[32];
+  char buf[48];
   std::snprintf(buf, sizeof buf, "'%04d-%02u-%02u %02d:%02d:%02d'",
                 static_cast<int>(ymd.year()),
                 static_cast<unsigned>(ymd.month()),
