@@ -48,6 +48,9 @@ SignInLimits ParseSignInLimits(const std::string& text);
 
 void AddInitCommand(CLI::App& app, Action* action);
 void AddPasswordsCommand(CLI::App& app, Action* action);
+// The large demo office (schema/large_office.h), with a progress bar on a
+// terminal.
+void LoadLargeDemo(Connection& conn);
 void AddCallCommand(CLI::App& app, Action* action);
 void AddServeCommand(CLI::App& app, Action* action);
 

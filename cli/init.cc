@@ -1,4 +1,4 @@
-// wrenhaven init --db PATH [--demo]
+// wrenhaven init --db PATH [--demo [--size small|large]]
 #include <iostream>
 
 #include "cli/commands.h"
@@ -18,13 +18,21 @@ void AddInitCommand(CLI::App& app, Action* action) {
          "--db", *db,
          "SQLite file, or postgresql:// address, to create or complete")
       ->required();
-  cmd->add_flag("--demo", *demo,
-                "Load the demo office into empty tables (its passwords are "
-                "stored hashed)");
+  auto size = std::make_shared<std::string>("small");
+  CLI::Option* demo_flag =
+      cmd->add_flag("--demo", *demo,
+                    "Load the demo office into empty tables (its passwords "
+                    "are stored hashed)");
+  cmd->add_option("--size", *size,
+                  "With --demo: small (ten people) or large (100,000 people, "
+                  "1,000,000 login records)")
+      ->check(CLI::IsMember({"small", "large"}))
+      ->needs(demo_flag);
   AddCostOptions(*cmd, *o);
   cmd->callback([=] {
     *action = [=]() -> int {
       ApplySignInOptions(*o);
+      const bool large = *size == "large";
       auto conn = OpenDatabase(*db, /*create=*/true);
       try {
         CreateSchema(*conn);
@@ -34,7 +42,11 @@ void AddInitCommand(CLI::App& app, Action* action) {
           const bool empty = rs->Value(0).ToLong() == 0;
           rs->Close();
           if (empty) {
-            LoadDemoData(*conn);
+            if (large) {
+              LoadLargeDemo(*conn);
+            } else {
+              LoadDemoData(*conn);
+            }
           } else {
             std::cerr
                 << "wrenhaven: " << MaskPassword(*db)
@@ -45,7 +57,9 @@ void AddInitCommand(CLI::App& app, Action* action) {
         throw CommandError(e.what());
       }
       std::cout << "Office tables ready in " << MaskPassword(*db)
-                << (*demo ? " (demo office)" : "") << "\n";
+                << (*demo ? large ? " (large demo office)" : " (demo office)"
+                          : "")
+                << "\n";
       return 0;
     };
   });

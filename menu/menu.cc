@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -149,7 +150,131 @@ void CheckWalk(int32_t id, const std::vector<int32_t>& ancestors) {
   }
 }
 
+std::atomic<uint64_t> tree_changes{0};
+
+// Counts a change of the tree when the command is over, whatever its end.
+class CountsChange {
+ public:
+  CountsChange() = default;
+  CountsChange(const CountsChange&) = delete;
+  CountsChange& operator=(const CountsChange&) = delete;
+  ~CountsChange() { tree_changes.fetch_add(1, std::memory_order_acq_rel); }
+};
+
+// A menu is visible when one of the visitor's roles is granted it.
+void Visible(Statement& s, std::string_view menu, const std::string& roles) {
+  s.Text("exists (select 1 from SYS_right r where r.menuID=")
+      .Text(menu)
+      .Text(".MenuID and r.roleID in (")
+      .Text(roles)
+      .Text("))");
+}
+
+// The left menu in one statement: the visible children of the parent
+// (level 1), then the visible children of those (level 2) beside their
+// parent, ordered by the level-1 menu (order, Null first, then MenuID),
+// the level, and the level-2 menu the same way. The columns after the
+// eighth only order the rows.
+std::string LeftMenuStatement(int32_t parent, const std::string& roles) {
+  const Variant parent_id = Variant::Long(parent);
+  Statement s;
+  s.Text(
+       "Select m.MenuID as ItemID,m.MenuName as ItemName,m.MenuIcon as "
+       "ItemIcon,f.FunUrl as ItemUrl,m.MenuParentID as ItemParent,m.MenuTip "
+       "as ItemTip,m.MenuEnglish as ItemEnglish,m.MenuEnglishTip as "
+       "ItemEnglishTip,1 as ItemLevel,case when m.MenuOrder is null then 0 "
+       "else 1 end as GroupOrdered,m.MenuOrder as GroupOrder,m.MenuID as "
+       "GroupID,0 as ItemOrdered,0 as ItemOrder From SYS_Menu m left join "
+       "SYS_Function f on m.FunID=f.FunID where m.MenuParentID=")
+      .Bare(parent_id, "MenuParentID")
+      .Text(" and ");
+  Visible(s, "m", roles);
+  s.Text(
+       " union all Select c.MenuID,c.MenuName,c.MenuIcon,f.FunUrl,"
+       "c.MenuParentID,c.MenuTip,c.MenuEnglish,c.MenuEnglishTip,2,case when "
+       "m.MenuOrder is null then 0 else 1 end,m.MenuOrder,m.MenuID,case when "
+       "c.MenuOrder is null then 0 else 1 end,c.MenuOrder From SYS_Menu m "
+       "inner join SYS_Menu c on c.MenuParentID=m.MenuID left join "
+       "SYS_Function f on c.FunID=f.FunID where m.MenuParentID=")
+      .Bare(parent_id, "MenuParentID")
+      .Text(" and ");
+  Visible(s, "m", roles);
+  s.Text(" and ");
+  Visible(s, "c", roles);
+  s.Text(
+      " order by GroupOrdered,GroupOrder,GroupID,ItemLevel,ItemOrdered,"
+      "ItemOrder,ItemID");
+  return s.Finish();
+}
+
+// A whole number read from the database; 0 for Null.
+int32_t IdOf(const Variant& v) {
+  if (v.is_null() || v.is_empty()) return 0;
+  return v.ToLong();
+}
+
+// The first eight columns of a menu row: menuID, menuName, menuIcon,
+// FunUrl, then (tip_at = 4) MenuTip, MenuEnglish, MenuEnglishTip, or
+// (tip_at = 5) menuParentID first.
+MenuItem ReadItem(const Recordset& rs, int tip_at) {
+  MenuItem item;
+  item.id = IdOf(rs.Value(0));
+  item.name = rs.Value(1).ToText();
+  item.icon = rs.Value(2).ToText();
+  item.url = rs.Value(3).ToText();
+  if (tip_at == 5) item.parent_id = IdOf(rs.Value(4));
+  item.tip = rs.Value(tip_at).ToText();
+  item.english = rs.Value(tip_at + 1).ToText();
+  item.english_tip = rs.Value(tip_at + 2).ToText();
+  return item;
+}
+
 }  // namespace
+
+uint64_t MenuChangesInProcess() {
+  return tree_changes.load(std::memory_order_acquire);
+}
+
+// The typed menus open their statements static although they read each
+// row once: a connection may keep a finished static statement for the
+// next page that sends the same text (the SQLite one does), and these
+// texts come again with every main window.
+std::vector<MenuItem> Menu::TopMenuItems() {
+  return Guarded([&] {
+    const std::optional<std::string> roles = VisitorRoles(session());
+    Connection& db = conn();
+    std::vector<MenuItem> items;
+    if (!roles) return items;
+    std::unique_ptr<Recordset> rs =
+        db.Open(db.dialect().TopMenu(*roles), CursorType::kStatic);
+    while (!rs->Eof()) {
+      items.push_back(ReadItem(*rs, 4));
+      rs->MoveNext();
+    }
+    rs->Close();
+    return items;
+  });
+}
+
+std::vector<MenuItem> Menu::LeftMenuItems(int32_t menu_parent_id) {
+  return Guarded([&] {
+    const std::optional<std::string> roles = VisitorRoles(session());
+    Connection& db = conn();
+    std::vector<MenuItem> items;
+    if (!roles) return items;
+    std::unique_ptr<Recordset> rs =
+        db.Open(LeftMenuStatement(menu_parent_id, *roles), CursorType::kStatic);
+    const int level_field = 8;
+    while (!rs->Eof()) {
+      MenuItem item = ReadItem(*rs, 5);
+      item.level = rs->Value(level_field).ToLong() == 2 ? 2 : 1;
+      items.push_back(std::move(item));
+      rs->MoveNext();
+    }
+    rs->Close();
+    return items;
+  });
+}
 
 VariantArray Menu::GetTopMenu() {
   return Guarded([&] {
@@ -319,6 +444,7 @@ bool Menu::AddData(const Variant& fun_id, const Variant& menu_parent_id,
                    const Variant& menu_english, const Variant& menu_english_tip,
                    const Variant& menu_icon, const Variant& menu_order) {
   return Guarded([&] {
+    const CountsChange counted;
     Connection& db = conn();
     Statement s;
     s.Text(db.dialect().MenuInsertHead())
@@ -347,6 +473,7 @@ bool Menu::AddData(const Variant& fun_id, const Variant& menu_parent_id,
 
 bool Menu::DelData(const Variant& id) {
   return Guarded([&] {
+    const CountsChange counted;
     Connection& db = conn();
     RequireId(id, "ID", "menu to change or delete");
     Statement s;
@@ -361,6 +488,7 @@ bool Menu::UpdateData(const Variant& id, const Variant& fun_id,
                       const Variant& menu_english_tip, const Variant& menu_icon,
                       const Variant& menu_order) {
   return Guarded([&] {
+    const CountsChange counted;
     Connection& db = conn();
     RequireId(id, "ID", "menu to change or delete");
     Statement s;

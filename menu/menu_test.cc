@@ -425,6 +425,113 @@ TEST_P(MenuTest, LeftMenuListsChildrenEachFollowedByItsChildren) {
   EXPECT_EQ(Entries(p.menu->GetLeftMenu(21)), "31,40,30");
 }
 
+// An item as "id/parent/level name (tip) english (english tip) icon url".
+std::string Describe(const std::vector<MenuItem>& items) {
+  std::string out;
+  for (const MenuItem& i : items) {
+    if (!out.empty()) out += "; ";
+    out += std::to_string(i.id) + "/" + std::to_string(i.parent_id) + "/" +
+           std::to_string(i.level) + " " + i.name + " (" + i.tip + ") " +
+           i.english + " (" + i.english_tip + ") " + i.icon + " " + i.url;
+  }
+  return out;
+}
+
+std::string ItemIds(const std::vector<MenuItem>& items) {
+  std::string out;
+  for (const MenuItem& i : items) {
+    out += (out.empty() ? "" : ",") + std::to_string(i.id);
+  }
+  return out;
+}
+
+// The typed menus the main window reads: the same entries in the same
+// order as the slots, and the sub-entries' own tips and English captions,
+// which the slot leaves Empty.
+TEST_P(MenuTest, TypedMenusListWhatTheSlotsListWithEveryText) {
+  TestDb db(GetParam(), /*demo=*/false);
+  LeftMenuTree(db);
+  AddMenu(db, 11, "NULL", "Q", "0");
+  AddMenu(db, 12, "NULL", "R", "NULL");
+  AddMenu(db, 23, "10", "W", "NULL");  // Null orders first
+  AddMenu(db, 32, "21", "x0", "NULL");
+  for (int m : {11, 12, 23, 32}) Grant(db, m, 5);
+  db.Exec("UPDATE SYS_Menu SET MenuTip=NULL WHERE MenuID=30");
+  Page p = Visitor(db.conn(), Variant::String("2,5"));
+  Menu& menu = *p.menu;
+
+  EXPECT_EQ(ItemIds(menu.TopMenuItems()), Ids(menu.GetTopMenu()));
+  EXPECT_EQ(ItemIds(menu.TopMenuItems()), "12,11,10");
+  for (int32_t parent : {10, 21, 20, 0, 99}) {
+    EXPECT_EQ(ItemIds(menu.LeftMenuItems(parent)),
+              Entries(menu.GetLeftMenu(parent)))
+        << parent;
+  }
+  EXPECT_EQ(Describe(menu.LeftMenuItems(10)),
+            "23/10/1 W (W tip) W en (W en tip) W.gif ; "
+            "21/10/1 X (X tip) X en (X en tip) X.gif ; "
+            "32/21/2 x0 (x0 tip) x0 en (x0 en tip) x0.gif ; "
+            "31/21/2 x1 (x1 tip) x1 en (x1 en tip) x1.gif /apps/x1; "
+            "30/21/2 x2 () x2 en (x2 en tip) x2.gif ; "
+            "20/10/1 Y (Y tip) Y en (Y en tip) Y.gif ");
+  EXPECT_EQ(Describe(menu.TopMenuItems()).substr(0, 38),
+            "12/0/1 R (R tip) R en (R en tip) R.gif");
+
+  // Roles the session no longer holds.
+  p.context->session_obj->Set("RoleID", Variant::String("9"));
+  EXPECT_EQ(ItemIds(menu.LeftMenuItems(10)), "22");
+  p.context->session_obj->Set("RoleID", Variant());
+  EXPECT_TRUE(menu.TopMenuItems().empty());
+  EXPECT_TRUE(menu.LeftMenuItems(10).empty());
+}
+
+// One statement each, whatever the size of the menu; a role list that is
+// not numbers never reaches one; every change of the tree is counted.
+TEST(MenuStatementTest, TypedMenusSendOneStatementEach) {
+  auto conn = std::make_shared<RecordingConnection>();
+  Page p = Visitor(conn, Variant::String("2,5"));
+  p.menu->TopMenuItems();
+  p.menu->LeftMenuItems(-3);
+  ASSERT_EQ(conn->sent.size(), 2u);
+  EXPECT_EQ(conn->sent[0],
+            "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
+            "MenuEnglishTip From SYS_Menu,SYS_Function  where  "
+            "SYS_Menu.FunID*=SYS_Function.FunID  and menuParentID is null and "
+            "menuID in (select menuID from SYS_right where roleID in "
+            "(2,5))order by menuOrder");
+  const std::string& left = conn->sent[1];
+  EXPECT_EQ(left.substr(0, 60),
+            "Select m.MenuID as ItemID,m.MenuName as ItemName,m.MenuIcon ");
+  for (const char* part :
+       {"where m.MenuParentID=-3 and exists (select 1 from SYS_right r where "
+        "r.menuID=m.MenuID and r.roleID in (2,5))",
+        " union all ",
+        "exists (select 1 from SYS_right r where r.menuID=c.MenuID and "
+        "r.roleID in (2,5))",
+        " order by GroupOrdered,GroupOrder,GroupID,ItemLevel,ItemOrdered,"
+        "ItemOrder,ItemID"}) {
+    EXPECT_NE(left.find(part), std::string::npos) << part << "\n" << left;
+  }
+  p.context->session_obj->Set("RoleID", Variant::String("2) or (1=1"));
+  EXPECT_THROW(p.menu->LeftMenuItems(1), Error);
+  EXPECT_THROW(p.menu->TopMenuItems(), Error);
+  EXPECT_EQ(conn->sent.size(), 2u);
+
+  const uint64_t before = MenuChangesInProcess();
+  const Variant none = Variant::String("");
+  p.menu->AddData(none, none, none, none, none, none, none, none);
+  p.menu->UpdateData(Variant::Long(1), none, none, none, none, none, none, none,
+                     none);
+  p.menu->DelData(Variant::Long(1));
+  conn->fail_with = "refused";
+  EXPECT_THROW(p.menu->DelData(Variant::Long(1)), Error);
+  EXPECT_EQ(MenuChangesInProcess() - before, 4u);
+  conn->fail_with.clear();
+  p.menu->GetData(1);                               // reads count nothing
+  EXPECT_THROW(p.menu->DelData(Variant()), Error);  // nothing sent: counted
+  EXPECT_EQ(MenuChangesInProcess() - before, 5u);
+}
+
 TEST_P(MenuTest, LeftMenuZeroListsTheChildrenOfMenuZero) {
   TestDb db(GetParam(), /*demo=*/false);
   AddMenu(db, 1, "NULL", "First", "1");

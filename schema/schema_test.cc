@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "login/password.h"
 #include "testing/test_db.h"
 #include "wrenhaven/dialect.h"
@@ -44,6 +47,62 @@ TEST_P(SchemaTest, ColumnOrdersAreTheDocumentedOnes) {
             "roleid,rolename,roleparentid,rolelevel,roleclass,rolememo");
   EXPECT_EQ(lower(Columns(db, "HR_person")),
             "personid,personaccount,personpwd,personname,deptid,personjobcode");
+}
+
+bool HasIndex(const TestDb& db, const std::string& name) {
+  if (db.conn()->dialect().name() == "sqlite") {
+    return db.Scalar(
+                 "SELECT COUNT(*) FROM sqlite_master WHERE type='index' "
+                 "AND name='" +
+                 name + "'")
+               .ToLong() == 1;
+  }
+  return db.Scalar(
+               "SELECT COUNT(*) FROM pg_indexes WHERE schemaname = "
+               "current_schema() AND indexname = lower('" +
+               name + "')")
+             .ToLong() == 1;
+}
+
+// The login records' indexes: the sign-in throttle's (an account's and an
+// address's recent attempts) and the per-person summary's; a database made
+// before them gets them when its schema is opened again.
+TEST_P(SchemaTest, LoginRecordIndexesAreMadeAndAddedToOlderDatabases) {
+  TestDb db(GetParam(), /*demo=*/true);
+  std::vector<std::string> indexes = {"HR_Login_account_time",
+                                      "HR_Login_ip_time"};
+  indexes.push_back(GetParam() == "sqlite" ? "HR_Login_person_time"
+                                           : "HR_Login_summary");
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+    db.Exec("DROP INDEX " + index);
+  }
+  CreateSchema(*db.conn());
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+  }
+  if (GetParam() == "sqlite") {
+    // The throttle's counts search the index instead of reading the table.
+    const struct {
+      const char* where;
+      const char* index;
+    } counts[] = {
+        {"LoginAccount='ann' AND loginTime >= '2026-01-01'",
+         "HR_Login_account_time"},
+        {"LoginIP='10.0.0.1' AND loginTime >= '2026-01-01'",
+         "HR_Login_ip_time"},
+    };
+    for (const auto& c : counts) {
+      auto rs = db.conn()->Open(
+          std::string("EXPLAIN QUERY PLAN SELECT COUNT(*) FROM HR_Login "
+                      "WHERE LoginOK=0 AND ") +
+              c.where,
+          CursorType::kStatic);
+      std::string plan;
+      for (; !rs->Eof(); rs->MoveNext()) plan += rs->Value(3).ToText() + ";";
+      EXPECT_NE(plan.find(c.index), std::string::npos) << plan;
+    }
+  }
 }
 
 TEST_P(SchemaTest, CreatingTwiceChangesNothing) {

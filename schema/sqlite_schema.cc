@@ -38,6 +38,12 @@ const std::vector<std::string_view>& SqliteSchema() {
       "CREATE INDEX IF NOT EXISTS HR_Login_person_time ON HR_Login(personID, "
       "loginTime, LoginOK, loginOutTime)",
       "CREATE INDEX IF NOT EXISTS HR_Login_time ON HR_Login(loginTime)",
+      // The sign-in throttle counts an account's, and an address's, recent
+      // failures.
+      "CREATE INDEX IF NOT EXISTS HR_Login_account_time ON "
+      "HR_Login(LoginAccount, loginTime)",
+      "CREATE INDEX IF NOT EXISTS HR_Login_ip_time ON HR_Login(LoginIP, "
+      "loginTime)",
 
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "web/admin/pages.h"
 #include "web/create.h"
+#include "web/menu_cache.h"
 #include "web/render.h"
 #include "web/texts.h"
 #include "web/view.h"
@@ -130,8 +132,9 @@ void SignInPage(HttpPage& page) {
   response.Write(Render("signin_form", data, TextsBase(english)));
 }
 
-// "/MyOffice/": the main window.
-void MainWindow(HttpPage& page) {
+// "/MyOffice/": the main window. Its menus come from `cache` (nullptr:
+// from the database every time).
+void MainWindow(HttpPage& page, MenuCache* cache) {
   HttpSession& session = page.session();
   if (!SignedIn(session)) {
     page.response().Redirect("/");
@@ -144,20 +147,17 @@ void MainWindow(HttpPage& page) {
       "/static/office.js");
 
   std::vector<MenuEntry> top, left;
-  const MenuEntry* chosen = nullptr;
+  std::optional<MenuEntry> chosen;
   // A person without roles has no menu to ask for.
-  if (!session.Get("RoleID").ToText().empty()) {
+  const std::string roles = session.Get("RoleID").ToText();
+  if (!roles.empty()) {
     auto menu = Create<Menu>(page);
-    top = TopEntries(menu->GetTopMenu(), english);
-    const std::string wanted = page.request().Item("top");
-    for (const MenuEntry& e : top) {
-      if (e.id == wanted) chosen = &e;
-    }
-    if (chosen == nullptr && !top.empty()) chosen = &top.front();
-    if (chosen != nullptr) {
-      const int32_t parent = Variant::String(chosen->id).ToLong();
-      left = LeftEntries(menu->GetLeftMenu(parent), parent, english,
-                         [&menu](int32_t id) { return menu->GetData(id); });
+    const WindowMenus menus = ReadWindowMenus(
+        *menu, *page.connection(), cache, roles, page.request().Item("top"));
+    top = MenuEntries(*menus.top, english);
+    left = MenuEntries(*menus.left, english);
+    if (menus.chosen != nullptr) {
+      chosen = top[static_cast<size_t>(menus.chosen - menus.top->data())];
     }
   }
 
@@ -176,11 +176,10 @@ void MainWindow(HttpPage& page) {
   data["top"] = EntryList(top, chosen ? chosen->id : "");
   data["left"] = EntryList(left, "");
   data.set("has_left", TemplateData(!left.empty()));
-  if (chosen != nullptr) data.set("current", chosen->caption);
+  if (chosen) data.set("current", chosen->caption);
   data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));
-  data.set("content", chosen != nullptr && !chosen->href.empty()
-                          ? chosen->href
-                          : std::string(kHome));
+  data.set("content",
+           chosen && !chosen->href.empty() ? chosen->href : std::string(kHome));
 
   HttpResponse& response = page.response();
   response.Write(Render("layout_top", data, TextsBase(english)));
@@ -276,7 +275,10 @@ void FunctionPage(HttpPage& page, std::string_view prefix, const char* note) {
 
 void AddOfficePages(HttpHost& host) {
   host.AddPage("/", SignInPage);
-  host.AddPage("/MyOffice/", MainWindow);
+  // Shared by the host's worker threads for as long as the host serves.
+  auto cache = std::make_shared<MenuCache>();
+  host.AddPage("/MyOffice/",
+               [cache](HttpPage& page) { MainWindow(page, cache.get()); });
   host.AddPage("/MyOffice",
                [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });
   host.AddPage(std::string(kHome), SignedInOnly(HomePage));

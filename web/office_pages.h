@@ -8,7 +8,8 @@
 //   "/admin/..."   the administration pages (web/admin/pages.h)
 //
 // Everything but the sign-in page is for signed-in visitors only; others
-// are sent back to "/".
+// are sent back to "/". Each AddOfficePages has its own cache of the main
+// window's menus (web/menu_cache.h), shared by the host's worker threads.
 #ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
 #define WRENHAVEN_WEB_OFFICE_PAGES_H_
 

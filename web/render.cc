@@ -1,5 +1,6 @@
 #include "web/render.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,27 +13,40 @@ namespace {
 
 using Mustache = kainjow::mustache::mustache;
 
-std::string_view Source(std::string_view name) {
-  for (const auto& [n, text] : TemplateSources()) {
-    if (n == name) return text;
-  }
-  Raise(ErrorCode::kHost,
-        "There is no page template \"" + std::string(name) + "\"");
+std::atomic<size_t> parses{0};
+
+struct Parsed {
+  std::map<std::string, std::unique_ptr<Mustache>, std::less<>> templates;
+};
+
+// Every template is parsed once, on first use of any, and shared by all
+// threads. Rendering only reads the parsed tree: what changes while a
+// template renders lives in the context of that one call. The library
+// writes to a template only when a partial or a lambda fails; Scope below
+// admits neither, so nothing changes it once parsed.
+const Parsed& All() {
+  static const Parsed parsed = [] {
+    Parsed p;
+    for (const auto& [name, text] : TemplateSources()) {
+      p.templates.emplace(std::string(name),
+                          std::make_unique<Mustache>(std::string(text)));
+      parses.fetch_add(1, std::memory_order_relaxed);
+    }
+    return p;
+  }();
+  return parsed;
 }
 
-// Rendering walks a parsed template without locking, so each worker thread
-// parses the templates it uses once and keeps them.
 Mustache& Compiled(std::string_view name) {
-  thread_local std::map<std::string, std::unique_ptr<Mustache>, std::less<>>
-      cache;
-  auto it = cache.find(name);
-  if (it == cache.end()) {
-    auto parsed = std::make_unique<Mustache>(std::string(Source(name)));
-    if (!parsed->is_valid()) {
-      Raise(ErrorCode::kHost, "The page template \"" + std::string(name) +
-                                  "\" is broken: " + parsed->error_message());
-    }
-    it = cache.emplace(std::string(name), std::move(parsed)).first;
+  const Parsed& parsed = All();
+  auto it = parsed.templates.find(name);
+  if (it == parsed.templates.end()) {
+    Raise(ErrorCode::kHost,
+          "There is no page template \"" + std::string(name) + "\"");
+  }
+  if (!it->second->is_valid()) {
+    Raise(ErrorCode::kHost, "The page template \"" + std::string(name) +
+                                "\" is broken: " + it->second->error_message());
   }
   return *it->second;
 }
@@ -48,18 +62,28 @@ class Scope : public kainjow::mustache::basic_context<std::string> {
   void pop() override { layers_.pop_back(); }
 
   const TemplateData* get(const std::string& name) const override {
-    if (name == ".") return layers_.back();
-    for (auto layer = layers_.rbegin(); layer != layers_.rend(); ++layer) {
-      if (const TemplateData* found = Follow(**layer, name)) return found;
+    const TemplateData* found = nullptr;
+    if (name == ".") {
+      found = layers_.back();
+    } else {
+      for (auto layer = layers_.rbegin(); layer != layers_.rend(); ++layer) {
+        if ((found = Follow(**layer, name)) != nullptr) break;
+      }
     }
-    return nullptr;
+    // A lambda renders text of its own through the shared template, which
+    // records any failure of it there.
+    if (found != nullptr && (found->is_lambda() || found->is_lambda2())) {
+      Raise(ErrorCode::kHost,
+            "The page data for \"" + name +
+                "\" is a lambda, which templates do not take");
+    }
+    return found;
   }
 
+  // Templates include no others: a partial is parsed at every use.
   const TemplateData* get_partial(const std::string& name) const override {
-    for (auto layer = layers_.rbegin(); layer != layers_.rend(); ++layer) {
-      if (const TemplateData* found = (*layer)->get(name)) return found;
-    }
-    return nullptr;
+    Raise(ErrorCode::kHost,
+          "The page templates include no partial (\"" + name + "\")");
   }
 
  private:
@@ -117,6 +141,8 @@ kainjow::mustache::list& Items(TemplateData& list) {
 }
 
 }  // namespace
+
+size_t TemplateParses() { return parses.load(std::memory_order_relaxed); }
 
 TemplateData& AppendItem(TemplateData& list) {
   return Items(list).emplace_back(TemplateData::type::object);

@@ -30,12 +30,18 @@ TemplateData& AppendItem(TemplateData& list);
 void ReserveItems(TemplateData& list, size_t count);
 
 // Renders the template `name` with `data`. Raises kHost for an unknown
-// template or one that does not parse.
+// template or one that does not parse, and for data holding a lambda or a
+// template naming a partial. The templates are parsed once, all of them
+// at the first Render, and shared by every thread.
 std::string Render(std::string_view name, const TemplateData& data);
 // The same, with `base` looked up for every name `data` lacks; the values
 // shared by many pages (the fixed texts) are layered in without a copy.
 std::string Render(std::string_view name, const TemplateData& data,
                    const TemplateData& base);
+
+// Templates parsed since the program started: as many as there are, once
+// any has been rendered.
+size_t TemplateParses();
 
 }  // namespace wrenhaven::web
 

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "web/texts.h"
 #include "wrenhaven/error.h"
 
@@ -80,6 +84,51 @@ TEST(RenderTest, ItemsAddedInPlaceRenderInOrderWithTheirOwnValues) {
 
 TEST(RenderTest, UnknownTemplateIsAnError) {
   EXPECT_THROW(Render("nope", TemplateData()), Error);
+}
+
+// The worker threads share one parse of each template: rendering every
+// template from several threads at once gives the same text in each and
+// parses nothing more.
+TEST(RenderTest, TemplatesAreParsedOnceForAllThreads) {
+  TemplateData data;
+  data.set("name", "ann");
+  const std::string expected = Render("signin_form", data, TextsBase(true));
+  const size_t parsed = TemplateParses();
+  EXPECT_EQ(parsed, TemplateSources().size());
+  std::atomic<int> differing{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 50; ++i) {
+        for (const auto& [name, text] : TemplateSources()) {
+          TemplateData page;
+          page.set("t", Texts(false));
+          Render(name, page);
+        }
+        TemplateData again;
+        again.set("name", "ann");
+        if (Render("signin_form", again, TextsBase(true)) != expected) {
+          ++differing;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(differing.load(), 0);
+  EXPECT_EQ(TemplateParses(), parsed);
+}
+
+// What would write into a shared template while it renders is refused.
+TEST(RenderTest, LambdasInThePageDataAreRefused) {
+  TemplateData data;
+  data.set("t", Texts(true));
+  data.set("name", TemplateData(kainjow::mustache::lambda{
+                       [](const std::string&) { return std::string("x"); }}));
+  EXPECT_THROW(Render("signin_form", data), Error);
+  // The template itself is unharmed.
+  data.set("name", "ann");
+  EXPECT_NE(Render("signin_form", data).find("value=\"ann\""),
+            std::string::npos);
 }
 
 TEST(TextsTest, BothLanguagesHaveTheSameKeys) {

@@ -46,13 +46,8 @@ constexpr std::array<std::string_view, 21> kIcons = {
     "customers", "orders",  "admin",     "menus",     "functions",  "roles",
     "rights",    "logins",  "attendance"};
 
-const Variant& Cell(const VariantArray& a, int32_t r, int32_t c) {
-  return a(r, c);
-}
-
-std::string Either(const Variant& preferred, const Variant& other) {
-  std::string text = preferred.ToText();
-  return Trim(text).empty() ? other.ToText() : text;
+std::string Either(const std::string& preferred, const std::string& other) {
+  return Trim(preferred).empty() ? other : preferred;
 }
 
 }  // namespace
@@ -119,52 +114,20 @@ std::string SafeHref(const Variant& address) {
   return url;
 }
 
-std::vector<MenuEntry> TopEntries(const VariantArray& top, bool english) {
+std::vector<MenuEntry> MenuEntries(const std::vector<MenuItem>& items,
+                                   bool english) {
   std::vector<MenuEntry> entries;
-  if (top.undimensioned()) return entries;
-  for (int32_t r = top.LBound(1); r <= top.UBound(1); ++r) {
-    if (Cell(top, r, 0).is_empty()) continue;
+  entries.reserve(items.size());
+  for (const MenuItem& item : items) {
     MenuEntry e;
-    e.id = Cell(top, r, 0).ToText();
-    e.caption = english ? Either(Cell(top, r, 5), Cell(top, r, 1))
-                        : Either(Cell(top, r, 1), Cell(top, r, 5));
-    e.tip = english ? Either(Cell(top, r, 6), Cell(top, r, 4))
-                    : Either(Cell(top, r, 4), Cell(top, r, 6));
-    e.icon = IconName(Cell(top, r, 2));
-    e.href = SafeHref(Cell(top, r, 3));
-    entries.push_back(std::move(e));
-  }
-  return entries;
-}
-
-std::vector<MenuEntry> LeftEntries(const VariantArray& left, int32_t parent,
-                                   bool english, const MenuDetails& details) {
-  std::vector<MenuEntry> entries;
-  if (left.undimensioned()) return entries;
-  const std::string parent_text = std::to_string(parent);
-  for (int32_t r = left.LBound(1); r <= left.UBound(1); ++r) {
-    if (Cell(left, r, 0).is_empty()) continue;
-    MenuEntry e;
-    e.id = Cell(left, r, 0).ToText();
-    e.icon = IconName(Cell(left, r, 2));
-    e.href = SafeHref(Cell(left, r, 3));
-    const Variant& name = Cell(left, r, 1);
-    if (Cell(left, r, 4).ToText() == parent_text) {
-      e.caption = english ? Either(Cell(left, r, 6), name)
-                          : Either(name, Cell(left, r, 6));
-      e.tip = english ? Either(Cell(left, r, 7), Cell(left, r, 5))
-                      : Either(Cell(left, r, 5), Cell(left, r, 7));
-    } else {
-      e.level = 2;
-      e.caption = name.ToText();
-      // SYS_Menu: MenuTip at 4, MenuEnglish at 5, MenuEnglishTip at 6.
-      const VariantArray row =
-          details ? details(Cell(left, r, 0).ToLong()) : VariantArray();
-      if (!row.undimensioned() && row.UBound(1) >= 6) {
-        e.caption = english ? Either(row(5), name) : Either(name, row(5));
-        e.tip = english ? Either(row(6), row(4)) : Either(row(4), row(6));
-      }
-    }
+    e.id = std::to_string(item.id);
+    e.caption = english ? Either(item.english, item.name)
+                        : Either(item.name, item.english);
+    e.tip = english ? Either(item.english_tip, item.tip)
+                    : Either(item.tip, item.english_tip);
+    e.icon = IconName(Variant::String(item.icon));
+    e.href = SafeHref(Variant::String(item.url));
+    e.level = item.level;
     entries.push_back(std::move(e));
   }
   return entries;

@@ -4,11 +4,11 @@
 #define WRENHAVEN_WEB_VIEW_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "wrenhaven/menu.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven::web {
@@ -37,19 +37,11 @@ struct MenuEntry {
   int level = 1;     // 2 for the entries under a left-menu entry
 };
 
-// GetTopMenu's rows, (0 To N-1, 0 To 6); none for the undimensioned result.
-std::vector<MenuEntry> TopEntries(const VariantArray& top, bool english);
-
-// One menu's row of SYS_Menu (Menu.GetData), for entries whose tip and
-// English texts the left menu does not carry.
-using MenuDetails = std::function<VariantArray(int32_t menu_id)>;
-
-// GetLeftMenu's rows for `parent`, (0 To K, 0 To 8), without the empty
-// last row. Rows whose parent is `parent` are level 1, the others (their
-// sub-entries) level 2, whose tip and English caption come from
-// `details`.
-std::vector<MenuEntry> LeftEntries(const VariantArray& left, int32_t parent,
-                                   bool english, const MenuDetails& details);
+// The entries as drawn, in the order given: captions and tips in the
+// chosen language (the other one where that is empty), the level as the
+// menu gives it.
+std::vector<MenuEntry> MenuEntries(const std::vector<MenuItem>& items,
+                                   bool english);
 
 }  // namespace wrenhaven::web
 

@@ -12,12 +12,35 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "wrenhaven/class_base.h"
 #include "wrenhaven/component.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
+
+// One entry of the main window's menus as the database holds it. Texts
+// the database holds as Null are empty.
+struct MenuItem {
+  int32_t id = 0;
+  int32_t parent_id = 0;  // 0 for a first-level menu
+  int level = 1;          // 2 for an entry under a left-menu entry
+  std::string name;
+  std::string tip;
+  std::string english;
+  std::string english_tip;
+  std::string icon;
+  std::string url;  // the function's FunUrl; "" when it opens none
+
+  bool operator==(const MenuItem&) const = default;
+};
+
+// Counts the changes of the menu tree made through the Menu objects of
+// this process (AddData, UpdateData, DelData, whether they succeeded or
+// not), so that what keeps menus in memory can drop them at once. Safe
+// from any thread.
+uint64_t MenuChangesInProcess();
 
 // Slots 1 to 4 are SetConn, OnStartPage, OnEndPage and GetError of
 // PageBoundClass (wrenhaven/class_base.h).
@@ -37,6 +60,15 @@ class Menu : public PageBoundClass {
   // children only (Empty in their children's rows); column 8 and row K are
   // Empty. (0 To 0, 0 To 8), all Empty, when there is no entry.
   VariantArray GetLeftMenu(int32_t menu_parent_id);
+
+  // Not slots. The visible first-level menus as GetTopMenu lists them (its
+  // statement, its order); none for a visitor without roles.
+  std::vector<MenuItem> TopMenuItems();
+  // The visible children of `menu_parent_id` (level 1), each followed by
+  // its visible children (level 2), as GetLeftMenu lists them, in one
+  // statement; siblings of equal MenuOrder by MenuID. None for a visitor
+  // without roles.
+  std::vector<MenuItem> LeftMenuItems(int32_t menu_parent_id);
 
   // Slot 7. Every menu below `parent_id` (0: the first level), depth first,
   // siblings by MenuOrder: row 0 the column names of SYS_Menu, then one row
