@@ -1,10 +1,11 @@
-// wrenhaven init --db PATH [--demo]
+// wrenhaven init --db PATH [--demo | --from BACKUP]
 #include <iostream>
 
 #include "cli/commands.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
+#include "wrenhaven/sqlite.h"
 
 namespace wrenhaven::cli {
 
@@ -13,18 +14,36 @@ void AddInitCommand(CLI::App& app, Action* action) {
       "init", "Create the office tables (and the demo office) in a database");
   auto db = std::make_shared<std::string>();
   auto demo = std::make_shared<bool>(false);
+  auto from = std::make_shared<std::string>();
   auto o = std::make_shared<SignInOptions>();
   cmd->add_option(
          "--db", *db,
          "SQLite file, or postgresql:// address, to create or complete")
       ->required();
-  cmd->add_flag("--demo", *demo,
-                "Load the demo office into empty tables (its passwords are "
-                "stored hashed)");
+  auto* demo_flag =
+      cmd->add_flag("--demo", *demo,
+                    "Load the demo office into empty tables (its passwords are "
+                    "stored hashed)");
+  cmd->add_option("--from", *from,
+                  "Restore a backup made by `wrenhaven backup` into a new "
+                  "SQLite file (or one without people), then complete it")
+      ->excludes(demo_flag);
   AddCostOptions(*cmd, *o);
   cmd->callback([=] {
     *action = [=]() -> int {
       ApplySignInOptions(*o);
+      if (!from->empty()) {
+        if (IsPostgresAddress(*db)) {
+          throw CommandError(
+              "--from restores SQLite backups; restore a PostgreSQL office "
+              "with pg_restore or psql");
+        }
+        try {
+          RestoreSqlite(*from, *db);
+        } catch (const Error& e) {
+          throw CommandError(e.what());
+        }
+      }
       auto conn = OpenDatabase(*db, /*create=*/true);
       try {
         CreateSchema(*conn);
@@ -45,7 +64,9 @@ void AddInitCommand(CLI::App& app, Action* action) {
         throw CommandError(e.what());
       }
       std::cout << "Office tables ready in " << MaskPassword(*db)
-                << (*demo ? " (demo office)" : "") << "\n";
+                << (*demo ? " (demo office)" : "")
+                << (from->empty() ? "" : " (restored from " + *from + ")")
+                << "\n";
       return 0;
     };
   });
