@@ -78,6 +78,15 @@ Json ToJson(const Variant& v) {
 std::optional<Variant> FromJson(const Json& j) {
   if (j.is_null()) return Variant::Null();
   if (j.is_boolean()) return Variant::Boolean(j.get<bool>());
+  // A whole number beyond 64 bits with a sign is read unsigned; as a
+  // signed one it would wrap round to a negative.
+  if (j.is_number_unsigned()) {
+    const auto n = j.get<uint64_t>();
+    if (n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      return Variant::Long(static_cast<int32_t>(n));
+    }
+    return Variant::Double(static_cast<double>(n));
+  }
   if (j.is_number_integer()) {
     const auto n = j.get<int64_t>();
     if (n >= std::numeric_limits<int32_t>::min() &&

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string failure = wrenhaven::fuzz::WRENHAVEN_FUZZ_CHECK(
       std::string_view(reinterpret_cast<const char*>(data), size));
   if (!failure.empty()) {
-    std::fprintf(stderr, "%s\n", failure.c_str());
+    std::fwrite(failure.data(), 1, failure.size(), stderr);
+    std::fputc('\n', stderr);
     std::abort();
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,6 +33,8 @@ struct Harness {
   std::function<std::string(std::string_view)> check;
 };
 
+void PrintTo(const Harness& h, std::ostream* os) { *os << h.name; }
+
 const Harness kHarnesses[] = {
     {"statement", CheckStatement},
     {"wire", CheckWire},
@@ -58,6 +61,41 @@ TEST_P(CorpusTest, EveryCheckedInInputPasses) {
 
 INSTANTIATE_TEST_SUITE_P(Harnesses, CorpusTest, ::testing::ValuesIn(kHarnesses),
                          [](const auto& info) { return info.param.name; });
+
+// The inputs that once broke a check, each by name.
+struct Regression {
+  const char* file;
+  std::function<std::string(std::string_view)> check;
+};
+
+void PrintTo(const Regression& r, std::ostream* os) { *os << r.file; }
+
+class RegressionTest : public ::testing::TestWithParam<Regression> {};
+
+TEST_P(RegressionTest, PassesItsCheck) {
+  const fs::path file = fs::path(WRENHAVEN_FUZZ_CORPUS) / GetParam().file;
+  ASSERT_TRUE(fs::is_regular_file(file)) << file;
+  EXPECT_EQ(GetParam().check(ReadFile(file)), "");
+}
+
+const Regression kRegressions[] = {
+    // A NUL inside a quoted value cut the statement short for SQLite.
+    {"statement/regression-nul-in-quoted-value", CheckStatement},
+    // A whole number beyond the signed 64 bits read as Long(-1).
+    {"json_variant/regression-beyond-int64", CheckJsonVariant},
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, RegressionTest,
+                         ::testing::ValuesIn(kRegressions),
+                         [](const auto& info) {
+                           std::string name =
+                               fs::path(info.param.file).filename().string();
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c)))
+                               c = '_';
+                           }
+                           return name;
+                         });
 
 // The statement check's judge, on statements that a careless builder
 // would send. Each must be told apart from its harmless twin.

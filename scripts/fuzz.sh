@@ -31,8 +31,9 @@ if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link" \
   -DWRENHAVEN_SANITIZE=ON -DWRENHAVEN_FUZZ=ON -DWRENHAVEN_TESTS=OFF \
-  -DWRENHAVEN_BENCH=OFF "${launcher[@]}" >/dev/null ||
-  ! cmake --build "$build" -j 2 --target fuzzers; then
+  -DWRENHAVEN_BENCH=OFF "${launcher[@]}" >/dev/null 2>&1 ||
+  ! cmake --build "$build" -j 2 --target fuzzers >"$build/build.log" 2>&1; then
+  tail -n 30 "$build/build.log"
   echo "the fuzzing harnesses did not build"
   echo "fuzz: 0 passed, ${#harnesses[@]} failed"
   exit 1
@@ -60,7 +61,7 @@ for name in "${harnesses[@]}"; do
   else
     failed=$((failed + 1))
     echo "FAILED fuzz $name (exit $rc); the log: $log"
-    grep -v -E '^(#[0-9]|INFO|MS:|base unit|0x|\\x|    )' "$log" | tail -n 25
+    grep -v -a -E '^(#[0-9]|INFO|MS:|base unit|0x|\\x|    |\s+NEW_FUNC)' "$log" | tail -n 25
   fi
 done
 echo "fuzz: $passed passed, $failed failed"

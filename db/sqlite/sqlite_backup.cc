@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -85,11 +86,15 @@ bool HasTable(sqlite3* db, const char* table, const std::string& what) {
   return Column(db, sql.c_str(), what).at(0) != "0";
 }
 
+// `what` names the file, as "the copy of office.db".
 void RequireSound(sqlite3* db, const std::string& what) {
   const std::vector<std::string> rows =
       Column(db, "PRAGMA integrity_check", what);
   if (rows.size() != 1 || rows[0] != "ok") {
-    Fail(what + " fails the integrity check: " +
+    std::string name = what;
+    name[0] =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    Fail(name + " fails the integrity check: " +
          (rows.empty() ? std::string("no answer") : rows[0]));
   }
 }
@@ -196,7 +201,7 @@ void CopyInto(const std::string& from, const std::string& temp,
   }
   if (wal) Exec(source.get(), "COMMIT", source_name);
   source.Close();
-  RequireSound(copy.get(), "The copy of " + from);
+  RequireSound(copy.get(), "the copy of " + from);
   copy.Close();
 }
 
@@ -230,7 +235,7 @@ void RestoreSqlite(const std::string& from, const std::string& to,
   if (to.empty()) Fail("No file named to restore to");
   {
     Handle backup(from, SQLITE_OPEN_READWRITE, "the backup");
-    RequireSound(backup.get(), "The backup " + from);
+    RequireSound(backup.get(), "the backup " + from);
   }
   if (Exists(to)) {
     Handle target(to, SQLITE_OPEN_READWRITE, "the database");
