@@ -83,6 +83,11 @@ const Regression kRegressions[] = {
     {"statement/regression-nul-in-quoted-value", CheckStatement},
     // A whole number beyond the signed 64 bits read as Long(-1).
     {"json_variant/regression-beyond-int64", CheckJsonVariant},
+    // Bounds at the ends of the 32-bit range overflowed the size check.
+    {"json_variant/regression-lowest-bound", CheckJsonVariant},
+    {"json_variant/regression-widest-bounds", CheckJsonVariant},
+    // Three dimensions of a million each were allocated at once.
+    {"json_variant/regression-too-many-cells", CheckJsonVariant},
 };
 
 INSTANTIATE_TEST_SUITE_P(Inputs, RegressionTest,

@@ -203,6 +203,8 @@ const std::vector<Target>& Targets() {
       {"a set list with bare and quoted values",
        {Form::kText, Form::kText, Form::kText, Form::kText},
        [](RecordingConnection& db, const std::vector<std::string>& v) {
+         // As the classes do: the row to change must be named.
+         if (v[3].empty()) Raise(ErrorCode::kInvalidArgument, "no ID");
          Statement s;
          s.Text("update SYS_Menu set FunID=")
              .Bare(Text(v[0]), "FunID")
