@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -150,8 +151,16 @@ TEST(SqliteBackupTest, CopiesWhileSignInsFlowAndTheRestoreSignsIn) {
   options.pages_per_step = 64;
   options.pause = std::chrono::milliseconds(20);
   const std::string copy = dir / "copy.db";
+  // A copy that started over at every commit would never end while the
+  // sign-ins go on: it is given a minute.
+  std::future<void> backup = std::async(
+      std::launch::async, [&] { BackupSqlite(office, copy, options); });
+  if (backup.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "the copy did not end while sign-ins went on";
+    stop = true;
+  }
   try {
-    BackupSqlite(office, copy, options);
+    backup.get();
   } catch (const Error& e) {
     ADD_FAILURE() << e.what();
   }
@@ -161,10 +170,11 @@ TEST(SqliteBackupTest, CopiesWhileSignInsFlowAndTheRestoreSignsIn) {
   ASSERT_EQ(failures, std::vector<std::string>{});
   EXPECT_GT(during, 0u) << "no sign-in was answered while the copy was made";
 
-  // Only the copy and the office with its log: no temporary file is left.
-  EXPECT_EQ(dir.Names(),
-            (std::set<std::string>{"copy.db", "office.db", "office.db-shm",
-                                   "office.db-wal"}));
+  // The copy under its own name, and no temporary file left beside it.
+  for (const std::string& name : dir.Names()) {
+    EXPECT_TRUE(name == "copy.db" || name.starts_with("office.db")) << name;
+  }
+  EXPECT_TRUE(dir.Names().count("copy.db"));
   {
     auto conn = OpenSqlite(copy, false);
     EXPECT_EQ(Scalar(*conn, "PRAGMA integrity_check"), "ok");
