@@ -80,5 +80,50 @@ check "and says why" 1 "$(grep -c 'public passwords' "$dir/err")"
 "$wrenhaven" serve --db "$db" --signin-limits pair=5 --listen 127.0.0.1:0 >/dev/null 2>&1
 check "malformed limits exit 2" 2 $?
 
+# Backups: a sound copy of the office, refusals that exit 2 and leave
+# nothing behind, and a restore that signs in.
+bak=$dir/office.bak
+"$wrenhaven" backup --db "$db" --to "$bak" >/dev/null
+check "backup exits 0" 0 $?
+check "the backup passes the integrity check" ok "$(sqlite3 "$bak" 'pragma integrity_check')"
+check "the backup holds the people" "$(sqlite3 "$db" 'select count(*) from HR_person')" \
+  "$(sqlite3 "$bak" 'select count(*) from HR_person')"
+"$wrenhaven" backup --db "$db" --to "$bak" 2>"$dir/err" >/dev/null
+check "a backup onto an existing file exits 2" 2 $?
+check "and says so" 1 "$(grep -c 'already exists' "$dir/err")"
+"$wrenhaven" backup --db "$dir/missing.db" --to "$dir/m.bak" >/dev/null 2>&1
+check "a backup of a missing office exits 2" 2 $?
+check "and leaves no file" "" "$(ls "$dir" | grep -E '^(m\.bak|missing\.db)|partial')"
+"$wrenhaven" backup --db postgresql://127.0.0.1:1/office --to "$dir/pg.bak" 2>"$dir/err" >/dev/null
+check "a backup of a PostgreSQL office exits 2" 2 $?
+check "and names pg_dump" 1 "$(grep -c 'pg_dump' "$dir/err")"
+"$wrenhaven" backup --db "$db" --to "$dir/p.bak" --pages 0 >/dev/null 2>&1
+check "--pages 0 exits 2" 2 $?
+"$wrenhaven" backup --db "$db" >/dev/null 2>&1
+check "backup without --to exits 2" 2 $?
+"$wrenhaven" backup --db "$db" --to "$dir/slow.bak" --pages 1 --pause 0 >/dev/null
+check "a backup of a page at a time is the same office" \
+  "$(sqlite3 "$bak" 'select group_concat(personAccount) from HR_person')" \
+  "$(sqlite3 "$dir/slow.bak" 'select group_concat(personAccount) from HR_person')"
+
+restored=$dir/restored.db
+"$wrenhaven" init --db "$restored" --from "$bak" >/dev/null
+check "init --from exits 0" 0 $?
+out=$("$wrenhaven" call --db "$restored" --server REQUEST_METHOD=POST --server REMOTE_ADDR=127.0.0.1 \
+  --form LoginName=ann --form LoginPwd=ann123 Wrenhaven.Login LoginMain)
+check "the restored office signs in" 1 \
+  "$(echo "$out" | python3 -c 'import json,sys; print(json.load(sys.stdin)["session"].get("PersonID"))')"
+"$wrenhaven" init --db "$db" --from "$bak" 2>"$dir/err" >/dev/null
+check "a restore onto an office with people exits 2" 2 $?
+check "and says so" 1 "$(grep -c 'already holds people' "$dir/err")"
+"$wrenhaven" init --db "$dir/x.db" --from "$bak" --demo >/dev/null 2>&1
+check "--from with --demo exits 2" 2 $?
+"$wrenhaven" init --db "$dir/y.db" --from "$dir/missing.bak" >/dev/null 2>&1
+check "a restore of a missing backup exits 2" 2 $?
+check "and leaves no file" "" "$(ls "$dir" | grep -E '^(x|y)\.db|partial')"
+"$wrenhaven" init --db postgresql://127.0.0.1:1/office --from "$bak" 2>"$dir/err" >/dev/null
+check "a restore into PostgreSQL exits 2" 2 $?
+check "and names pg_restore" 1 "$(grep -c 'pg_restore' "$dir/err")"
+
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "wrenhaven/connection.h"
 #include "wrenhaven/sign_in.h"
@@ -22,6 +23,10 @@ class CommandError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// True for a PostgreSQL address (postgresql://, postgres://); anything else
+// names a SQLite file.
+bool IsPostgresAddress(std::string_view db);
 
 // Opens the database that --db names. Raises CommandError when it cannot.
 std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create);
@@ -53,6 +58,7 @@ void AddPasswordsCommand(CLI::App& app, Action* action);
 void LoadLargeDemo(Connection& conn);
 void AddCallCommand(CLI::App& app, Action* action);
 void AddServeCommand(CLI::App& app, Action* action);
+void AddBackupCommand(CLI::App& app, Action* action);
 
 }  // namespace wrenhaven::cli
 

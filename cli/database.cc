@@ -6,15 +6,12 @@
 #include "wrenhaven/sqlite.h"
 
 namespace wrenhaven::cli {
-namespace {
 
 // A PostgreSQL server is named by its address; anything else is the path
 // of a SQLite file.
 bool IsPostgresAddress(std::string_view db) {
   return db.starts_with("postgresql://") || db.starts_with("postgres://");
 }
-
-}  // namespace
 
 std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create) {
   if (db.empty()) {

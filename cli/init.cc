@@ -1,10 +1,11 @@
-// wrenhaven init --db PATH [--demo [--size small|large]]
+// wrenhaven init --db PATH [--demo [--size small|large] | --from BACKUP]
 #include <iostream>
 
 #include "cli/commands.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/postgres.h"
 #include "wrenhaven/schema.h"
+#include "wrenhaven/sqlite.h"
 
 namespace wrenhaven::cli {
 
@@ -13,6 +14,7 @@ void AddInitCommand(CLI::App& app, Action* action) {
       "init", "Create the office tables (and the demo office) in a database");
   auto db = std::make_shared<std::string>();
   auto demo = std::make_shared<bool>(false);
+  auto from = std::make_shared<std::string>();
   auto o = std::make_shared<SignInOptions>();
   cmd->add_option(
          "--db", *db,
@@ -28,11 +30,27 @@ void AddInitCommand(CLI::App& app, Action* action) {
                   "1,000,000 login records)")
       ->check(CLI::IsMember({"small", "large"}))
       ->needs(demo_flag);
+  cmd->add_option("--from", *from,
+                  "Restore a backup made by `wrenhaven backup` into a new "
+                  "SQLite file (or one without people), then complete it")
+      ->excludes(demo_flag);
   AddCostOptions(*cmd, *o);
   cmd->callback([=] {
     *action = [=]() -> int {
       ApplySignInOptions(*o);
       const bool large = *size == "large";
+      if (!from->empty()) {
+        if (IsPostgresAddress(*db)) {
+          throw CommandError(
+              "--from restores SQLite backups; restore a PostgreSQL office "
+              "with pg_restore or psql");
+        }
+        try {
+          RestoreSqlite(*from, *db);
+        } catch (const Error& e) {
+          throw CommandError(e.what());
+        }
+      }
       auto conn = OpenDatabase(*db, /*create=*/true);
       try {
         CreateSchema(*conn);
@@ -59,6 +77,7 @@ void AddInitCommand(CLI::App& app, Action* action) {
       std::cout << "Office tables ready in " << MaskPassword(*db)
                 << (*demo ? large ? " (large demo office)" : " (demo office)"
                           : "")
+                << (from->empty() ? "" : " (restored from " + *from + ")")
                 << "\n";
       return 0;
     };

@@ -1,12 +1,35 @@
 #include "cli/json_variant.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
 namespace wrenhaven::cli {
 namespace {
+
+// The largest array a command-line value may describe: more is a typing
+// slip, and would be allocated before its cells are read.
+constexpr int64_t kMaxCells = 1'000'000;
+constexpr size_t kMaxDimensions = 60;
+
+// A bound as a 32-bit whole number; nullopt beyond that range.
+std::optional<int32_t> Bound(const Json& j) {
+  if (j.is_number_unsigned()) {
+    const auto n = j.get<uint64_t>();
+    if (n > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      return std::nullopt;
+    }
+    return static_cast<int32_t>(n);
+  }
+  const auto n = j.get<int64_t>();
+  if (n < std::numeric_limits<int32_t>::min() ||
+      n > std::numeric_limits<int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(n);
+}
 
 // Cells of dimension `dim` onwards, starting at storage offset `*pos`.
 Json NestCells(const VariantArray& a, size_t dim, size_t* pos) {
@@ -78,6 +101,15 @@ Json ToJson(const Variant& v) {
 std::optional<Variant> FromJson(const Json& j) {
   if (j.is_null()) return Variant::Null();
   if (j.is_boolean()) return Variant::Boolean(j.get<bool>());
+  // A whole number beyond 64 bits with a sign is read unsigned; as a
+  // signed one it would wrap round to a negative.
+  if (j.is_number_unsigned()) {
+    const auto n = j.get<uint64_t>();
+    if (n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      return Variant::Long(static_cast<int32_t>(n));
+    }
+    return Variant::Double(static_cast<double>(n));
+  }
   if (j.is_number_integer()) {
     const auto n = j.get<int64_t>();
     if (n >= std::numeric_limits<int32_t>::min() &&
@@ -105,15 +137,22 @@ std::optional<Variant> FromJson(const Json& j) {
   if (type == "array") {
     if (!j.contains("bounds") || !j["bounds"].is_array()) return std::nullopt;
     std::vector<VariantArray::Bounds> bounds;
+    if (j["bounds"].size() > kMaxDimensions) return std::nullopt;
+    int64_t cells = 1;
     for (const Json& b : j["bounds"]) {
       if (!b.is_array() || b.size() != 2 || !b[0].is_number_integer() ||
           !b[1].is_number_integer()) {
         return std::nullopt;
       }
-      const auto lo = b[0].get<int32_t>();
-      const auto hi = b[1].get<int32_t>();
-      if (hi < lo - 1 || hi - lo > 1000000) return std::nullopt;
-      bounds.push_back({lo, hi});
+      const std::optional<int32_t> lo = Bound(b[0]);
+      const std::optional<int32_t> hi = Bound(b[1]);
+      if (!lo || !hi) return std::nullopt;
+      // In 64 bits: the extreme bounds would overflow 32.
+      const int64_t size = int64_t{*hi} - *lo + 1;
+      if (size < 0) return std::nullopt;
+      cells *= size;
+      if (cells > kMaxCells) return std::nullopt;
+      bounds.push_back({*lo, *hi});
     }
     VariantArray a(std::move(bounds));
     if (!a.undimensioned()) {

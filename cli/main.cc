@@ -1,5 +1,5 @@
 // The `wrenhaven` command: set up a database, call the library's classes,
-// serve the office system.
+// serve the office system, back it up.
 #include <iostream>
 
 #include "cli/commands.h"
@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   AddCallCommand(app, &action);
   AddPasswordsCommand(app, &action);
   AddServeCommand(app, &action);
+  AddBackupCommand(app, &action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

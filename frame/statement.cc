@@ -37,7 +37,14 @@ Statement& Statement::Text(std::string_view literal) {
 }
 
 Statement& Statement::Quoted(const Variant& value) {
-  text_.append(DoubleQuotes(value.ToText()));
+  const std::string text = value.ToText();
+  // The databases read a statement up to its first NUL: one inside a value
+  // would cut the statement short in the middle of its literal.
+  if (text.find('\0') != std::string::npos) {
+    Raise(ErrorCode::kInvalidArgument,
+          "A text value must not contain a NUL character");
+  }
+  text_.append(DoubleQuotes(text));
   return *this;
 }
 

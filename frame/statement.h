@@ -33,7 +33,9 @@ struct NullMarker {
 class Statement {
  public:
   Statement& Text(std::string_view literal);
-  // The value's text form with each "'" doubled.
+  // The value's text form with each "'" doubled. A text holding a NUL
+  // character raises kInvalidArgument (the databases would read the
+  // statement only up to it).
   Statement& Quoted(const Variant& value);
   // A number in its text form, or (Empty, Null, "") a slot for null.
   // `name` names the parameter in the error for anything else.

@@ -99,6 +99,22 @@ TEST(StatementTest, BareValuesMustBeNumbers) {
   }
 }
 
+TEST(StatementTest, QuotedValuesWithANulAreRefused) {
+  for (const std::string& bad :
+       {std::string("Sal\0es", 6), std::string("\0", 1),
+        std::string("x'\0", 3)}) {
+    Statement s;
+    s.Text("values('");
+    try {
+      s.Quoted(Variant::String(bad));
+      FAIL() << "a value with a NUL was accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument);
+      EXPECT_STREQ(e.what(), "A text value must not contain a NUL character");
+    }
+  }
+}
+
 TEST(StatementTest, WithoutPairsEmptyBareValuesStayEmpty) {
   Statement s;
   s.Text("Delete from SYS_Menu where MenuID=").Bare(Variant(), "ID");

@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libfmt-dev libspdlog-dev libsodium-dev
   libcpp-httplib-dev libkainjow-mustache-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   python3 curl wrk
   postgresql
   chromium fonts-wqy-microhei

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite: the unit
 # and behavioural tests (on SQLite, and on PostgreSQL in a throw-away
 # cluster), the same tests under AddressSanitizer and UndefinedBehavior-
-# Sanitizer, and the browser tests. A second run reuses the builds.
+# Sanitizer, the browser tests, and each fuzzing harness for 20 seconds. A
+# second run reuses the builds.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -70,6 +71,18 @@ if [ -x tests/e2e/run.sh ]; then
   fi
   rm -f "$log"
 fi
+
+echo "== fuzzers (20 seconds each)"
+log=$(mktemp)
+bash scripts/fuzz.sh 20 2>&1 | tee "$log"
+line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+if [ -n "$line" ]; then
+  total=$((total + $(sed -E 's/^fuzz: ([0-9]+) passed, ([0-9]+) failed.*/\1+\2/' <<<"$line")))
+  failures=$((failures + $(sed -E 's/^fuzz: [0-9]+ passed, ([0-9]+) failed.*/\1/' <<<"$line")))
+else
+  failures=$((failures + 1))
+fi
+rm -f "$log"
 
 echo "wrenhaven: $((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

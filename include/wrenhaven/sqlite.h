@@ -82,6 +82,34 @@ class SqliteCheckpointer {
   std::unique_ptr<Impl> impl_;
 };
 
+// How a backup or a restore copies: so many pages at a time, with a pause
+// between the steps so that the office's writers are never kept waiting.
+struct SqliteBackupOptions {
+  int pages_per_step = 256;  // 1 MiB at SQLite's usual 4 KiB pages
+  std::chrono::milliseconds pause{10};
+  // How long a step may wait for a lock held by another process (outside
+  // WAL mode) before the copy gives up.
+  std::chrono::milliseconds busy_timeout{5000};
+};
+
+// Copies the office in the SQLite file `from` to the new file `to` while
+// it serves: other connections, in this process and others, go on reading
+// and writing. The copy is the database as it stood when the copy began
+// (every transaction committed before then, none after). It is written
+// under a temporary name beside `to`, must pass PRAGMA integrity_check,
+// and only then takes the name `to`. Raises an Error saying what failed
+// when `from` cannot be read, `to` already exists or cannot be written, or
+// the copy is damaged; nothing is left at `to` or beside it then.
+void BackupSqlite(const std::string& from, const std::string& to,
+                  const SqliteBackupOptions& options = {});
+
+// Restores the backup `from` (a SQLite office that passes integrity_check)
+// as the file `to`, the same way. `to` may exist only when it holds no
+// people (an empty file, or office tables without a person); it is then
+// replaced. Raises an Error, leaving `to` as it was, otherwise.
+void RestoreSqlite(const std::string& from, const std::string& to,
+                   const SqliteBackupOptions& options = {});
+
 }  // namespace wrenhaven
 
 #endif  // WRENHAVEN_SQLITE_H_
