@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -284,11 +283,18 @@ TEST_F(HostPagesTest, UntrustedPeersForwardNothing) {
   EXPECT_EQ(r.SetCookie("WRENHAVEN_SESSION").find("Secure"), std::string::npos);
 }
 
-// The reference an error page shows, "" when it shows none.
+// The reference an error page shows (12 hex digits), "" when it shows
+// none.
 std::string ReferenceOf(const std::string& body) {
-  static const std::regex reference("Reference: ([0-9a-f]{12})<");
-  std::smatch m;
-  return std::regex_search(body, m, reference) ? m[1].str() : "";
+  const std::string mark = "Reference: ";
+  const size_t at = body.find(mark);
+  if (at == std::string::npos) return "";
+  const std::string reference = body.substr(at + mark.size(), 12);
+  const bool hex =
+      reference.size() == 12 &&
+      reference.find_first_not_of("0123456789abcdef") == std::string::npos &&
+      body.compare(at + mark.size() + 12, 1, "<") == 0;
+  return hex ? reference : "";
 }
 
 TEST_F(HostPagesTest, FailedPageShowsAReferenceAndLogsTheText) {
