@@ -5,6 +5,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "frame/text.h"
 #include "host/wire.h"
 #include "wrenhaven/error.h"
 
@@ -51,7 +52,7 @@ std::string Unhex(const std::string& hex) {
 // A text that is not UTF-8 (a form value in another encoding) travels as
 // its bytes.
 Json TextToJson(const std::string& text) {
-  if (IsUtf8(text)) return text;
+  if (IsValidUtf8(text)) return text;
   return Json{{"bytes", Hex(text)}};
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "frame/text.h"
+
 namespace wrenhaven::host {
 namespace {
 
@@ -131,41 +133,8 @@ std::string DecodeCookieValue(std::string_view value) {
   return out;
 }
 
-bool IsUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  while (p < end) {
-    const unsigned char lead = *p++;
-    if (lead < 0x80) continue;
-    int more;
-    char32_t code;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      more = 1;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      more = 2;
-      code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      more = 3;
-      code = lead & 0x07;
-    } else {
-      return false;  // a continuation byte, or a lead of an overlong form
-    }
-    if (end - p < more) return false;
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      code = (code << 6) | (*p & 0x3F);
-    }
-    if ((more == 2 && code < 0x800) || (more == 3 && code < 0x10000) ||
-        (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool IsUtf8Text(std::string_view text) {
-  return text.find('\0') == std::string_view::npos && IsUtf8(text);
+  return text.find('\0') == std::string_view::npos && IsValidUtf8(text);
 }
 
 std::string HttpDate(Date local) {

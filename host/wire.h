@@ -40,11 +40,8 @@ inline bool IsToken(std::string_view text) {
   return BufferedResponse::IsToken(text);
 }
 
-// True for well-formed UTF-8: shortest forms only, no surrogates, nothing
-// past U+10FFFF.
-bool IsUtf8(std::string_view text);
-// Well-formed UTF-8 without a NUL: what the host takes as text from a
-// request.
+// Well-formed UTF-8 (IsValidUtf8 of frame/text.h) without a NUL: what the
+// host takes as text from a request.
 bool IsUtf8Text(std::string_view text);
 
 // "Wed, 21 Oct 2015 07:28:00 GMT" for a local date and time.

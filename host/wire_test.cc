@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/text.h"
+
 namespace wrenhaven::host {
 namespace {
 
@@ -143,7 +145,7 @@ TEST(Utf8Test, ShortestFormsWithoutNul) {
     EXPECT_EQ(IsUtf8Text(c.text), c.ok) << ::testing::PrintToString(c.text);
   }
   // Stored session text may hold a NUL; request text may not.
-  EXPECT_TRUE(IsUtf8(std::string("a\0b", 3)));
+  EXPECT_TRUE(IsValidUtf8(std::string("a\0b", 3)));
 }
 
 TEST(LocationTest, NothingCanStartAnotherHeader) {
