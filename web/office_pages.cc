@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "web/admin/gate.h"
 #include "web/admin/pages.h"
 #include "web/create.h"
 #include "web/menu_cache.h"
@@ -282,7 +283,15 @@ void AddOfficePages(HttpHost& host) {
   host.AddPage("/MyOffice",
                [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });
   host.AddPage(std::string(kHome), SignedInOnly(HomePage));
+  // A feature page opens for the people whose roles are granted a menu
+  // entry that leads to it, as the administration pages do.
   host.AddPages("/apps/", SignedInOnly([](HttpPage& page) {
+                  if (!MayUseFunctionPage(page, page.session().Get("RoleID"),
+                                          page.request().path())) {
+                    page.response().SetStatus(403);
+                    FunctionPage(page, "/apps/", "app_denied");
+                    return;
+                  }
                   FunctionPage(page, "/apps/", "not_ready");
                 }));
   AddAdminPages(host);

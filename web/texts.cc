@@ -35,6 +35,8 @@ constexpr PageText kTexts[] = {
     {"choose", "请从左侧菜单中选择一项功能。",
      "Choose a function from the menu on the left."},
     {"not_ready", "此功能尚未开放。", "This application is not available yet."},
+    {"app_denied", "您的角色无权使用此功能。",
+     "Your roles do not give you this application."},
     {"recent", "最近的登录", "Your recent sign-ins"},
     {"when", "时间", "When"},
     {"client_address", "地址", "Address"},

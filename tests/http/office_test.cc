@@ -327,6 +327,34 @@ TEST_P(OfficeTest, QueryStringItemBeatsTheFormField) {
   EXPECT_EQ(Count("LoginOK=0 AND LoginAccount='nobody'"), 1);
 }
 
+// A feature page below /apps/ opens for those whose roles are granted a
+// menu entry that leads to it; anyone else, a person without roles too,
+// gets 403 and the page says why.
+TEST_P(OfficeTest, FeaturePagesOpenOnlyForTheRolesGrantedThem) {
+  const struct {
+    const char* who;
+    const char* path;
+    int status;
+  } cases[] = {
+      {"ben", "/apps/mail", 200},     {"ben", "/apps/expenses", 200},
+      {"ben", "/apps/projects", 403}, {"cho", "/apps/projects", 200},
+      {"cho", "/apps/orders", 403},   {"hal", "/apps/mail", 403},
+      {"ann", "/apps/orders", 200},   {"ann", "/apps/nothing", 403},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.who) + " " + c.path);
+    Browser b(port());
+    SignIn(b, c.who, std::string(c.who) + "123");
+    const Reply r = b.Get(c.path);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.body.find("您的角色无权使用此功能。") != std::string::npos,
+              c.status == 403);
+  }
+  // Signed out: the sign-in page, as before.
+  Browser stranger(port());
+  EXPECT_EQ(stranger.Get("/apps/mail").Header("Location"), "/");
+}
+
 TEST_P(OfficeTest, PeopleWithDifferentRolesSeeDifferentMenus) {
   for (const auto& [who, second] :
        {std::pair<std::string, std::string>{"ben", "财务"},

@@ -9,8 +9,8 @@
 
 namespace wrenhaven::web {
 
-bool MayUseAdminPage(HttpPage& page, const Variant& role_ids,
-                     std::string_view page_url) {
+bool MayUseFunctionPage(HttpPage& page, const Variant& role_ids,
+                        std::string_view page_url) {
   const auto roles = ParseIdList(role_ids.ToText());
   if (!roles || roles->empty()) return false;
   return Create<RoleRight>(page)->MayUseFunction(

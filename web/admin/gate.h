@@ -1,10 +1,10 @@
-// Who may use an administration page, and the token that every form that
-// changes something carries.
+// Who may use an administration page or a feature page below /apps/, and
+// the token that every form that changes something carries.
 //
-// Each administration page is a function of SYS_Function (its FunUrl). A
-// visitor may use it when one of the roles in the session's "RoleID" list
-// is granted, in SYS_right, a menu entry that opens that function. The
-// pages check nothing themselves: the one gate in front of them does.
+// Each such page is a function of SYS_Function (its FunUrl). A visitor may
+// use it when one of the roles in the session's "RoleID" list is granted,
+// in SYS_right, a menu entry that opens that function. The pages check
+// nothing themselves: the gate in front of them does.
 #ifndef WRENHAVEN_WEB_ADMIN_GATE_H_
 #define WRENHAVEN_WEB_ADMIN_GATE_H_
 
@@ -26,8 +26,8 @@ inline constexpr char kFormTokenField[] = "token";
 // (RoleRight.MayUseFunction on the page's connection). An empty list, or
 // one that is not a list of whole numbers, is false without asking the
 // database. Raises the database's error.
-bool MayUseAdminPage(HttpPage& page, const Variant& role_ids,
-                     std::string_view page_url);
+bool MayUseFunctionPage(HttpPage& page, const Variant& role_ids,
+                        std::string_view page_url);
 
 // The session's form token: 64 hexadecimal digits drawn once per session.
 std::string FormToken(Session& session);

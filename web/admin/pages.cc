@@ -48,7 +48,7 @@ void AdminGate(HttpPage& http) {
     denied.Message(404, denied.Text("not_found"), denied.Text("no_page"));
     return;
   }
-  if (!MayUseAdminPage(http, session.Get("RoleID"), entry->url)) {
+  if (!MayUseFunctionPage(http, session.Get("RoleID"), entry->url)) {
     denied.Message(403, denied.Text("denied"), denied.Text("not_granted"));
     return;
   }
