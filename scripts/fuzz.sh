@@ -21,7 +21,6 @@ if ! command -v clang++ >/dev/null 2>&1; then
   exit 1
 fi
 
-export CCACHE_DIR=${CCACHE_DIR:-/work/.ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
