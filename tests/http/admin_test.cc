@@ -659,6 +659,78 @@ TEST_P(AdminTest, FunctionsAreChangedAndDeleted) {
   EXPECT_EQ(Get(*ann, "/admin/functions/edit?id=5").status, 404);
 }
 
+TEST_P(AdminTest, AdministrationCannotBeGivenAwayByDelegation) {
+  // Clerks (Ben) are given the functions and the menus pages, not rights.
+  db_->Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (16, 3), (17, 3)");
+  auto ben = As("ben");
+  const std::string token = Token(*ben);
+  ASSERT_FALSE(token.empty());
+  const auto function = [&](const std::string& id, const std::string& url) {
+    return std::vector<std::pair<std::string, std::string>>{
+        {"token", token},  {"id", id},       {"FunName", "Mail"},
+        {"FunMemo", "m"},  {"FunType", "1"}, {"FunOrder", "1"},
+        {"FunClass", "O"}, {"FunUrl", url}};
+  };
+  const std::string before =
+      Column("SELECT FunID || FunUrl FROM SYS_Function ORDER BY FunID");
+  // Every role holds Mail: pointing it at the rights page would hand the
+  // rights page to everyone.
+  for (const char* url :
+       {"/admin/rights", " /ADMIN/rights ", "/Admin", "/admin?x=1"}) {
+    const Reply r = Post(*ben, "/admin/functions/edit", function("1", url));
+    EXPECT_EQ(r.status, 403) << url;
+    EXPECT_TRUE(Has(r.body, "Only a person who may use the rights page"));
+  }
+  EXPECT_EQ(
+      Post(*ben, "/admin/functions/new", function("", "/admin/rights")).status,
+      403);
+  // Nor may the pages that lead there be moved away or deleted.
+  EXPECT_EQ(Post(*ben, "/admin/functions/edit", function("16", "/apps/rights"))
+                .status,
+            403);
+  EXPECT_EQ(
+      Post(*ben, "/admin/functions/delete", {{"token", token}, {"id", "16"}})
+          .status,
+      403);
+  EXPECT_EQ(Column("SELECT FunID || FunUrl FROM SYS_Function ORDER BY FunID"),
+            before);
+  // A menu everyone holds cannot be made to open the rights function, however
+  // its number is written; nor can the rights menu be deleted.
+  const auto menu = [&](const std::string& fun) {
+    return std::vector<std::pair<std::string, std::string>>{
+        {"token", token},        {"id", "2"},
+        {"FunID", fun},          {"MenuParentID", "1"},
+        {"MenuName", "Mail"},    {"MenuTip", ""},
+        {"MenuEnglish", "Mail"}, {"MenuEnglishTip", ""},
+        {"MenuIcon", ""},        {"MenuOrder", "1"}};
+  };
+  for (const char* fun : {"16", " +016 "}) {
+    EXPECT_EQ(Post(*ben, "/admin/menus/edit", menu(fun)).status, 403) << fun;
+  }
+  EXPECT_EQ(Post(*ben, "/admin/menus/new", menu("16")).status, 403);
+  EXPECT_EQ(Post(*ben, "/admin/menus/delete", {{"token", token}, {"id", "19"}})
+                .status,
+            403);
+  EXPECT_EQ(Text("SELECT FunID FROM SYS_Menu WHERE MenuID=2"), "1");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu"), 21);
+  EXPECT_EQ(Get(*As("cho"), "/admin/rights").status, 403);
+  // What does not lead to administration stays Ben's to change
+  // ("/administration-guide" is a page of its own).
+  EXPECT_EQ(Post(*ben, "/admin/functions/edit",
+                 function("1", "/administration-guide"))
+                .status,
+            302);
+  EXPECT_EQ(Post(*ben, "/admin/menus/edit", menu("5")).status, 302);
+  // A holder of the rights page may.
+  auto ann = As("ann");
+  const std::string ann_token = Token(*ann);
+  auto by_ann = function("1", "/admin/logins");
+  by_ann[0].second = ann_token;
+  EXPECT_EQ(Post(*ann, "/admin/functions/edit", by_ann).status, 302);
+  EXPECT_EQ(Text("SELECT FunUrl FROM SYS_Function WHERE FunID=1"),
+            "/admin/logins");
+}
+
 // ----- Rights
 
 TEST_P(AdminTest, RoleGrantsAreReplacedWhole) {

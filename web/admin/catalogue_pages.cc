@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "web/admin/form.h"
+#include "web/admin/gate.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
 #include "wrenhaven/function.h"
@@ -53,6 +54,15 @@ class Catalogue {
   virtual void Add(const std::vector<Variant>& values) = 0;
   virtual void Update(const Variant& id, const std::vector<Variant>& v) = 0;
   virtual void Delete(const Variant& id) = 0;
+  // True when adding, changing or deleting the entry `before` (nullptr for
+  // a new one) into `after` (nullptr for a delete) touches what leads to an
+  // administration page, which only the holders of the rights page may.
+  virtual bool TouchesAdministration(const Record* before,
+                                     const std::vector<std::string>* after) {
+    (void)before;
+    (void)after;
+    return false;
+  }
 };
 
 class Functions : public Catalogue {
@@ -103,6 +113,14 @@ class Functions : public Catalogue {
     f_->UpdateData(id, v[0], v[1], v[2], v[3], v[4], v[5]);
   }
   void Delete(const Variant& id) override { f_->DelData(id); }
+  bool TouchesAdministration(const Record* before,
+                             const std::vector<std::string>* after) override {
+    constexpr size_t kUrl = 5;  // FunUrl, after the identifier in a Record
+    return (before != nullptr && before->size() > kUrl + 1 &&
+            LeadsToAdministration((*before)[kUrl + 1].ToText())) ||
+           (after != nullptr && after->size() > kUrl &&
+            LeadsToAdministration((*after)[kUrl]));
+  }
 
  private:
   std::shared_ptr<Function> f_;
@@ -345,6 +363,18 @@ std::vector<Variant> AsVariants(const std::vector<std::string>& values) {
   return out;
 }
 
+// True, with the refusal shown, when the change needs the rights page and
+// the visitor does not hold it.
+bool RefusedDelegation(AdminVisit& visit, Catalogue& book, const Record* before,
+                       const std::vector<std::string>* after) {
+  if (!book.TouchesAdministration(before, after) ||
+      MayChangeAdministration(visit.http())) {
+    return false;
+  }
+  visit.Message(403, visit.Text("denied"), visit.Text("needs_rights_page"));
+  return true;
+}
+
 void NoneSuch(AdminVisit& visit, Catalogue& book, const std::string& id) {
   visit.Message(404, visit.Text(book.title()),
                 visit.Labelled(book.none_such(), id));
@@ -357,6 +387,7 @@ void New(AdminVisit& visit, Catalogue& book) {
     return;
   }
   const std::vector<std::string> typed = Typed(visit, book);
+  if (RefusedDelegation(visit, book, nullptr, &typed)) return;
   try {
     book.Add(AsVariants(typed));
   } catch (const Error& e) {
@@ -383,6 +414,7 @@ void Edit(AdminVisit& visit, Catalogue& book) {
     return;
   }
   const std::vector<std::string> typed = Typed(visit, book);
+  if (RefusedDelegation(visit, book, &*record, &typed)) return;
   try {
     book.Update(Variant::String(id), AsVariants(typed));
   } catch (const Error& e) {
@@ -402,6 +434,7 @@ void Delete(AdminVisit& visit, Catalogue& book) {
   }
   std::string error;
   if (visit.post()) {
+    if (RefusedDelegation(visit, book, &*record, nullptr)) return;
     try {
       book.Delete(Variant::String(id));
       visit.Redirect(visit.page() + "?done=deleted");

@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+
 #include "web/admin/view.h"
 #include "web/create.h"
 #include "wrenhaven/error.h"
@@ -15,6 +17,31 @@ bool MayUseFunctionPage(HttpPage& page, const Variant& role_ids,
   if (!roles || roles->empty()) return false;
   return Create<RoleRight>(page)->MayUseFunction(
       Variant::String(JoinIds(*roles)), Variant::String(std::string(page_url)));
+}
+
+bool LeadsToAdministration(std::string_view fun_url) {
+  std::string_view url = fun_url;
+  constexpr std::string_view kBlanks = " \t\r\n\f\v";
+  url.remove_prefix(std::min(url.size(), url.find_first_not_of(kBlanks)));
+  url = url.substr(0, url.find_last_not_of(kBlanks) + 1);
+  constexpr std::string_view kAdmin = "/admin";
+  if (url.size() < kAdmin.size()) return false;
+  for (size_t i = 0; i < kAdmin.size(); ++i) {
+    const char c = url[i];
+    const char lower =
+        c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != kAdmin[i]) return false;
+  }
+  if (url.size() == kAdmin.size()) return true;
+  // "/administration-guide" is another page; "/admin/x", "/admin?x" are not.
+  const char next = url[kAdmin.size()];
+  return next == '/' || next == '?' || next == '#' || next == ';' ||
+         next == '\\';
+}
+
+bool MayChangeAdministration(HttpPage& page) {
+  return MayUseFunctionPage(page, page.session().Get("RoleID"),
+                            "/admin/rights");
 }
 
 std::string FormToken(Session& session) {

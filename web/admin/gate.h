@@ -29,6 +29,19 @@ inline constexpr char kFormTokenField[] = "token";
 bool MayUseFunctionPage(HttpPage& page, const Variant& role_ids,
                         std::string_view page_url);
 
+// True when `fun_url` names, or could be taken for, an administration page:
+// "/admin" or anything below it, whatever its letter case and the blanks
+// around it. Such functions, and the menus that open them, decide who
+// administers the office.
+bool LeadsToAdministration(std::string_view fun_url);
+
+// True when the visitor may add, change or delete what leads to an
+// administration page: one of the session's roles opens the rights page.
+// Without this rule a role granted only the functions page could point a
+// function that every role holds at "/admin/rights". Raises the database's
+// error.
+bool MayChangeAdministration(HttpPage& page);
+
 // The session's form token: 64 hexadecimal digits drawn once per session.
 std::string FormToken(Session& session);
 

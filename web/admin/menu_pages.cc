@@ -11,6 +11,7 @@
 #include <map>
 
 #include "web/admin/form.h"
+#include "web/admin/gate.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
 #include "web/view.h"
@@ -183,6 +184,46 @@ void ShowForm(AdminVisit& visit, const Tree& tree, const std::string& id,
   visit.Show("admin/form", data);
 }
 
+// True, with the refusal shown, when a menu that opens `before_fun` (the
+// function it opened, "" for a new menu) or `after_fun` (the one it is to
+// open, "" for a delete) leads to an administration page and the visitor
+// does not hold the rights page: who may reach administration is the
+// rights page's to decide.
+bool RefusedDelegation(AdminVisit& visit, const std::string& before_fun,
+                       const std::string& after_fun) {
+  // Compared as numbers, read as loosely as the database reads them: it
+  // stores " +07" as function 7.
+  const auto number = [](std::string_view text) -> std::optional<int64_t> {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+      negative = text[0] == '-';
+      text.remove_prefix(1);
+    }
+    while (text.size() > 1 && text[0] == '0') text.remove_prefix(1);
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+      return std::nullopt;
+    }
+    const int64_t n = std::stoll(std::string(text));
+    return negative ? -n : n;
+  };
+  const std::optional<int64_t> before = number(before_fun);
+  const std::optional<int64_t> after = number(after_fun);
+  bool touches = false;
+  for (const auto& [id, info] : ReadFunctions(visit)) {
+    const std::optional<int64_t> fun = number(id);
+    if (fun && (fun == before || fun == after) &&
+        LeadsToAdministration(info.url)) {
+      touches = true;
+    }
+  }
+  if (!touches || MayChangeAdministration(visit.http())) return false;
+  visit.Message(403, visit.Text("denied"), visit.Text("needs_rights_page"));
+  return true;
+}
+
 void NoSuchMenu(AdminVisit& visit, const std::string& id) {
   visit.Message(404, visit.Text("menus"), visit.Labelled("no_such_menu", id));
 }
@@ -197,6 +238,7 @@ void NewMenu(AdminVisit& visit) {
     return;
   }
   const std::vector<std::string> v = TypedValues(visit);
+  if (RefusedDelegation(visit, "", v[0])) return;
   try {
     menu->AddData(Variant::String(v[0]), Variant::String(v[1]),
                   Variant::String(v[2]), Variant::String(v[3]),
@@ -244,6 +286,12 @@ void EditMenu(AdminVisit& visit) {
       return;
     }
   }
+  const VariantArray before = menu->GetData(*n);
+  if (before.undimensioned()) {
+    NoSuchMenu(visit, id);
+    return;
+  }
+  if (RefusedDelegation(visit, before(kFunID).ToText(), v[0])) return;
   try {
     menu->UpdateData(
         Variant::String(id), Variant::String(v[0]), Variant::String(v[1]),
@@ -267,6 +315,7 @@ void DeleteMenu(AdminVisit& visit) {
   }
   std::string error;
   if (visit.post()) {
+    if (RefusedDelegation(visit, record(kFunID).ToText(), "")) return;
     try {
       menu->DelData(Variant::String(id));
       visit.Redirect(visit.page() + "?done=deleted");

@@ -12,6 +12,11 @@ constexpr PageText kTexts[] = {
     {"not_signed_in", "请先登录。", "Please sign in first."},
     {"not_granted", "您的角色无权使用此管理页面。",
      "Your roles do not allow this administration page."},
+    {"needs_rights_page",
+     "只有能使用权限页面的人才能修改通往管理页面的功能和菜单。没有进行任何修改"
+     "。",
+     "Only a person who may use the rights page can change the functions and "
+     "menus that lead to administration pages. Nothing was changed."},
     {"bad_token",
      "此表单不是从本系统的页面提交的，或者您的会话已更改。没有进行任何修改。",
      "This form was not sent from this office's own page, or your session "
