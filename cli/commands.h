@@ -33,13 +33,14 @@ std::shared_ptr<Connection> OpenDatabase(const std::string& db, bool create);
 
 // The sign-in policy's options shared by init, passwords and serve:
 // --hash-preset, --hash-memory, --hash-passes, and for serve also
-// --signin-limits, --verifier-threads and --device-key-file.
+// --signin-limits, --verifier-threads, --verifiers and --device-key-file.
 struct SignInOptions {
   std::string preset = "standard";
   int memory_mib = 0;  // 0: the preset's
   int passes = 0;      // 0: the preset's
   std::string limits;  // "": the defaults
   unsigned verifier_threads = 0;
+  std::string verifiers;  // "": the library's default
   std::string device_key_file;
 };
 void AddCostOptions(CLI::App& cmd, SignInOptions& o);

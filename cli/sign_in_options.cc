@@ -33,6 +33,13 @@ void AddLimitOptions(CLI::App& cmd, SignInOptions& o) {
   cmd.add_option("--verifier-threads", o.verifier_threads,
                  "Threads that verify passwords (default: one per core)")
       ->check(CLI::Range(1, 256));
+  o.verifiers = "processes";
+  cmd.add_option("--verifiers", o.verifiers,
+                 "Where passwords are verified: processes (child processes, "
+                 "so that a flood of sign-ins does not slow the pages) or "
+                 "threads (of the server's own process)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"processes", "threads"}));
   cmd.add_option("--device-key-file", o.device_key_file,
                  "File of 32 random bytes (or 64 hex digits) that signs the "
                  "cookie of browsers that signed in before; servers of one "
@@ -129,6 +136,9 @@ void ApplySignInOptions(const SignInOptions& o) {
   if (o.passes > 0) policy.cost.passes = static_cast<uint64_t>(o.passes);
   if (!o.limits.empty()) policy.limits = ParseSignInLimits(o.limits);
   if (o.verifier_threads > 0) policy.verifier_threads = o.verifier_threads;
+  if (!o.verifiers.empty()) {
+    policy.verifier_processes = o.verifiers == "processes";
+  }
   if (!o.device_key_file.empty()) {
     policy.device_key = ReadDeviceKey(o.device_key_file);
   }

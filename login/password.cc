@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "login/verifier_processes.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
@@ -100,6 +101,7 @@ struct PolicyState {
   std::mutex mutex;
   SignInPolicy policy;
   std::shared_ptr<VerifierPool> pool;
+  std::shared_ptr<password::VerifierProcesses> processes;
   std::string process_key;
 };
 
@@ -122,6 +124,22 @@ std::shared_ptr<VerifierPool> Pool() {
         std::max<size_t>(1, state.policy.verifier_queue));
   }
   return state.pool;
+}
+
+bool VerifyHere(const std::string& stored, const std::string& typed);
+
+// The children when the policy asks for them, else nullptr.
+std::shared_ptr<password::VerifierProcesses> Processes() {
+  PolicyState& state = State();
+  std::lock_guard lock(state.mutex);
+  if (!state.policy.verifier_processes) return nullptr;
+  if (!state.processes) {
+    state.processes = std::make_shared<password::VerifierProcesses>(
+        ThreadsFor(state.policy),
+        std::max<size_t>(1, state.policy.verifier_queue), &VerifyHere,
+        &HashPassword);
+  }
+  return state.processes;
 }
 
 std::atomic<uint64_t> verifications{0};
@@ -182,10 +200,14 @@ void SetSignInPolicy(const SignInPolicy& policy) {
   }
   PolicyState& state = State();
   std::shared_ptr<VerifierPool> retired;
+  std::shared_ptr<password::VerifierProcesses> retired_processes;
   std::lock_guard lock(state.mutex);
   if (ThreadsFor(policy) != ThreadsFor(state.policy) ||
-      policy.verifier_queue != state.policy.verifier_queue) {
-    retired = std::move(state.pool);  // joined when its last user is done
+      policy.verifier_queue != state.policy.verifier_queue ||
+      policy.verifier_processes != state.policy.verifier_processes) {
+    // Ended when their last user is done.
+    retired = std::move(state.pool);
+    retired_processes = std::move(state.processes);
   }
   state.policy = policy;
 }
@@ -220,12 +242,24 @@ namespace password {
 bool Verify(const std::string& stored, const std::string& typed) {
   RequireSodium();
   verifications.fetch_add(1, std::memory_order_relaxed);
+  if (const auto children = Processes()) return children->Verify(stored, typed);
   return Pool()->Run<bool>([&] { return VerifyHere(stored, typed); });
 }
 
 std::string HashOnVerifier(const std::string& password,
                            const PasswordCost& cost) {
+  if (const auto children = Processes()) return children->Hash(password, cost);
   return Pool()->Run<std::string>([&] { return HashPassword(password, cost); });
+}
+
+std::vector<pid_t> VerifierChildren() {
+  PolicyState& state = State();
+  std::shared_ptr<VerifierProcesses> children;
+  {
+    std::lock_guard lock(state.mutex);
+    children = state.processes;
+  }
+  return children ? children->Children() : std::vector<pid_t>();
 }
 
 bool NeedsRehash(std::string_view stored, const PasswordCost& cost) {

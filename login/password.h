@@ -5,9 +5,12 @@
 #ifndef WRENHAVEN_LOGIN_PASSWORD_H_
 #define WRENHAVEN_LOGIN_PASSWORD_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wrenhaven/sign_in.h"
 
@@ -30,6 +33,10 @@ bool NeedsRehash(std::string_view stored, const PasswordCost& cost);
 // candidate person is verified against, so that it costs what a wrong
 // password costs.
 const std::string& DummyHash(const PasswordCost& cost);
+
+// The verifier child processes running now (none unless the policy asks
+// for them).
+std::vector<pid_t> VerifierChildren();
 
 // Verifications started in this process since it began.
 uint64_t VerificationCount();

@@ -73,6 +73,14 @@ struct SignInPolicy {
   // unavailable (ErrorCode::kUnavailable) instead of waiting.
   unsigned verifier_threads = 0;
   size_t verifier_queue = 64;
+  // Verify in child processes of this one (Linux), one per verifier
+  // thread, forked when the first verification needs them. argon2 maps and
+  // unmaps its memory for every verification; done in the process that
+  // serves pages, that stalls the page threads (a main window taking ten
+  // times as long during a flood of wrong passwords). A child that stops
+  // fails its verification as unavailable and is replaced at the next one.
+  // `wrenhaven serve` turns this on.
+  bool verifier_processes = false;
   // The key that signs the browser cookie of accounts signed in before
   // (32 bytes). Empty: a random key of this process, so the cookie is
   // known only to this server until it restarts; servers that share an
