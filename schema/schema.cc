@@ -1,5 +1,6 @@
 #include "wrenhaven/schema.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,23 @@ void LoadDemoData(Connection& conn) {
   // as hashes, like every password.
   HashStoredPasswords(conn, CurrentSignInPolicy().cost);
   tx.Commit();
+}
+
+int64_t RightsVersion(Connection& conn) {
+  std::unique_ptr<Recordset> rs =
+      conn.Open("SELECT Version FROM SYS_Version WHERE Name='rights'",
+                CursorType::kStatic);
+  if (rs->Eof()) {
+    Raise(ErrorCode::kDatabase,
+          "The database has no rights version (SYS_Version 'rights'): "
+          "'wrenhaven init' adds it");
+  }
+  const Variant version = rs->Value(0);
+  rs->Close();
+  // Whole numbers past 32 bits come back as Double.
+  return version.kind() == Kind::kDouble
+             ? static_cast<int64_t>(std::llround(version.ToDouble()))
+             : version.ToLong();
 }
 
 bool HoldsDemoPasswords(Connection& conn) {

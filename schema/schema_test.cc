@@ -114,8 +114,11 @@ TEST_P(SchemaTest, CreatingTwiceChangesNothing) {
 TEST_P(SchemaTest, EveryChangeOfWhoMaySeeWhatCountsTheRightsVersionUp) {
   TestDb db(GetParam(), /*demo=*/true);
   auto version = [&db] {
-    return db.Scalar("select Version from SYS_Version where Name='rights'")
-        .ToLong();
+    const int64_t read = RightsVersion(*db.conn());
+    EXPECT_EQ(read, db.Scalar("select Version from SYS_Version where "
+                              "Name='rights'")
+                        .ToLong());
+    return read;
   };
   const std::vector<std::string> changes = {
       "insert into SYS_Role (RoleName) values ('Temp')",

@@ -1,11 +1,11 @@
 #include "web/menu_cache.h"
 
 #include <algorithm>
-#include <cmath>
 #include <mutex>
 #include <utility>
 
 #include "wrenhaven/error.h"
+#include "wrenhaven/schema.h"
 
 namespace wrenhaven::web {
 
@@ -14,20 +14,7 @@ RightsStamp ReadRightsStamp(Connection& conn) {
   // The process's count first: a change made after it was read moves it
   // again, so rows read after that change are never kept under it.
   stamp.process = MenuChangesInProcess();
-  std::unique_ptr<Recordset> rs =
-      conn.Open("SELECT Version FROM SYS_Version WHERE Name='rights'",
-                CursorType::kStatic);
-  if (rs->Eof()) {
-    Raise(ErrorCode::kDatabase,
-          "The database has no rights version (SYS_Version 'rights'): "
-          "'wrenhaven init' adds it");
-  }
-  const Variant version = rs->Value(0);
-  // Whole numbers past 32 bits come back as Double.
-  stamp.database = version.kind() == Kind::kDouble
-                       ? static_cast<int64_t>(std::llround(version.ToDouble()))
-                       : version.ToLong();
-  rs->Close();
+  stamp.database = RightsVersion(conn);
   return stamp;
 }
 

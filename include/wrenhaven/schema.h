@@ -9,6 +9,8 @@
 #ifndef WRENHAVEN_SCHEMA_H_
 #define WRENHAVEN_SCHEMA_H_
 
+#include <cstdint>
+
 #include "wrenhaven/connection.h"
 
 namespace wrenhaven {
@@ -23,6 +25,11 @@ void CreateSchema(Connection& conn);
 // The demo people's passwords (public: see the README) are stored hashed
 // with the current sign-in policy's cost. REQUIRES: empty tables.
 void LoadDemoData(Connection& conn);
+
+// The database's rights version (SYS_Version 'rights'): what a page host
+// compares to learn that menus, functions, grants or roles changed since
+// it last looked. One statement. Raises kDatabase when the row is missing.
+int64_t RightsVersion(Connection& conn);
 
 // True when some demo account still has its public password, so the
 // office must not be offered beyond this machine.
