@@ -1,12 +1,16 @@
 // The SQLite file in trouble: a lock another program holds, a disk that is
-// full. Each gives a clear error that says the database cannot serve just
-// now, and the same connection works again once the cause is gone. New
-// files are readable by their owner only.
+// full, a file that may not be written. Each gives a clear error that says the
+// database cannot serve just now, and the same connection works again once the
+// cause is gone. New files are readable by their owner only.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -101,6 +105,65 @@ TEST(SqliteFaultsTest, AFullDiskIsUnavailableAndTheConnectionRecovers) {
   conn->Execute("Insert into HR_Dept (DeptName) values ('after')");
   EXPECT_EQ(db.Scalar("Select COUNT(*) from HR_Dept where DeptName='after'"),
             Variant::Long(1));
+}
+
+// The file cannot be written (write-protected by its owner, or immutable
+// for root, who ignores permissions): reads go on, a write fails as
+// unavailable, and once the file may be written again a new connection
+// (the page host takes one after a failed page) writes.
+TEST(SqliteFaultsTest, AReadOnlyFileIsUnavailableUntilItMayBeWrittenAgain) {
+  TestDb db;
+  db.conn()->Execute("Insert into HR_Dept (DeptName) values ('before')");
+  const bool root = geteuid() == 0;
+  const int fd = open(db.path().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  int flags = 0;
+  const auto protect = [&](bool on) {
+    if (!root) {
+      fs::permissions(db.path(),
+                      on ? fs::perms::owner_read
+                         : fs::perms::owner_read | fs::perms::owner_write);
+      return true;
+    }
+    int changed = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    return ioctl(fd, FS_IOC_SETFLAGS, &changed) == 0;
+  };
+  if (root && (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || !protect(true))) {
+    close(fd);
+    GTEST_SKIP() << "this file system cannot make a file immutable";
+  }
+  std::string message;
+  ErrorCode code = ErrorCode::kHost;
+  {
+    SqliteOptions options;
+    options.create = false;
+    std::shared_ptr<Connection> conn;
+    code = CodeOf(
+        [&] {
+          conn = OpenSqlite(db.path(), options);
+          EXPECT_EQ(
+              conn->Open("Select DeptName from HR_Dept", CursorType::kStatic)
+                  ->Value(0),
+              Variant::String("before"));
+          conn->Execute("Insert into HR_Dept (DeptName) values ('during')");
+        },
+        &message);
+  }
+  const bool unprotected = protect(false);
+  close(fd);
+  ASSERT_TRUE(unprotected);
+  EXPECT_EQ(code, ErrorCode::kUnavailable) << message;
+  EXPECT_NE(message.find("readonly"), std::string::npos) << message;
+
+  SqliteOptions options;
+  options.create = false;
+  auto again = OpenSqlite(db.path(), options);
+  again->Execute("Insert into HR_Dept (DeptName) values ('after')");
+  EXPECT_EQ(db.Scalar("Select COUNT(*) from HR_Dept where DeptName in "
+                      "('before','after')"),
+            Variant::Long(2));
+  EXPECT_EQ(db.Scalar("Select COUNT(*) from HR_Dept where DeptName='during'"),
+            Variant::Long(0));
 }
 
 TEST(SqliteFaultsTest, ANewFileAndItsLogAreTheOwnersAlone) {
