@@ -1,4 +1,5 @@
-// PostgreSQL stopped while people sign in, and started again: during the
+// PostgreSQL stopped under `wrenhaven serve` while people sign in, and
+// started again: during the
 // outage every request is answered at once with 503 (not a hang, not a
 // 500), the first sign-in after the restart works, and every sign-in that
 // was answered as a success has exactly one login record. The server is a
@@ -110,7 +111,7 @@ void SignInLoop(int port, const std::string& who, const std::atomic<bool>& stop,
   }
 }
 
-TEST(OutageTest, PostgresStoppedAndStartedAgainLosesNothing) {
+TEST(ServeOutageTest, PostgresStoppedAndStartedAgainLosesNothing) {
   if (!std::getenv("WRENHAVEN_TEST_POSTGRES")) {
     GTEST_SKIP() << "WRENHAVEN_TEST_POSTGRES is not set";
   }
