@@ -1,11 +1,11 @@
 // PostgreSQL stopped under `wrenhaven serve` while people sign in, and
-// started again: during the
-// outage every request is answered at once with 503 (not a hang, not a
-// 500), the first sign-in after the restart works, and every sign-in that
-// was answered as a success has exactly one login record. The server is a
-// real `wrenhaven serve` on a PostgreSQL cluster of the test's own, which
-// it stops and starts; the test runs when WRENHAVEN_TEST_POSTGRES is set
-// (the PostgreSQL tools are then known to be there).
+// started again: during the outage every request is answered at once with
+// 503 (not a hang, not a 500), the first sign-in after the restart works,
+// and every sign-in that was answered as a success has exactly one login
+// record. The server is the real command, so its own way of opening the
+// database is under test; the cluster is the test's own, stopped and
+// started through the project's script, run when WRENHAVEN_TEST_POSTGRES
+// is set (the PostgreSQL tools are then known to be there).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
