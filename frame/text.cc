@@ -42,6 +42,16 @@ std::string_view TrimSpaces(std::string_view text) {
   return text;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 bool IsWholeNumber(std::string_view text) {
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
     text.remove_prefix(1);

@@ -19,6 +19,9 @@ std::string ReplaceAll(std::string_view text, std::string_view from,
 std::string DoubleQuotes(std::string_view text);
 // Leading and trailing blanks (spaces only) removed.
 std::string_view TrimSpaces(std::string_view text);
+// Leading and trailing spaces and tabs removed (HTTP's optional white
+// space).
+std::string_view TrimBlanks(std::string_view text);
 // True for an optionally signed run of decimal digits.
 bool IsWholeNumber(std::string_view text);
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,

@@ -30,6 +30,12 @@ std::string TsqlDialect::MonthLogin(int year, int month) const {
          "day(loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID";
 }
 
+std::string TsqlDialect::NewestLogins(std::string_view person, int most) const {
+  return "SELECT TOP " + std::to_string(most) +
+         " * from hr_login where personID=" + std::string(person) +
+         " order by loginTime desc ";
+}
+
 std::string TsqlDialect::TopMenu(std::string_view roles) const {
   return "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
          "MenuEnglishTip From SYS_Menu,SYS_Function  where  "

@@ -67,12 +67,14 @@ std::string ReadCsv(std::string_view text, std::vector<Row>* rows) {
 
 // What a cell holds once read: a text a spreadsheet would take for a
 // formula gets its leading apostrophe.
+bool StartsAsFormula(const std::string& text) {
+  return !text.empty() &&
+         (text[0] == '=' || text[0] == '+' || text[0] == '-' ||
+          text[0] == '@' || text[0] == '\t' || text[0] == '\r');
+}
+
 std::string AsCell(const std::string& text) {
-  if (!text.empty() &&
-      (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) {
-    return "'" + text;
-  }
-  return text;
+  return StartsAsFormula(text) ? "'" + text : text;
 }
 
 std::string Visible(const Row& row) {
@@ -133,8 +135,7 @@ std::string CheckCsv(std::string_view input) {
              " where " + Visible(expected[r]) + " went in";
     }
     for (const std::string& cell : rows[r]) {
-      if (!cell.empty() && (cell[0] == '=' || cell[0] == '+' ||
-                            cell[0] == '-' || cell[0] == '@')) {
+      if (StartsAsFormula(cell)) {
         return "row " + std::to_string(r) + " holds a formula";
       }
     }

@@ -26,7 +26,10 @@ constexpr auto kSweepEvery = std::chrono::minutes(1);
 // signed out cannot store the session again.
 constexpr auto kKeepRemoved = std::chrono::minutes(10);
 constexpr auto kLongestTouch = std::chrono::seconds(15);
-constexpr size_t kIdleConnections = 8;
+// The store's own connections, apart from the pages': at most this many
+// open, and a wait for one as long as a page's.
+constexpr size_t kStoreConnections = 8;
+constexpr std::chrono::milliseconds kStoreWait{5000};
 
 int64_t Micros(SessionClock::time_point t) {
   return std::chrono::duration_cast<microseconds>(t.time_since_epoch()).count();
@@ -62,7 +65,7 @@ class DatabaseSessionStore : public SessionStore {
  public:
   DatabaseSessionStore(ConnectionFactory connections, SessionLimits limits,
                        std::function<SessionClock::time_point()> now)
-      : pool_(std::move(connections), kIdleConnections),
+      : pool_(std::move(connections), kStoreConnections, kStoreWait),
         idle_(Micros(limits.idle)),
         absolute_(Micros(limits.absolute)),
         touch_(std::min(Micros(limits.idle) / 60, Micros(kLongestTouch))),
@@ -163,8 +166,14 @@ class DatabaseSessionStore : public SessionStore {
       conn = pool_.Acquire();
       work(*conn);
     } catch (const std::exception& e) {
-      // The factory of a command may raise errors of its own kind.
-      Raise(ErrorCode::kHost, std::string(context) + ": " + e.what());
+      pool_.Discard(std::move(conn));
+      // A database that cannot serve just now stays a busy answer (503);
+      // the factory of a command may raise errors of its own kind.
+      const auto* error = dynamic_cast<const Error*>(&e);
+      Raise(error != nullptr && error->code() == ErrorCode::kUnavailable
+                ? ErrorCode::kUnavailable
+                : ErrorCode::kHost,
+            std::string(context) + ": " + e.what());
     }
     pool_.Release(std::move(conn));
   }

@@ -18,11 +18,13 @@
 #include <utility>
 
 #include "host/connection_pool.h"
+#include "host/front_door.h"
 #include "host/origin.h"
 #include "host/page_answer.h"
 #include "host/request_builder.h"
 #include "host/session_scope.h"
 #include "host/static_files.h"
+#include "host/tls_context.h"
 #include "host/wire.h"
 #include "wrenhaven/error.h"
 
@@ -110,10 +112,13 @@ class PageRun : public HttpPage {
     objects_.clear();
     if (page_ok && !failure) {
       pool_.Release(std::move(conn_));
+    } else {
+      pool_.Discard(std::move(conn_));
     }
-    conn_.reset();
     if (failure) throw *failure;
   }
+
+  ~PageRun() override { pool_.Discard(std::move(conn_)); }
 
   const std::shared_ptr<HttpResponse>& response_ptr() const {
     return response_;
@@ -140,13 +145,67 @@ std::string ReadWholeFile(const std::filesystem::path& file) {
 // connecting at once (each opens several connections) overflows it, and
 // the kernel drops connections that were already under way. Listening
 // again on the bound socket widens the queue.
+//
+// The library accepts; every accepted socket then goes to the front door
+// (host/front_door.h), which hands complete requests back to Serve on one
+// of its workers.
 class Listener : public httplib::Server {
  public:
   bool WidenBacklog(int backlog) {
     const socket_t sock = svr_sock_;
     return sock != INVALID_SOCKET && ::listen(sock, backlog) == 0;
   }
+  void set_door(host::FrontDoor* door) { door_ = door; }
+  bool Serve(httplib::Stream& stream, bool last, bool& closed) {
+    return process_request(stream, last, closed, nullptr);
+  }
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    door_->Admit(sock);
+    return true;
+  }
+
+  host::FrontDoor* door_ = nullptr;
 };
+
+// Runs each accepted socket's hand-over at once, on the accepting thread:
+// handing over only queues the socket.
+class HandOver : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> fn) override { fn(); }
+  void shutdown() override {}
+};
+
+host::DoorLimits LimitsOf(const HttpHostOptions& o) {
+  host::DoorLimits limits;
+  const auto seconds = [](int n) {
+    return std::chrono::milliseconds(std::chrono::seconds(n > 0 ? n : 1));
+  };
+  limits.head_deadline = seconds(o.head_seconds);
+  limits.keep_alive = seconds(o.keep_alive_seconds);
+  limits.io_timeout = seconds(o.io_seconds);
+  limits.max_head_bytes = o.max_head_bytes;
+  limits.max_header_line = o.max_header_line;
+  limits.max_headers = o.max_headers;
+  limits.max_body_bytes = o.max_body_bytes;
+  limits.max_connections = o.max_connections;
+  limits.max_per_address = o.max_connections_per_address;
+  limits.keep_alive_requests = static_cast<size_t>(
+      o.keep_alive_requests > 0 ? o.keep_alive_requests : 1);
+  limits.workers = static_cast<size_t>(o.workers > 0 ? o.workers : 1);
+  limits.unlimited_peers = o.trusted_proxies;
+  return limits;
+}
+
+std::unique_ptr<host::TlsContext> TlsOf(const HttpHostOptions& o) {
+  if (o.tls_cert_file.empty() && o.tls_key_file.empty()) return nullptr;
+  if (o.tls_cert_file.empty() || o.tls_key_file.empty()) {
+    Raise(ErrorCode::kHost,
+          "HTTPS needs both a certificate file and a key file");
+  }
+  return std::make_unique<host::TlsContext>(o.tls_cert_file, o.tls_key_file);
+}
 
 }  // namespace
 
@@ -154,8 +213,8 @@ struct HttpHost::Impl {
   Impl(HttpHostOptions opts, ConnectionFactory connections,
        std::unique_ptr<SessionStore> store)
       : options(std::move(opts)),
-        pool(std::move(connections),
-             static_cast<size_t>(options.workers > 0 ? options.workers : 1)),
+        pool(std::move(connections), options.database_connections,
+             options.database_wait),
         sessions(store ? std::move(store)
                        : MakeMemorySessionStore(options.session_limits)),
         statics(options.static_dir),
@@ -182,6 +241,10 @@ struct HttpHost::Impl {
   std::vector<std::pair<std::string, PageHandler>> prefixes;
 
   Listener server;
+  // Declared after the server: the door's workers run its requests, and go
+  // first.
+  std::unique_ptr<host::TlsContext> tls;
+  std::unique_ptr<host::FrontDoor> door;
   std::atomic<int> port{0};
   std::atomic<bool> run_entered{false};
   std::atomic<bool> run_returned{false};
@@ -261,7 +324,7 @@ void HttpHost::Impl::Handle(const httplib::Request& req,
                             httplib::Response& res) {
   const auto started = std::chrono::steady_clock::now();
   const host::ClientOrigin origin =
-      host::OriginOf(req, options.trusted_proxies);
+      host::OriginOf(req, options.trusted_proxies, tls != nullptr);
   std::optional<host::Failure> failure;
   try {
     const std::string& prefix = options.static_prefix;
@@ -311,18 +374,20 @@ HttpHost::HttpHost(HttpHostOptions options, ConnectionFactory connections,
     : impl_(std::make_unique<Impl>(Checked(options), std::move(connections),
                                    std::move(sessions))) {
   Impl& impl = *impl_;
-  const size_t workers =
-      static_cast<size_t>(impl.options.workers > 0 ? impl.options.workers : 1);
-  impl.server.new_task_queue = [workers] {
-    return new httplib::ThreadPool(workers);
-  };
+  impl.tls = TlsOf(impl.options);
+  impl.door = std::make_unique<host::FrontDoor>(
+      LimitsOf(impl.options),
+      [&impl](httplib::Stream& stream, bool last, bool& closed) {
+        return impl.server.Serve(stream, last, closed);
+      },
+      impl.tls ? impl.tls->get() : nullptr);
+  impl.server.set_door(impl.door.get());
+  impl.server.new_task_queue = [] { return new HandOver(); };
   impl.server.set_tcp_nodelay(true);
   impl.server.set_keep_alive_timeout(impl.options.keep_alive_seconds);
   impl.server.set_keep_alive_max_count(
       static_cast<size_t>(impl.options.keep_alive_requests));
   impl.server.set_payload_max_length(impl.options.max_body_bytes);
-  impl.server.set_read_timeout(10);
-  impl.server.set_write_timeout(10);
   const auto handle = [&impl](const httplib::Request& req,
                               httplib::Response& res) {
     impl.Handle(req, res);
@@ -363,8 +428,10 @@ int HttpHost::Bind() {
 void HttpHost::Run() {
   Impl& impl = *impl_;
   if (impl.port == 0) Bind();
+  impl.door->Start();
   impl.run_entered = true;
   if (!impl.stop_requested) impl.server.listen_after_bind();
+  impl.door->Stop();
   impl.run_returned = true;
 }
 

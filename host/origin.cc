@@ -4,18 +4,10 @@
 
 #include <algorithm>
 
+#include "frame/text.h"
+
 namespace wrenhaven::host {
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 // "[::1]" and "1.2.3.4:5678" as some proxies write them, reduced to the
 // address.
@@ -57,9 +49,9 @@ ClientOrigin ResolveClient(std::string_view peer,
 
   if (!forwarded_proto.empty()) {
     const size_t comma = forwarded_proto.rfind(',');
-    const std::string_view last = Trim(comma == std::string_view::npos
-                                           ? forwarded_proto
-                                           : forwarded_proto.substr(comma + 1));
+    const std::string_view last = TrimBlanks(
+        comma == std::string_view::npos ? forwarded_proto
+                                        : forwarded_proto.substr(comma + 1));
     origin.https = last == "https" || last == "HTTPS";
   }
 
@@ -68,7 +60,7 @@ ClientOrigin ResolveClient(std::string_view peer,
     std::string_view rest = header;
     while (true) {
       const size_t comma = rest.find(',');
-      hops.push_back(StripPort(Trim(rest.substr(0, comma))));
+      hops.push_back(StripPort(TrimBlanks(rest.substr(0, comma))));
       if (comma == std::string_view::npos) break;
       rest = rest.substr(comma + 1);
     }

@@ -1,6 +1,7 @@
 #include "host/request_builder.h"
 
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "host/wire.h"
@@ -8,7 +9,8 @@
 namespace wrenhaven::host {
 
 ClientOrigin OriginOf(const httplib::Request& req,
-                      const std::vector<std::string>& trusted_proxies) {
+                      const std::vector<std::string>& trusted_proxies,
+                      bool https) {
   std::vector<std::string> forwarded_for;
   const size_t xff = req.get_header_value_count("X-Forwarded-For");
   for (size_t i = 0; i < xff; ++i) {
@@ -16,7 +18,7 @@ ClientOrigin OriginOf(const httplib::Request& req,
   }
   return ResolveClient(req.remote_addr, forwarded_for,
                        req.get_header_value("X-Forwarded-Proto"),
-                       trusted_proxies);
+                       trusted_proxies, https);
 }
 
 std::vector<HttpItem> ReadCookies(const httplib::Request& req) {
@@ -78,17 +80,18 @@ std::vector<HttpItem> ServerVariables(const httplib::Request& req,
       {"CONTENT_TYPE", content_type},
       {"CONTENT_LENGTH", std::to_string(req.body.size())},
   };
+  // Headers of one name are joined into one variable, in the order sent;
+  // the index keeps that linear in the number of headers.
+  std::unordered_map<std::string, size_t> index;
+  for (size_t i = 0; i < vars.size(); ++i) index.emplace(vars[i].name, i);
   for (const auto& [name, value] : req.headers) {
-    const std::string var = HeaderVariableName(name);
-    bool seen = false;
-    for (HttpItem& item : vars) {
-      if (item.name == var) {
-        item.value += ", " + value;
-        seen = true;
-        break;
-      }
+    std::string var = HeaderVariableName(name);
+    const auto [it, fresh] = index.emplace(var, vars.size());
+    if (fresh) {
+      vars.push_back({std::move(var), value});
+    } else {
+      vars[it->second].value += ", " + value;
     }
-    if (!seen) vars.push_back({var, value});
   }
   return vars;
 }

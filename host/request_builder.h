@@ -16,9 +16,10 @@
 namespace wrenhaven::host {
 
 // The client behind the request, believing forwarding headers from
-// `trusted_proxies` only.
+// `trusted_proxies` only; `https` when the host itself serves HTTPS.
 ClientOrigin OriginOf(const httplib::Request& req,
-                      const std::vector<std::string>& trusted_proxies);
+                      const std::vector<std::string>& trusted_proxies,
+                      bool https = false);
 
 // Every Cookie header of the request, parsed, in the order sent.
 std::vector<HttpItem> ReadCookies(const httplib::Request& req);

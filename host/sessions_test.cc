@@ -1,4 +1,4 @@
-// Session identifiers, the memory store's limits, and the connection pool.
+// Session identifiers and the memory store's limits.
 #include "host/sessions.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <set>
 #include <thread>
 
-#include "host/connection_pool.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_host.h"
 
@@ -85,54 +84,6 @@ TEST(MemorySessionStoreTest, RemoveAndUnknown) {
   EXPECT_FALSE(store->Load("a").has_value());
   EXPECT_EQ(store->Load("b")->values.at(0).second, Variant::Long(2));
   EXPECT_FALSE(store->Load("c").has_value());
-}
-
-// A connection that does nothing: the pool only hands it around.
-class IdleConnection : public Connection {
- public:
-  void Execute(std::string_view) override {}
-  std::unique_ptr<Recordset> Open(std::string_view, CursorType) override {
-    return nullptr;
-  }
-  const Dialect& dialect() const override { std::abort(); }
-  void Begin() override {}
-  void Commit() override {}
-  void Rollback() override {}
-  int transaction_depth() const override { return 0; }
-};
-
-TEST(ConnectionPoolTest, ReusesReturnedConnectionsOnly) {
-  int made = 0;
-  host::ConnectionPool pool(
-      [&] {
-        ++made;
-        return std::make_shared<IdleConnection>();
-      },
-      2);
-  auto a = pool.Acquire();
-  Connection* first = a.get();
-  pool.Release(std::move(a));
-  EXPECT_EQ(pool.Acquire().get(), first);
-  EXPECT_EQ(made, 1);
-  // One still held elsewhere (kept by an object past its page) is not
-  // handed to the next page.
-  auto b = pool.Acquire();
-  auto kept = b;
-  pool.Release(std::move(b));
-  EXPECT_EQ(pool.idle(), 0u);
-  // At most max_idle are kept.
-  auto c1 = pool.Acquire(), c2 = pool.Acquire(), c3 = pool.Acquire();
-  pool.Release(std::move(c1));
-  pool.Release(std::move(c2));
-  pool.Release(std::move(c3));
-  EXPECT_EQ(pool.idle(), 2u);
-}
-
-TEST(ConnectionPoolTest, AFactoryThatGivesNothingIsAnError) {
-  host::ConnectionPool none(nullptr, 2);
-  EXPECT_THROW(none.Acquire(), Error);
-  host::ConnectionPool empty([] { return std::shared_ptr<Connection>(); }, 2);
-  EXPECT_THROW(empty.Acquire(), Error);
 }
 
 }  // namespace

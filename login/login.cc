@@ -39,6 +39,8 @@ const ClassInfo& Login::Info() {
           Method("GetMonthLogin", &Login::GetMonthLogin, {ByRef("dtDate")}),
           Method("GetData", &Login::GetData, {ByVal("ID")}),
           Method("LoginMain", &Login::LoginMain),
+          Method("GetNewestData", &Login::GetNewestData,
+                 {ByRef("personID"), ByVal("most")}),
       },
       [] { return std::make_shared<Login>(); },
   };
@@ -314,6 +316,25 @@ VariantArray Login::GetPersonData(const Variant& person_id) {
         .Text(" order by loginTime desc ");
     return Query(conn(), s.Finish(), CursorType::kForwardOnly,
                  [](Recordset& rs) {
+                   return rs.Eof() ? ReadNamesRow(rs) : rs.GetRows();
+                 });
+  });
+}
+
+VariantArray Login::GetNewestData(const Variant& person_id, int32_t most) {
+  return Guarded([&] {
+    RequireId(person_id, "personID", "person whose records are wanted");
+    if (most < 1 || most > kMostNewestRecords) {
+      Raise(ErrorCode::kInvalidArgument,
+            "The number of records wanted must be 1 to " +
+                std::to_string(kMostNewestRecords) + ", not " +
+                std::to_string(most));
+    }
+    Statement person;
+    person.Bare(person_id, "personID");
+    Connection& db = conn();
+    return Query(db, db.dialect().NewestLogins(person.Finish(), most),
+                 CursorType::kForwardOnly, [](Recordset& rs) {
                    return rs.Eof() ? ReadNamesRow(rs) : rs.GetRows();
                  });
   });

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/recording_connection.h"
@@ -84,6 +86,33 @@ TEST(LoginRecordsTextTest, PersonIdIsJoinedAsANumberOnly) {
     SCOPED_TRACE(bad.Debug());
     EXPECT_THROW(r.login.GetPersonData(bad), Error);
     EXPECT_NE(r.login.GetError().find("personID"), std::string::npos);
+  }
+  EXPECT_EQ(r.conn->sent.size(), 2u);
+}
+
+TEST(LoginRecordsTextTest, NewestRecordsAreLimitedInTheStatement) {
+  Recorded r;
+  r.login.GetNewestData(Variant::String("12"), 5);
+  r.login.GetNewestData(Variant::Long(7), Login::kMostNewestRecords);
+  EXPECT_EQ(r.conn->sent,
+            (std::vector<std::string>{
+                "SELECT TOP 5 * from hr_login where personID=12 order by "
+                "loginTime desc ",
+                "SELECT TOP 1000 * from hr_login where personID=7 order by "
+                "loginTime desc "}));
+  EXPECT_EQ(r.conn->cursors,
+            (std::vector<CursorType>{CursorType::kForwardOnly,
+                                     CursorType::kForwardOnly}));
+  for (const auto& [person, most] :
+       {std::pair<Variant, int32_t>{Variant::String("7 or 1=1"), 5},
+        {Variant::Null(), 5},
+        {Variant::Long(7), 0},
+        {Variant::Long(7), -1},
+        {Variant::Long(7), Login::kMostNewestRecords + 1},
+        {Variant::Long(7), INT32_MAX}}) {
+    SCOPED_TRACE(person.Debug() + " " + std::to_string(most));
+    EXPECT_THROW(r.login.GetNewestData(person, most), Error);
+    EXPECT_FALSE(r.login.GetError().empty());
   }
   EXPECT_EQ(r.conn->sent.size(), 2u);
 }
@@ -286,6 +315,22 @@ TEST_P(LoginDbTest, OnePersonsRecordsNewestFirst) {
   EXPECT_EQ(two(0, 0), Variant::Long(3));  // LoginID of the newer record
   EXPECT_EQ(two(0, 1), Variant::Long(1));
   EXPECT_EQ(two(8, 0).ToText(), "2003-05-07 08:00:00");
+
+  // The newest of them only, read in the database: the same rows as the
+  // first of all of them, through the dialect's own statement.
+  auto tapped = std::make_shared<TappedConnection>(db.conn());
+  Login newest;
+  newest.SetConn(tapped);
+  const VariantArray one = newest.GetNewestData(Variant::Long(1), 1);
+  ASSERT_EQ(one.bounds(), (std::vector<VariantArray::Bounds>{{0, 9}, {0, 0}}));
+  for (int32_t c = 0; c <= 9; ++c) EXPECT_EQ(one(c, 0), two(c, 0)) << c;
+  EXPECT_EQ(newest.GetNewestData(Variant::Long(1), 5).bounds(), two.bounds());
+  ASSERT_EQ(tapped->sent.size(), 2u);
+  EXPECT_EQ(tapped->sent[0],
+            "SELECT * from hr_login where personID=1 order by loginTime desc "
+            "LIMIT 1");
+  EXPECT_EQ(newest.GetNewestData(Variant::Long(4), 5).bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 0}, {0, 9}}));
 
   // Nobody's records: the column names as a single row.
   const VariantArray empty = login.GetPersonData(Variant::String("4"));

@@ -227,12 +227,13 @@ std::string TimeText(const Variant& v) {
 }
 
 // The visitor's last sign-ins, newest first, from the login records:
-// Login.GetPersonData gives the columns of HR_Login field first (LoginIP
-// at 5, LoginMemo at 6, LoginScreen at 7, loginTime at 8).
+// Login.GetNewestData reads only those and gives the columns of HR_Login
+// field first (LoginIP at 5, LoginMemo at 6, LoginScreen at 7, loginTime
+// at 8).
 TemplateData RecentSignIns(HttpPage& page, size_t most) {
   auto login = Create<Login>(page);
-  const VariantArray rows =
-      login->GetPersonData(page.session().Get("PersonID"));
+  const VariantArray rows = login->GetNewestData(page.session().Get("PersonID"),
+                                                 static_cast<int32_t>(most));
   TemplateData list{TemplateData::type::list};
   // A person without records gets the names row alone: (0 To 0, ...).
   if (rows.dimensions() != 2 || rows.UBound(1) < 8) return list;

@@ -2,6 +2,11 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,7 +189,8 @@ class ForwardRecordset : public Recordset {
 
 class PostgresConnection : public Connection {
  public:
-  explicit PostgresConnection(ConnHandle conn) : conn_(std::move(conn)) {
+  PostgresConnection(ConnHandle conn, std::chrono::milliseconds answer_wait)
+      : conn_(std::move(conn)), answer_wait_(answer_wait) {
     // Notices ("relation already exists, skipping") are not errors and are
     // dropped; the one that matters is the server's last word on an idle
     // connection (FATAL: terminating connection), which marks it as ended.
@@ -272,11 +278,26 @@ class PostgresConnection : public Connection {
   // refuses to run when the text holds more than one statement, so a value
   // can never smuggle in a second one. Nothing is bound: the text is the
   // whole statement.
-  // Dates in the form the driver reads, and quotes as the only escape
-  // inside a text literal (a backslash is an ordinary character).
-  void Configure() {
-    Run("SET DateStyle TO ISO, YMD", false);
-    Run("SET standard_conforming_strings TO on", false);
+  // Dates in the form the driver reads.
+  void Configure() { Run("SET DateStyle TO ISO, YMD", false); }
+
+  // Quotes are the only escape inside a text literal the statements make
+  // (a backslash is an ordinary character) only while the server reads
+  // strings the standard way. That is the server's setting, not one this
+  // driver makes per connection (a pooler in between may hand over a
+  // connection that another client changed): the server reports it, and a
+  // statement is not sent while it is off.
+  void RequireStandardStrings() {
+    const char* setting =
+        PQparameterStatus(conn_.get(), "standard_conforming_strings");
+    if (setting == nullptr || std::string_view(setting) != "on") {
+      Raise(ErrorCode::kDatabase,
+            "The database server reads strings with "
+            "standard_conforming_strings off, which this office cannot run "
+            "with: its statements would be read differently. Turn it on for "
+            "the database (ALTER DATABASE ... SET standard_conforming_strings "
+            "= on) or the server");
+    }
   }
 
   // A connection the server has closed (a restart, an administrator) is
@@ -332,6 +353,7 @@ class PostgresConnection : public Connection {
       }
       Reconnect();
     }
+    RequireStandardStrings();
     if (statement.find('\0') != std::string_view::npos) {
       // The client library sends a C string: everything after a NUL would
       // be lost without a word. The message shows where it stood.
@@ -346,8 +368,7 @@ class PostgresConnection : public Connection {
       Fail("A statement cannot contain a NUL character", shown);
     }
     const std::string text(statement);
-    ResultHandle result(PQexecParams(conn_.get(), text.c_str(), 0, nullptr,
-                                     nullptr, nullptr, nullptr, 0));
+    ResultHandle result = Exchange(text);
     switch (result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR) {
       case PGRES_COMMAND_OK:
       case PGRES_TUPLES_OK:
@@ -367,11 +388,100 @@ class PostgresConnection : public Connection {
     }
   }
 
+  // Sends the statement and waits for its answer at most answer_wait_: a
+  // server that stops answering where TCP cannot tell (a network cut
+  // behind a proxy that still acknowledges) fails the statement as
+  // unavailable, and the connection is made again for the next one. Null
+  // when the statement could not be sent.
+  ResultHandle Exchange(const std::string& text) {
+    PGconn* const c = conn_.get();
+    if (PQsendQueryParams(c, text.c_str(), 0, nullptr, nullptr, nullptr,
+                          nullptr, 0) != 1) {
+      return nullptr;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + answer_wait_;
+    while (PQisBusy(c) == 1) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd socket{PQsocket(c), POLLIN, 0};
+      const int ready = left.count() > 0
+                            ? poll(&socket, 1, static_cast<int>(left.count()))
+                            : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) {
+        ended_ = true;
+        nesting_.Reset();
+        Raise(ErrorCode::kUnavailable,
+              "The database did not answer within " +
+                  std::to_string(answer_wait_.count() / 1000) +
+                  " seconds; the connection is made again for the next "
+                  "statement");
+      }
+      if (ready < 0 || PQconsumeInput(c) != 1) break;
+    }
+    ResultHandle first;
+    while (PGresult* r = PQgetResult(c)) {
+      if (!first) {
+        first.reset(r);
+      } else {
+        PQclear(r);
+      }
+    }
+    return first;
+  }
+
   ConnHandle conn_;
+  const std::chrono::milliseconds answer_wait_;
   PostgresDialect dialect_;
   NestedTransactions nesting_;
   bool ended_ = false;  // the server said it ends this connection
 };
+
+}  // namespace
+
+namespace {
+
+// The server options a connection starts with: the statement timeout,
+// then those of the address (which may change it).
+std::string StartupOptions(const std::string& address) {
+  std::string options = "-c statement_timeout=30000";
+  char* failure = nullptr;
+  PQconninfoOption* parsed = PQconninfoParse(address.c_str(), &failure);
+  if (failure != nullptr) PQfreemem(failure);
+  if (parsed == nullptr) return options;
+  for (const PQconninfoOption* o = parsed; o->keyword != nullptr; ++o) {
+    if (std::string_view(o->keyword) == "options" && o->val != nullptr &&
+        *o->val != '\0') {
+      options += ' ';
+      options += o->val;
+    }
+  }
+  PQconninfoFree(parsed);
+  return options;
+}
+
+// How long a statement's answer is waited for: the statement timeout the
+// options end with (milliseconds, or with a unit of s, min or ms; 30
+// seconds when there is none or it is 0), and 5 seconds more for the
+// server's own cancellation to arrive.
+std::chrono::milliseconds AnswerWait(const std::string& options) {
+  long long ms = 30000;
+  const size_t at = options.rfind("statement_timeout=");
+  if (at != std::string::npos) {
+    const char* p =
+        options.c_str() + at + std::string_view("statement_timeout=").size();
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(p, &end, 10);
+    const std::string_view unit(end, std::strcspn(end, " '\\"));
+    long long scale = unit == "s" ? 1000 : unit == "min" ? 60000 : 1;
+    if (errno == 0 && end != p && n > 0 && n < 86400000 &&
+        (unit.empty() || unit == "ms" || scale > 1)) {
+      ms = n * scale;
+    }
+  }
+  return std::chrono::milliseconds(std::min(ms, 86400000LL) + 5000);
+}
 
 }  // namespace
 
@@ -389,13 +499,16 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
   // after 5 seconds, and a server that stops answering (a cut network) is
   // noticed within about 10 seconds rather than a TCP timeout's minutes.
   // The client encoding follows the address so it wins and survives a
-  // reconnection.
-  const char* const keys[] = {"connect_timeout",     "keepalives_idle",
-                              "keepalives_interval", "keepalives_count",
-                              "tcp_user_timeout",    "dbname",
-                              "client_encoding",     nullptr};
+  // reconnection, as do the server options: a statement runs at most 30
+  // seconds, unless the address's own options say otherwise.
+  const std::string options = StartupOptions(address);
+  const char* const keys[] = {
+      "connect_timeout",  "keepalives_idle",  "keepalives_interval",
+      "keepalives_count", "tcp_user_timeout", "dbname",
+      "client_encoding",  "options",          nullptr};
   const char* const values[] = {
-      "5", "5", "1", "3", "10000", address.c_str(), "UTF8", nullptr};
+      "5",    "5", "1", "3", "10000", address.c_str(), "UTF8", options.c_str(),
+      nullptr};
   ConnHandle conn(PQconnectdbParams(keys, values, /*expand_dbname=*/1));
   if (!conn) {
     Raise(ErrorCode::kDatabase,
@@ -406,7 +519,8 @@ std::shared_ptr<Connection> OpenPostgres(const std::string& address) {
                                        Masked(address) + ": " +
                                        OneLine(PQerrorMessage(conn.get())));
   }
-  return std::make_shared<PostgresConnection>(std::move(conn));
+  return std::make_shared<PostgresConnection>(std::move(conn),
+                                              AnswerWait(options));
 }
 
 }  // namespace wrenhaven

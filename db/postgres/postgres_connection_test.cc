@@ -1,12 +1,21 @@
 // The driver over a real server: the one WRENHAVEN_TEST_POSTGRES names.
 // Without it these tests are skipped.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "testing/test_db.h"
 #include "wrenhaven/dialect.h"
@@ -392,6 +401,173 @@ TEST_F(PostgresTest, IdentifiersPassExplicitOnesAndAreNotReused) {
             Variant::Long(17));
   EXPECT_EQ(db.Scalar("select max(PersonID) from HR_person"),
             Variant::Long(11));
+}
+
+// Quote safety rests on the server's reading of strings: a server (or a
+// connection) with standard_conforming_strings off gets no statement.
+TEST_F(PostgresTest, StringsReadWithBackslashEscapesAreRefused) {
+  const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+  const std::string off = address +
+                          (address.find('?') == std::string::npos ? "?" : "&") +
+                          "options=-cstandard_conforming_strings%3Doff";
+  std::string m = Message([&] { OpenPostgres(off); });
+  EXPECT_TRUE(Contains(m, "standard_conforming_strings off")) << m;
+  // Turned off on a connection in use: its next statement is not sent.
+  TestDb db("postgresql");
+  db.Exec("SET standard_conforming_strings TO off");
+  m = Message([&] { db.Exec("INSERT INTO HR_Dept VALUES (1, 'a\\')"); });
+  EXPECT_TRUE(Contains(m, "standard_conforming_strings off")) << m;
+  auto other = db.Connections()();
+  EXPECT_EQ(other->Open("SELECT COUNT(*) FROM HR_Dept", CursorType::kStatic)
+                ->Value(0),
+            Variant::Long(0));
+}
+
+// Every statement has a time limit, the address's own options kept.
+TEST_F(PostgresTest, StatementsRunWithATimeLimit) {
+  TestDb db("postgresql");
+  EXPECT_EQ(db.Scalar("SHOW statement_timeout"), Variant::String("30s"));
+  EXPECT_EQ(db.Scalar("select current_schema()"), Variant::String(db.path()));
+  const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+  auto own = OpenPostgres(address +
+                          (address.find('?') == std::string::npos ? "?" : "&") +
+                          "options=-cstatement_timeout%3D200");
+  const auto started = std::chrono::steady_clock::now();
+  std::string m = Message([&] { own->Execute("SELECT pg_sleep(5)"); });
+  EXPECT_TRUE(Contains(m, "statement timeout")) << m;
+  EXPECT_LT(std::chrono::steady_clock::now() - started,
+            std::chrono::seconds(4));
+}
+
+// A TCP relay to the server that can stop relaying while keeping both
+// sides open: a network cut that TCP on this side cannot see.
+class CuttableRelay {
+ public:
+  CuttableRelay(const std::string& host, int port) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener_, 16);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
+    port_ = ntohs(addr.sin_port);
+    upstream_.sin_family = AF_INET;
+    upstream_.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host.c_str(), &upstream_.sin_addr);
+    accepter_ = std::thread([this] { Accept(); });
+  }
+  ~CuttableRelay() {
+    stop_ = true;
+    accepter_.join();
+    for (std::thread& t : pumps_) t.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  void Cut(bool cut) { cut_ = cut; }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      const int server = socket(AF_INET, SOCK_STREAM, 0);
+      if (connect(server, reinterpret_cast<const sockaddr*>(&upstream_),
+                  sizeof upstream_) != 0) {
+        close(client);
+        close(server);
+        continue;
+      }
+      pumps_.emplace_back([this, client, server] { Pump(client, server); });
+    }
+  }
+  void Pump(int a, int b) {
+    char buf[8192];
+    while (!stop_) {
+      if (cut_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
+      pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+      if (poll(p, 2, 50) <= 0) continue;
+      bool ended = false;
+      for (int i = 0; i < 2 && !cut_; ++i) {
+        if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        const ssize_t n = recv(p[i].fd, buf, sizeof buf, 0);
+        if (n <= 0 ||
+            send(p[1 - i].fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n) {
+          ended = true;
+        }
+      }
+      if (ended) break;
+    }
+    close(a);
+    close(b);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  sockaddr_in upstream_{};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> cut_{false};
+  std::thread accepter_;
+  std::vector<std::thread> pumps_;
+};
+
+// The address's user and database, through the relay, with a short
+// statement timeout.
+std::string ThroughRelay(const std::string& address, int port) {
+  PQconninfoOption* parsed = PQconninfoParse(address.c_str(), nullptr);
+  std::string out = "host=127.0.0.1 port=" + std::to_string(port) +
+                    " options='-cstatement_timeout=300'";
+  for (PQconninfoOption* o = parsed; o != nullptr && o->keyword; ++o) {
+    const std::string key = o->keyword;
+    if ((key == "user" || key == "dbname") && o->val != nullptr) {
+      out += " " + key + "='" + o->val + "'";
+    }
+  }
+  PQconninfoFree(parsed);
+  return out;
+}
+
+std::pair<std::string, int> ServerOf(const std::string& address) {
+  PQconninfoOption* parsed = PQconninfoParse(address.c_str(), nullptr);
+  std::string host = "127.0.0.1";
+  int port = 5432;
+  for (PQconninfoOption* o = parsed; o != nullptr && o->keyword; ++o) {
+    if (o->val == nullptr || *o->val == '\0') continue;
+    if (std::string(o->keyword) == "host") host = o->val;
+    if (std::string(o->keyword) == "port") port = std::atoi(o->val);
+  }
+  PQconninfoFree(parsed);
+  return {host, port};
+}
+
+// A cut network: the statement fails as unavailable within the statement
+// timeout and the wait for the server's word, not a TCP timeout's
+// minutes; once the network is back the next statement works.
+TEST_F(PostgresTest, ACutNetworkFailsTheStatementInBoundedTime) {
+  const std::string address = std::getenv("WRENHAVEN_TEST_POSTGRES");
+  const auto [host, port] = ServerOf(address);
+  if (host.empty() || host[0] == '/') GTEST_SKIP() << "not a TCP address";
+  CuttableRelay relay(host, port);
+  auto conn = OpenPostgres(ThroughRelay(address, relay.port()));
+  auto rs = conn->Open("SELECT 1", CursorType::kStatic);
+  EXPECT_EQ(rs->Value(0), Variant::Long(1));
+  relay.Cut(true);
+  const auto started = std::chrono::steady_clock::now();
+  const std::string m =
+      Message([&] { conn->Execute("SELECT 2"); }, ErrorCode::kUnavailable);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_TRUE(Contains(m, "did not answer")) << m;
+  EXPECT_LT(waited, std::chrono::seconds(8));
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  relay.Cut(false);
+  EXPECT_EQ(conn->Open("SELECT 3", CursorType::kStatic)->Value(0),
+            Variant::Long(3));
 }
 
 }  // namespace

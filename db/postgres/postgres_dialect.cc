@@ -51,6 +51,12 @@ std::string PostgresDialect::MonthLogin(int year, int month) const {
          "HR_Person.DeptID,HR_Login.personID";
 }
 
+std::string PostgresDialect::NewestLogins(std::string_view person,
+                                          int most) const {
+  return "SELECT * from hr_login where personID=" + std::string(person) +
+         " order by loginTime desc LIMIT " + std::to_string(most);
+}
+
 std::string PostgresDialect::TopMenu(std::string_view roles) const {
   return "Select menuID,menuName,menuIcon,FunUrl,MenuTip,MenuEnglish,"
          "MenuEnglishTip From SYS_Menu LEFT JOIN SYS_Function ON "

@@ -44,6 +44,12 @@ std::string SqliteDialect::SignInWait(std::string_view condition, int attempts,
          std::to_string(attempts - 1);
 }
 
+std::string SqliteDialect::NewestLogins(std::string_view person,
+                                        int most) const {
+  return "SELECT * from hr_login where personID=" + std::string(person) +
+         " order by loginTime desc LIMIT " + std::to_string(most);
+}
+
 std::string SqliteDialect::MonthLogin(int year, int month) const {
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "CAST(substr(loginTime,9,2) AS INTEGER), "

@@ -45,6 +45,9 @@ class Dialect {
   // the window. Otherwise no row.
   virtual std::string SignInWait(std::string_view condition, int attempts,
                                  int window_seconds) const = 0;
+  // Login: the `most` (1 or more) newest records of one person, newest
+  // first, every column of HR_Login; `person` is a decimal text.
+  virtual std::string NewestLogins(std::string_view person, int most) const = 0;
 
   // Menu: `roles` is the visitor's role-ID list, already checked to be a
   // comma list of whole numbers; `parent` and `menu_id` are decimal texts.
@@ -86,6 +89,7 @@ class TsqlDialect : public Dialect {
   std::string MonthLogin(int year, int month) const override;
   std::string SignInWait(std::string_view condition, int attempts,
                          int window_seconds) const override;
+  std::string NewestLogins(std::string_view person, int most) const override;
   std::string TopMenu(std::string_view roles) const override;
   std::string LeftMenu(std::string_view parent,
                        std::string_view roles) const override;

@@ -43,12 +43,37 @@ struct HttpHostOptions {
   SessionLimits session_limits;
   // An HTTP token; HttpHost raises kHost for any other name.
   std::string session_cookie = "WRENHAVEN_SESSION";
-  // Worker threads. A keep-alive connection holds one while it is open and
-  // browsers keep about six each.
+  // Worker threads. A worker serves one request at a time; connections
+  // wait for their next request (and for the whole of its head) without
+  // one.
   int workers = 64;
   int keep_alive_seconds = 5;
   int keep_alive_requests = 100;
+  // A longer body is answered 413 (from its Content-Length, before it is
+  // read; a chunked one as soon as it passes the limit).
   size_t max_body_bytes = 1 << 20;
+  // The request line and headers must be complete this long after the
+  // connection opened (or, on a kept-alive one, after their first byte
+  // arrived): 408 otherwise. The body then has `io_seconds`.
+  int head_seconds = 10;
+  int io_seconds = 10;
+  // Larger or more numerous headers are answered 431.
+  size_t max_head_bytes = 32 * 1024;
+  size_t max_header_line = 8 * 1024;
+  size_t max_headers = 100;
+  // Open connections in all and from one peer address (trusted proxies are
+  // not counted per address); one past either is answered 503 and closed.
+  size_t max_connections = 4096;
+  size_t max_connections_per_address = 256;
+  // Page connections to the database open at once; a page that finds all
+  // of them lent waits up to `database_wait` and then gets 503 with
+  // Retry-After.
+  size_t database_connections = 16;
+  std::chrono::milliseconds database_wait{5000};
+  // PEM files: with both, the host serves HTTPS only (and cookies are
+  // Secure); raises kHost when they cannot be used.
+  std::string tls_cert_file;
+  std::string tls_key_file;
   // One line per request through spdlog's default logger.
   bool log_requests = true;
 };

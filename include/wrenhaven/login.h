@@ -90,6 +90,15 @@ class Login : public PageBoundClass {
   // refused_foreign().
   void LoginMain();
 
+  // Slot 12. The `most` newest records of one person, as GetPersonData
+  // gives them all: field first, (0 To F-1, 0 To N-1) with N at most
+  // `most`, or the names row alone for a person without records. The
+  // database reads only those rows.
+  // REQUIRES: `person_id` as for GetPersonData; 1 <= `most` <=
+  // kMostNewestRecords. Anything else raises before a statement is sent.
+  VariantArray GetNewestData(const Variant& person_id, int32_t most);
+  static constexpr int32_t kMostNewestRecords = 1000;
+
   // After LoginMain, for the host (not late bound).
   // Seconds the attempt was held back for (0 when it was not): the limits
   // of wrenhaven/sign_in.h were reached, no password was verified, the

@@ -621,6 +621,25 @@ TEST_P(AdminTest, CataloguesPageByPage) {
   const Reply bad = Get(*ann, "/admin/roles?size=many");
   EXPECT_EQ(bad.status, 200);
   EXPECT_TRUE(Has(bad.body, "id=\"error\">"));
+  // Sizes past 100 show 100; the largest numbers the page reads are a page
+  // past the end, and past them no number at all.
+  const std::string most = Get(*ann, "/admin/roles?size=100000").body;
+  EXPECT_EQ(rows(most), 25u);
+  EXPECT_TRUE(Has(most, "<option value=\"100\" selected>"));
+  const Reply huge = Get(*ann, "/admin/roles?size=2147483647&page=2147483647");
+  EXPECT_EQ(huge.status, 200);
+  EXPECT_TRUE(Has(huge.body, "id=\"error\">"));
+  EXPECT_TRUE(
+      Has(huge.body, "href=\"/admin/roles?size=100&amp;page=1\" rel=\"prev\""))
+      << huge.body;
+  for (const char* past : {"/admin/roles?size=99999999999",
+                           "/admin/roles?size=10&page=99999999999",
+                           "/admin/roles?size=-5&page=-1"}) {
+    const Reply r = Get(*ann, past);
+    EXPECT_EQ(r.status, 200) << past;
+    EXPECT_TRUE(Has(r.body, "id=\"error\">")) << past;
+    EXPECT_EQ(rows(r.body), 0u) << past;
+  }
   // Sorted by class: the demo's four Staff roles, then System, then the
   // new ones.
   const std::string first = Get(*ann, "/admin/roles?size=5&page=1").body;

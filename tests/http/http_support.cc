@@ -3,10 +3,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <stdexcept>
 
 namespace wrenhaven::testing {
@@ -121,15 +123,31 @@ std::string Browser::Cookie(const std::string& name) const {
 
 namespace {
 
-int Connect(int port) {
+void SetReceiveTimeout(int fd, std::chrono::milliseconds wait) {
+  timeval timeout{static_cast<time_t>(wait.count() / 1000),
+                  static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+// A connection to the port of 127.0.0.1, from the loopback address `from`
+// when one is given.
+int Connect(int port, const std::string& from = "") {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) throw std::runtime_error("no socket");
+  if (!from.empty()) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (inet_pton(AF_INET, from.c_str(), &local.sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      close(fd);
+      throw std::runtime_error("cannot connect from " + from);
+    }
+  }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  SetReceiveTimeout(fd, std::chrono::seconds(20));
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     close(fd);
     throw std::runtime_error("cannot connect");
@@ -165,6 +183,8 @@ std::string ReadAnswer(int fd, std::string* pending) {
   const size_t cl = head.find("Content-Length: ");
   size_t want = std::string::npos;
   if (cl != std::string::npos) want = std::stoul(head.substr(cl + 16));
+  // An interim answer (100 Continue) has no body.
+  if (head.rfind("HTTP/1.1 1", 0) == 0) want = 0;
   const size_t total =
       want == std::string::npos ? std::string::npos : head_end + 4 + want;
   while (total == std::string::npos || buf.size() < total) {
@@ -200,6 +220,44 @@ std::vector<std::string> RawExchanges(
   }
   close(fd);
   return answers;
+}
+
+RawConnection::RawConnection(int port, const std::string& from)
+    : fd_(Connect(port, from)) {}
+
+RawConnection::~RawConnection() { close(fd_); }
+
+bool RawConnection::Send(const std::string& data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n =
+        send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string RawConnection::Answer(std::chrono::milliseconds wait) {
+  SetReceiveTimeout(fd_, wait);
+  return ReadAnswer(fd_, &pending_);
+}
+
+bool RawConnection::ClosedWithin(std::chrono::milliseconds wait) {
+  const auto until = std::chrono::steady_clock::now() + wait;
+  char chunk[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    SetReceiveTimeout(fd_, std::max(left, std::chrono::milliseconds(1)));
+    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+    if (n == 0) return true;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      return true;  // reset
+    }
+    if (n > 0) pending_.append(chunk, static_cast<size_t>(n));
+  }
 }
 
 std::vector<std::string> HeaderLines(const std::string& raw) {

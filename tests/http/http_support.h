@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -78,6 +79,30 @@ std::string RawExchange(int port, const std::string& request);
 // Content-Length) before the next request goes out.
 std::vector<std::string> RawExchanges(int port,
                                       const std::vector<std::string>& requests);
+
+// A raw connection, from a chosen loopback address when one is given
+// ("127.0.0.2": a client of its own to the host), for requests sent piece
+// by piece.
+class RawConnection {
+ public:
+  explicit RawConnection(int port, const std::string& from = "");
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  // False when the connection no longer takes data.
+  bool Send(const std::string& data);
+  // The next answer (headers and Content-Length bytes); what arrived when
+  // the connection ended or `wait` passed first ("" for nothing).
+  std::string Answer(std::chrono::milliseconds wait = std::chrono::seconds(20));
+  // True when the host closes (or resets) the connection within `wait`;
+  // what arrives meanwhile is kept for Answer.
+  bool ClosedWithin(std::chrono::milliseconds wait);
+
+ private:
+  int fd_;
+  std::string pending_;
+};
 
 // The header lines of a raw answer, status line first.
 std::vector<std::string> HeaderLines(const std::string& raw);

@@ -1,7 +1,7 @@
 // "/admin/functions" and "/admin/roles": the two catalogues, listed page by
 // page, with the forms that add, change and delete their entries.
 //
-//   GET  PAGE?size=10&page=2   one page of the list
+//   GET  PAGE?size=10&page=2   one page of the list (at most 100 rows)
 //   GET  PAGE/new              the empty form; POST adds
 //   GET  PAGE/edit?id=N        the form filled from the entry; POST saves
 //   GET  PAGE/delete?id=N      the confirmation; POST deletes
@@ -213,9 +213,17 @@ bool HasRoleColumn(const Catalogue& book) {
   return false;
 }
 
+// The most rows one page of a list shows: a larger size asked for shows
+// this many.
+constexpr int32_t kMostRowsPerPage = 100;
+
 void ShowList(AdminVisit& visit, Catalogue& book) {
-  const std::string size_text =
+  std::string size_text =
       visit.Query("size").empty() ? "10" : visit.Query("size");
+  if (const auto asked = ParseId(size_text);
+      asked && *asked > kMostRowsPerPage) {
+    size_text = std::to_string(kMostRowsPerPage);
+  }
   const std::string page_text =
       visit.Query("page").empty() ? "1" : visit.Query("page");
   const std::vector<Record> all = book.All();

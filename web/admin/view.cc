@@ -4,22 +4,13 @@
 #include <cstdio>
 #include <map>
 
+#include "frame/text.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::web {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 std::optional<int> SmallNumber(std::string_view text, size_t most_digits) {
   if (text.empty() || text.size() > most_digits) return std::nullopt;
@@ -249,8 +240,9 @@ bool IsLate(std::string_view time, std::string_view start) {
 
 std::string CsvField(std::string_view text) {
   std::string value(text);
-  if (!value.empty() && (value[0] == '=' || value[0] == '+' ||
-                         value[0] == '-' || value[0] == '@')) {
+  if (!value.empty() &&
+      (value[0] == '=' || value[0] == '+' || value[0] == '-' ||
+       value[0] == '@' || value[0] == '\t' || value[0] == '\r')) {
     value.insert(value.begin(), '\'');
   }
   if (value.find_first_of(",\"\r\n") == std::string::npos) return value;

@@ -104,7 +104,8 @@ bool IsLate(std::string_view time, std::string_view start);
 
 // One CSV field: quoted when it holds a comma, a quote or a line break,
 // quotes doubled; a field that a spreadsheet would read as a formula
-// (starting with =, +, - or @) gets a leading apostrophe.
+// (starting with =, +, -, @, a tab or a carriage return) gets a leading
+// apostrophe.
 std::string CsvField(std::string_view text);
 
 // The grid as CSV (UTF-8 with a byte-order mark, CRLF line ends): a header

@@ -216,6 +216,11 @@ TEST(CsvTest, FieldsAreQuotedAndNeverFormulas) {
   EXPECT_EQ(CsvField("@SUM(A1)"), "'@SUM(A1)");
   EXPECT_EQ(CsvField("-2,3"), "\"'-2,3\"");
   EXPECT_EQ(CsvField("+x"), "'+x");
+  // A leading tab or carriage return is what some spreadsheets skip before
+  // reading the rest as a formula.
+  EXPECT_EQ(CsvField("\t=1+1"), "'\t=1+1");
+  EXPECT_EQ(CsvField("\r=1+1"), "\"'\r=1+1\"");
+  EXPECT_EQ(CsvField("a\t=1"), "a\t=1");
 }
 
 TEST(CsvTest, TheGridWithLateDays) {
