@@ -17,6 +17,41 @@ std::string TsqlDialect::SignInWait(std::string_view condition, int attempts,
          std::to_string(attempts - 1) + " ROWS FETCH NEXT 1 ROWS ONLY";
 }
 
+std::string TsqlDialect::LoginCounts(std::string_view with,
+                                     std::string_view series) {
+  return std::string(with) +
+         "SELECT slot.label, COUNT(CASE WHEN HR_Login.LoginOK=1 THEN 1 END), "
+         "COUNT(CASE WHEN HR_Login.LoginOK=0 THEN 1 END) FROM " +
+         std::string(series) +
+         " AS slot LEFT JOIN HR_Login ON HR_Login.loginTime >= slot.starts "
+         "AND HR_Login.loginTime < slot.ends GROUP BY slot.label ORDER BY "
+         "slot.label";
+}
+
+// The days from midnight to midnight, the oldest first.
+std::string TsqlDialect::LoginsPerDay(int days) const {
+  const std::string back = std::to_string(days - 1);
+  return LoginCounts(
+      "WITH slots(label, starts, ends, n) AS (SELECT CONVERT(char(10), "
+      "DATEADD(day, -" +
+          back + ", GETDATE()), 120), CAST(CAST(DATEADD(day, -" + back +
+          ", GETDATE()) AS date) AS datetime), DATEADD(day, 1, CAST(CAST("
+          "DATEADD(day, -" +
+          back + ", GETDATE()) AS date) AS datetime)), " + back +
+          " UNION ALL SELECT CONVERT(char(10), ends, 120), ends, DATEADD(day, "
+          "1, ends), n-1 FROM slots WHERE n>0) ",
+      "slots");
+}
+
+std::string TsqlDialect::LoginsPerHour() const {
+  return LoginCounts(
+      "WITH slots(label, starts, ends) AS (SELECT 0, CAST(CAST(GETDATE() AS "
+      "date) AS datetime), DATEADD(hour, 1, CAST(CAST(GETDATE() AS date) AS "
+      "datetime)) UNION ALL SELECT label+1, ends, DATEADD(hour, 1, ends) FROM "
+      "slots WHERE label<23) ",
+      "slots");
+}
+
 std::string TsqlDialect::MonthLogin(int year, int month) const {
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "day(loginTime), CONVERT(char(16), min(loginTime), 120),count(*) "

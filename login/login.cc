@@ -39,6 +39,8 @@ const ClassInfo& Login::Info() {
           Method("GetMonthLogin", &Login::GetMonthLogin, {ByRef("dtDate")}),
           Method("GetData", &Login::GetData, {ByVal("ID")}),
           Method("LoginMain", &Login::LoginMain),
+          Method("GetDayCounts", &Login::GetDayCounts),
+          Method("GetHourCounts", &Login::GetHourCounts),
       },
       [] { return std::make_shared<Login>(); },
   };
@@ -289,6 +291,38 @@ Variant JoinRoleValues(const std::vector<Variant>& values) {
   return Variant::String(std::move(joined));
 }
 
+static_assert(Login::kCountedDays >= 1 && Login::kCountedDays <= 100,
+              "the dialects count 1 to 100 days");
+
+// A chart's counts, field first: the label and the two counts of each
+// period. The page draws one bar per row, so a result of another shape is
+// the database's fault and said so.
+VariantArray ReadCounts(Connection& db, const std::string& statement,
+                        int periods, std::string_view what) {
+  VariantArray counts =
+      Query(db, statement, CursorType::kForwardOnly, ReadAllRows);
+  const bool shaped = counts.dimensions() == 2 && counts.UBound(1) == 2;
+  const int32_t rows = shaped ? counts.UBound(2) + 1 : 0;
+  if (rows != periods) {
+    Raise(ErrorCode::kDatabase, "The sign-ins per " + std::string(what) +
+                                    " came back as " + std::to_string(rows) +
+                                    " rows of three values, not " +
+                                    std::to_string(periods));
+  }
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 1; c <= 2; ++c) {
+      const Variant& n = counts(c, r);
+      if (!n.is_numeric() || n.ToDouble() < 0 ||
+          n.ToDouble() != std::floor(n.ToDouble())) {
+        Raise(ErrorCode::kDatabase, "The sign-ins per " + std::string(what) +
+                                        " hold " + n.Debug() +
+                                        " where a count belongs");
+      }
+    }
+  }
+  return counts;
+}
+
 }  // namespace
 
 bool Login::UpdateLogin() {
@@ -341,6 +375,21 @@ VariantArray Login::GetData(int32_t id) {
     return Query(conn(), statement, CursorType::kStatic, [](Recordset& rs) {
       return rs.Eof() ? VariantArray::OneDim(0) : ReadFirstRecord(rs);
     });
+  });
+}
+
+VariantArray Login::GetDayCounts() {
+  return Guarded([&] {
+    Connection& db = conn();
+    return ReadCounts(db, db.dialect().LoginsPerDay(kCountedDays), kCountedDays,
+                      "day");
+  });
+}
+
+VariantArray Login::GetHourCounts() {
+  return Guarded([&] {
+    Connection& db = conn();
+    return ReadCounts(db, db.dialect().LoginsPerHour(), 24, "hour");
   });
 }
 

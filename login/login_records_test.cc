@@ -114,6 +114,110 @@ TEST(LoginRecordsTextTest, ABadDateIsRefusedBeforeAnyStatement) {
   EXPECT_TRUE(r.conn->sent.empty());
 }
 
+// ---- The charts' counts (reference dialect)
+// ------------------------------------
+
+// A count result of `rows` periods: label, successes, failures.
+RecordingConnection::Result CountRows(int rows) {
+  RecordingConnection::Result result{{"label", "ok", "failed"}, {}};
+  for (int r = 0; r < rows; ++r) {
+    result.rows.push_back(
+        {Variant::Long(r), Variant::Long(r % 3), Variant::Long(r % 2)});
+  }
+  return result;
+}
+
+TEST(LoginRecordsTextTest, EachChartIsOneGroupedStatement) {
+  Recorded r;
+  r.conn->Queue(CountRows(30));
+  r.conn->Queue(CountRows(24));
+  const VariantArray days = r.login.GetDayCounts();
+  const VariantArray hours = r.login.GetHourCounts();
+  const std::string counts =
+      "SELECT slot.label, COUNT(CASE WHEN HR_Login.LoginOK=1 THEN 1 END), "
+      "COUNT(CASE WHEN HR_Login.LoginOK=0 THEN 1 END) FROM slots AS slot "
+      "LEFT JOIN HR_Login ON HR_Login.loginTime >= slot.starts AND "
+      "HR_Login.loginTime < slot.ends GROUP BY slot.label ORDER BY slot.label";
+  EXPECT_EQ(
+      r.conn->sent,
+      (std::vector<std::string>{
+          "WITH slots(label, starts, ends, n) AS (SELECT CONVERT(char(10), "
+          "DATEADD(day, -29, GETDATE()), 120), CAST(CAST(DATEADD(day, -29, "
+          "GETDATE()) AS date) AS datetime), DATEADD(day, 1, CAST(CAST("
+          "DATEADD(day, -29, GETDATE()) AS date) AS datetime)), 29 UNION ALL "
+          "SELECT CONVERT(char(10), ends, 120), ends, DATEADD(day, 1, ends), "
+          "n-1 FROM slots WHERE n>0) " +
+              counts,
+          "WITH slots(label, starts, ends) AS (SELECT 0, CAST(CAST(GETDATE() "
+          "AS date) AS datetime), DATEADD(hour, 1, CAST(CAST(GETDATE() AS "
+          "date) AS datetime)) UNION ALL SELECT label+1, ends, DATEADD(hour, "
+          "1, ends) FROM slots WHERE label<23) " +
+              counts,
+      }));
+  EXPECT_EQ(r.conn->cursors,
+            (std::vector<CursorType>{CursorType::kForwardOnly,
+                                     CursorType::kForwardOnly}));
+  // Field first, as the database answered.
+  ASSERT_EQ(days.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 2}, {0, 29}}));
+  ASSERT_EQ(hours.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 2}, {0, 23}}));
+  EXPECT_EQ(days(1, 29), Variant::Long(2));
+  EXPECT_EQ(hours(2, 23), Variant::Long(1));
+}
+
+// The page draws one bar per row: a database that answers another number
+// of periods, or something else than counts, is said to be at fault.
+TEST(LoginRecordsTextTest, CountsOfAnotherShapeAreTheDatabasesFault) {
+  const auto wrong_cell = [](int row, int field, Variant value) {
+    RecordingConnection::Result result = CountRows(30);
+    result.rows[row][field] = std::move(value);
+    return result;
+  };
+  RecordingConnection::Result two_fields{{"label", "ok"}, {}};
+  for (int i = 0; i < 30; ++i) {
+    two_fields.rows.push_back({Variant::Long(i), Variant::Long(0)});
+  }
+  const struct {
+    const char* what;
+    RecordingConnection::Result result;
+    const char* message;
+  } cases[] = {
+      {"29 days", CountRows(29),
+       "The sign-ins per day came back as 29 rows of three values, not 30"},
+      {"31 days", CountRows(31), "came back as 31 rows"},
+      {"no row", {{"label", "ok", "failed"}, {}}, "came back as 0 rows"},
+      {"two fields", two_fields, "came back as 0 rows of three values"},
+      {"text", wrong_cell(3, 1, Variant::String("7")),
+       "The sign-ins per day hold String(\"7\") where a count belongs"},
+      {"null", wrong_cell(0, 2, Variant::Null()), "hold Null where"},
+      {"negative", wrong_cell(5, 2, Variant::Long(-1)), "hold Long(-1)"},
+      {"fraction", wrong_cell(5, 1, Variant::Double(1.5)), "hold Double(1.5)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorded r;
+    r.conn->Queue(c.result);
+    try {
+      r.login.GetDayCounts();
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kDatabase);
+    }
+    EXPECT_NE(r.login.GetError().find(c.message), std::string::npos)
+        << r.login.GetError();
+  }
+  Recorded r;
+  r.conn->Queue(CountRows(23));
+  EXPECT_THROW(r.login.GetHourCounts(), Error);
+  EXPECT_NE(r.login.GetError().find("per hour came back as 23 rows"),
+            std::string::npos);
+  // Without a connection nothing is asked.
+  Login alone;
+  EXPECT_THROW(alone.GetDayCounts(), Error);
+  EXPECT_THROW(alone.GetHourCounts(), Error);
+}
+
 // ---- Over a real database
 // ------------------------------------------------------
 
@@ -376,6 +480,97 @@ TEST_P(LoginDbTest, OneRecordByIdentifier) {
   ASSERT_EQ(rec.bounds(), (std::vector<VariantArray::Bounds>{{0, 9}}));
   EXPECT_EQ(rec(0), Variant::Long(40000));
   EXPECT_EQ(rec(2), Variant::String("ben"));
+}
+
+// The counts as "label ok failed" lines, field first as the class gives
+// them.
+std::vector<std::string> CountLines(const VariantArray& counts) {
+  std::vector<std::string> lines;
+  for (int32_t r = 0; r <= counts.UBound(2); ++r) {
+    lines.push_back(counts(0, r).ToText() + " " + counts(1, r).Debug() + " " +
+                    counts(2, r).Debug());
+  }
+  return lines;
+}
+
+TEST_P(LoginDbTest, DayCountsAreTheLastThirtyDaysWithZerosBetween) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Login login;
+  login.SetConn(db.conn());
+  const std::string today = db.Day();
+  const auto at = [&](int days_back, const char* clock) {
+    return db.Day(days_back) + " " + clock;
+  };
+  Record(db, 1, at(0, "00:00:00").c_str());
+  Record(db, 2, at(0, "23:59:59").c_str());
+  Record(db, 0, at(0, "12:00:00").c_str(), 0);
+  Record(db, 1, at(2, "08:00:00").c_str(), 0);
+  Record(db, 0, at(2, "08:00:01").c_str(), 0);
+  Record(db, 0, at(2, "09:00:00").c_str(), 0);
+  Record(db, 3, at(17, "10:00:00").c_str());
+  Record(db, 3, at(29, "00:00:00").c_str());  // the first day shown
+  Record(db, 3, at(30, "23:59:59").c_str());  // one day too early
+  Record(db, 1, at(-1, "00:00:00").c_str());  // tomorrow
+  // Neither a success nor a failure as the records store them.
+  Record(db, 1, at(5, "08:00:00").c_str(), 2);
+
+  const VariantArray days = login.GetDayCounts();
+  if (db.Day() != today) GTEST_SKIP() << "midnight passed";
+  ASSERT_EQ(days.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 2}, {0, 29}}));
+  std::vector<std::string> expected;
+  for (int back = 29; back >= 0; --back) {
+    const char* counts = back == 0    ? "Long(2) Long(1)"
+                         : back == 2  ? "Long(0) Long(3)"
+                         : back == 17 ? "Long(1) Long(0)"
+                         : back == 29 ? "Long(1) Long(0)"
+                                      : "Long(0) Long(0)";
+    expected.push_back(db.Day(back) + " " + counts);
+  }
+  EXPECT_EQ(CountLines(days), expected);
+  EXPECT_EQ(days(0, 0).kind(), Kind::kString);
+}
+
+TEST_P(LoginDbTest, HourCountsAreTheTwentyFourHoursOfToday) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db);
+  Login login;
+  login.SetConn(db.conn());
+  const std::string today = db.Day();
+  Record(db, 1, (today + " 00:00:00").c_str());
+  Record(db, 1, (today + " 00:59:59").c_str(), 0);
+  Record(db, 2, (today + " 09:00:00").c_str());
+  Record(db, 2, (today + " 09:30:00").c_str());
+  Record(db, 0, (today + " 09:59:59").c_str(), 0);
+  Record(db, 3, (today + " 23:59:59").c_str());
+  // Yesterday's and tomorrow's hours are not today's.
+  Record(db, 3, (db.Day(1) + " 09:15:00").c_str());
+  Record(db, 3, (db.Day(-1) + " 00:00:00").c_str(), 0);
+
+  const VariantArray hours = login.GetHourCounts();
+  if (db.Day() != today) GTEST_SKIP() << "midnight passed";
+  ASSERT_EQ(hours.bounds(),
+            (std::vector<VariantArray::Bounds>{{0, 2}, {0, 23}}));
+  std::vector<std::string> expected;
+  for (int h = 0; h < 24; ++h) {
+    const char* counts = h == 0    ? "Long(1) Long(1)"
+                         : h == 9  ? "Long(2) Long(1)"
+                         : h == 23 ? "Long(1) Long(0)"
+                                   : "Long(0) Long(0)";
+    expected.push_back(std::to_string(h) + " " + counts);
+  }
+  EXPECT_EQ(CountLines(hours), expected);
+  EXPECT_EQ(hours(0, 5), Variant::Long(5));
+
+  // With no record at all: every period, each zero.
+  db.Exec("DELETE FROM HR_Login");
+  for (const VariantArray& none :
+       {login.GetDayCounts(), login.GetHourCounts()}) {
+    for (const std::string& line : CountLines(none)) {
+      EXPECT_EQ(line.substr(line.find(' ')), " Long(0) Long(0)");
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, LoginDbTest,

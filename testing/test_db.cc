@@ -115,6 +115,15 @@ TestDb::~TestDb() {
   }
 }
 
+std::string TestDb::Day(int days_back) const {
+  const std::string n = std::to_string(-days_back);
+  return Scalar(conn_->dialect().name() == "postgresql"
+                    ? "SELECT to_char(LOCALTIMESTAMP + interval '" + n +
+                          " days', 'YYYY-MM-DD')"
+                    : "SELECT date('now','localtime','" + n + " days')")
+      .ToText();
+}
+
 std::function<std::shared_ptr<Connection>()> TestDb::Connections() const {
   if (!address_.empty()) {
     return [address = address_] { return OpenPostgres(address); };

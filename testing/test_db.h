@@ -39,6 +39,9 @@ class TestDb {
   void Exec(const std::string& statement) const { conn_->Execute(statement); }
   // The first value of the first row of a query, Empty when no row.
   Variant Scalar(const std::string& query) const;
+  // The day `days_back` days before today by the database's own clock
+  // (after it for a negative number), as "YYYY-MM-DD".
+  std::string Day(int days_back = 0) const;
   // Makes further connections to the same database (for a page host).
   std::function<std::shared_ptr<Connection>()> Connections() const;
 

@@ -34,6 +34,27 @@ std::string PostgresDialect::SignInWait(std::string_view condition,
          std::to_string(attempts - 1);
 }
 
+// LOCALTIMESTAMP keeps one value for the whole statement. The periods are
+// ranges of loginTime for its index.
+std::string PostgresDialect::LoginsPerDay(int days) const {
+  return LoginCounts(
+      "",
+      "(SELECT to_char(starts, 'YYYY-MM-DD') AS label, starts, starts + "
+      "interval '1 day' AS ends FROM (SELECT date_trunc('day', "
+      "LOCALTIMESTAMP(0)) - n * interval '1 day' AS starts FROM "
+      "generate_series(0, " +
+          std::to_string(days - 1) + ") AS s(n)) AS days)");
+}
+
+std::string PostgresDialect::LoginsPerHour() const {
+  return LoginCounts(
+      "",
+      "(SELECT h AS label, date_trunc('day', LOCALTIMESTAMP(0)) + h * "
+      "interval '1 hour' AS starts, date_trunc('day', LOCALTIMESTAMP(0)) + "
+      "(h + 1) * interval '1 hour' AS ends FROM generate_series(0, 23) AS "
+      "s(h))");
+}
+
 std::string PostgresDialect::MonthLogin(int year, int month) const {
   const int next_year = month == 12 ? year + 1 : year;
   const int next_month = month == 12 ? 1 : month + 1;

@@ -17,6 +17,8 @@ class PostgresDialect : public TsqlDialect {
   std::string MonthLogin(int year, int month) const override;
   std::string SignInWait(std::string_view condition, int attempts,
                          int window_seconds) const override;
+  std::string LoginsPerDay(int days) const override;
+  std::string LoginsPerHour() const override;
   std::string TopMenu(std::string_view roles) const override;
   std::string LeftMenu(std::string_view parent,
                        std::string_view roles) const override;

@@ -44,6 +44,32 @@ std::string SqliteDialect::SignInWait(std::string_view condition, int attempts,
          std::to_string(attempts - 1);
 }
 
+// The periods are ranges of loginTime's text, so the index on it finds each
+// period's records. 'now' is read in the series' first row only (SQLite
+// gives it one value within a step), and the further periods follow from
+// it, so a statement that runs across midnight still counts one day.
+std::string SqliteDialect::LoginsPerDay(int days) const {
+  const std::string back = std::to_string(days - 1);
+  return LoginCounts(
+      "WITH RECURSIVE slots(label, starts, ends, n) AS (SELECT "
+      "date('now','localtime','-" +
+          back + " days'), date('now','localtime','-" + back +
+          " days'), date('now','localtime','-" + back + " days','+1 day'), " +
+          back +
+          " UNION ALL SELECT ends, ends, date(ends,'+1 day'), n-1 FROM slots "
+          "WHERE n>0) ",
+      "slots");
+}
+
+std::string SqliteDialect::LoginsPerHour() const {
+  return LoginCounts(
+      "WITH RECURSIVE slots(label, starts, ends) AS (SELECT 0, "
+      "datetime('now','localtime','start of day'), "
+      "datetime('now','localtime','start of day','+1 hour') UNION ALL SELECT "
+      "label+1, ends, datetime(ends,'+1 hour') FROM slots WHERE label<23) ",
+      "slots");
+}
+
 std::string SqliteDialect::MonthLogin(int year, int month) const {
   return "SELECT  HR_Login.PersonID,HR_person.personName,HR_Person.DeptID, "
          "CAST(substr(loginTime,9,2) AS INTEGER), "

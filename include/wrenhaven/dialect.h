@@ -45,6 +45,16 @@ class Dialect {
   // the window. Otherwise no row.
   virtual std::string SignInWait(std::string_view condition, int attempts,
                                  int window_seconds) const = 0;
+  // Login: the records per day of the last `days` days (1 to 100, checked)
+  // by the database's clock, today the last. Exactly `days` rows, oldest
+  // first, each the day as "YYYY-MM-DD" text, the number of its records
+  // with LoginOK=1 and the number with LoginOK=0 (whole numbers, 0 for a
+  // day without records). One grouped statement.
+  virtual std::string LoginsPerDay(int days) const = 0;
+  // Login: the same for the hours of today by the database's clock.
+  // Exactly 24 rows, by hour, each the hour (0 to 23, a whole number) and
+  // the counts of the records whose loginTime lies in it.
+  virtual std::string LoginsPerHour() const = 0;
 
   // Menu: `roles` is the visitor's role-ID list, already checked to be a
   // comma list of whole numbers; `parent` and `menu_id` are decimal texts.
@@ -86,6 +96,8 @@ class TsqlDialect : public Dialect {
   std::string MonthLogin(int year, int month) const override;
   std::string SignInWait(std::string_view condition, int attempts,
                          int window_seconds) const override;
+  std::string LoginsPerDay(int days) const override;
+  std::string LoginsPerHour() const override;
   std::string TopMenu(std::string_view roles) const override;
   std::string LeftMenu(std::string_view parent,
                        std::string_view roles) const override;
@@ -100,6 +112,16 @@ class TsqlDialect : public Dialect {
   std::string RoleList() const override;
   std::string RolePageList() const override;
   std::string RoleInsertHead() const override;
+
+ protected:
+  // The statement of LoginsPerDay and LoginsPerHour around a series of
+  // periods that each database writes with its own date functions:
+  // `series` is a FROM item, or the name of a common table expression
+  // that `with` (ending in a blank) defines, with the columns label,
+  // starts and ends; a record counts for the period whose starts it is
+  // at or after and whose ends it is before.
+  static std::string LoginCounts(std::string_view with,
+                                 std::string_view series);
 };
 
 }  // namespace wrenhaven

@@ -9,7 +9,8 @@
 // visit of the sign-in page abandons the session.
 //
 // The administration pages read the login records back with GetAllData,
-// GetPersonData, GetMonthLogin and GetData; those need the connection only.
+// GetPersonData, GetMonthLogin, GetData, GetDayCounts and GetHourCounts;
+// those need the connection only.
 //
 // Every method but GetError clears the thread's current error when it
 // starts; a failure raises Error with a readable description, which
@@ -67,6 +68,17 @@ class Login : public PageBoundClass {
   // Slot 10. The record `id` as one row (0 To F-1); a one-cell array
   // (0 To 0) holding Empty when there is none.
   VariantArray GetData(int32_t id);
+  // Slot 12. The records of the last kCountedDays days by the database's
+  // clock, today the last, field first: (0 To 2, 0 To kCountedDays-1),
+  // each day as "YYYY-MM-DD", the number of successful sign-ins on it
+  // (LoginOK 1) and of failed attempts (LoginOK 0); 0 for a day without
+  // records. Raises when the database gives another number of days.
+  VariantArray GetDayCounts();
+  // Slot 13. The same for the 24 hours of today by the database's clock:
+  // (0 To 2, 0 To 23), each the hour (0 to 23), the successful and the
+  // failed records.
+  VariantArray GetHourCounts();
+  static constexpr int kCountedDays = 30;
 
   // Slot 11. Handles the sign-in page (needs OnStartPage, and SetConn for a
   // form post). REQUEST_METHOD "POST": reads "LoginName" and "LoginPwd"
