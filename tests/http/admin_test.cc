@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <regex>
 
@@ -756,6 +757,123 @@ TEST_P(AdminTest, LoginRecordsPerPersonAndOne) {
   EXPECT_FALSE(Has(bad, "<img src=x"));
   EXPECT_EQ(Get(*ann, "/admin/logins/record?id=99999").status, 404);
   EXPECT_EQ(Get(*ann, "/admin/logins/person?id=1%20OR%201=1").status, 404);
+}
+
+// The chart `id` of the login records page: its figure element.
+std::string FigureOf(const std::string& page, const std::string& id) {
+  const size_t from = page.find("<figure class=\"chart\" id=\"" + id + "\">");
+  if (from == std::string::npos) return "";
+  return page.substr(from, page.find("</figure>", from) - from);
+}
+
+// Every match of `pattern` in `text`, its three groups joined by blanks.
+std::vector<std::string> Triples(const std::string& text,
+                                 const std::regex& pattern) {
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(text.begin(), text.end(), pattern), end;
+       it != end; ++it) {
+    out.push_back((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str());
+  }
+  return out;
+}
+
+// The bars of a chart as "label ok failed", in the order drawn.
+std::vector<std::string> BarsOf(const std::string& figure) {
+  static const std::regex bar(
+      "<g class=\"bar\" data-label=\"([^\"]*)\" data-ok=\"([0-9]+)\" "
+      "data-failed=\"([0-9]+)\">");
+  return Triples(figure, bar);
+}
+
+// The rows of a chart's table of numbers, the same way.
+std::vector<std::string> TableOf(const std::string& figure) {
+  static const std::regex row(
+      "<tr><th scope=\"row\">([^<]*)</th><td>([0-9]+)</td><td>([0-9]+)</td>"
+      "</tr>");
+  return Triples(figure, row);
+}
+
+TEST_P(AdminTest, LoginChartsShowEachDaysAndHoursRecords) {
+  auto ann = As("ann");
+  // Only the records laid down here, at known times of the database's
+  // today and the days before it.
+  db_->Exec("DELETE FROM HR_Login");
+  const auto at = [&](int days_back, const char* clock, int ok) {
+    db_->Exec(
+        "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+        "loginTime) VALUES (" +
+        std::string(ok ? "3" : "NULL") + ", 'cho', '******', " +
+        std::to_string(ok) + ", '" + db_->Day(days_back) + " " + clock + "')");
+  };
+  const std::string today = db_->Day();
+  at(0, "08:05:00", 1);
+  at(0, "08:40:00", 1);
+  at(0, "08:41:00", 0);
+  at(0, "17:00:00", 0);
+  at(1, "08:00:00", 1);
+  at(6, "23:59:59", 0);
+  at(6, "00:00:00", 0);
+  at(29, "12:00:00", 1);
+  at(30, "12:00:00", 1);  // before the thirty days
+
+  const std::string page = Get(*ann, "/admin/logins").body;
+  if (db_->Day() != today) GTEST_SKIP() << "midnight passed";
+  const std::string days = FigureOf(page, "day-chart");
+  const std::string hours = FigureOf(page, "hour-chart");
+  ASSERT_FALSE(days.empty()) << page;
+  ASSERT_FALSE(hours.empty()) << page;
+
+  std::vector<std::string> expected_days;
+  for (int back = 29; back >= 0; --back) {
+    const char* counts = back == 0    ? " 2 2"
+                         : back == 1  ? " 1 0"
+                         : back == 6  ? " 0 2"
+                         : back == 29 ? " 1 0"
+                                      : " 0 0";
+    expected_days.push_back(db_->Day(back) + counts);
+  }
+  EXPECT_EQ(BarsOf(days), expected_days);
+  EXPECT_EQ(TableOf(days), expected_days);
+  std::vector<std::string> expected_hours;
+  for (int h = 0; h < 24; ++h) {
+    char label[16];
+    std::snprintf(label, sizeof label, "%02d:00\u2013%02d:00", h, h + 1);
+    expected_hours.push_back(std::string(label) + (h == 8    ? " 2 1"
+                                                   : h == 17 ? " 0 1"
+                                                             : " 0 0"));
+  }
+  EXPECT_EQ(BarsOf(hours), expected_hours);
+  EXPECT_EQ(TableOf(hours), expected_hours);
+
+  // Named for those who cannot see it, with the totals, and each bar
+  // with its numbers.
+  EXPECT_TRUE(Has(days,
+                  "<svg class=\"chart\" viewBox=\"0 0 640 190\" role=\"img\" "
+                  "aria-labelledby=\"day-chart-title day-chart-desc\""));
+  EXPECT_TRUE(Has(days,
+                  "<title id=\"day-chart-title\">Sign-ins per day, last 30 "
+                  "days</title>"));
+  EXPECT_TRUE(Has(days,
+                  "<desc id=\"day-chart-desc\">4 sign-ins and 4 failed "
+                  "attempts in the last 30 days.</desc>"));
+  EXPECT_TRUE(Has(hours,
+                  "<desc id=\"hour-chart-desc\">2 sign-ins and 2 failed "
+                  "attempts today.</desc>"));
+  EXPECT_TRUE(
+      Has(days, "<title>" + today + ": 2 sign-ins, 2 failed attempts</title>"));
+  // A day without records draws no rectangle; the others one per kind.
+  const std::string empty_day = RowOf(days, "data-label=\"" + db_->Day(2));
+  EXPECT_FALSE(Has(empty_day.substr(0, empty_day.find("</g>")), "<rect"));
+  const std::string full = days.substr(days.find("data-label=\"" + today));
+  EXPECT_EQ(Occurrences(full.substr(0, full.find("</g>")), "<rect"), 2u);
+  // Drawn with attributes and the stylesheet only.
+  EXPECT_FALSE(Has(page, "style=\""));
+
+  // Chinese pages get Chinese words.
+  const std::string chinese = ann->Get("/admin/logins").body;
+  EXPECT_TRUE(Has(FigureOf(chinese, "day-chart"),
+                  "<title id=\"day-chart-title\">近 30 天每天的登录</title>"));
+  EXPECT_EQ(BarsOf(FigureOf(chinese, "hour-chart")).size(), 24u);
 }
 
 TEST_P(AdminTest, AttendanceMonthAsCalendarAndCsv) {

@@ -1,12 +1,16 @@
 // "/admin/logins" and "/admin/attendance": the login records read back.
 //
-//   GET /admin/logins                   successful sign-ins per person
+//   GET /admin/logins                   sign-ins and failed attempts per
+//                                       day and per hour of today as
+//                                       charts; successful sign-ins per
+//                                       person
 //   GET /admin/logins/person?id=N       one person's records, newest first
 //   GET /admin/logins/record?id=N       one record
 //   GET /admin/attendance?month=YYYY-MM&start=HH:MM
 //                                       the month's first sign-ins as a
 //                                       calendar, late ones marked
 //   GET /admin/attendance/csv?...       the same grid as CSV
+#include "web/admin/chart.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
 #include "wrenhaven/login.h"
@@ -42,6 +46,24 @@ std::string Result(const AdminVisit& visit, const Variant& ok) {
   return visit.Text(ok.ToText() == "1" ? "login_ok" : "login_failed");
 }
 
+// The two charts above the summary: the last days, and today's hours.
+TemplateData Charts(AdminVisit& visit, Login& login) {
+  const std::string days = std::to_string(Login::kCountedDays);
+  const ChartWords per_day{
+      Fill(visit.Text("chart_days"), {{"days", days}}), visit.Text("chart_day"),
+      Fill(visit.Text("chart_days_summary"), {{"days", days}}),
+      visit.Text("chart_bar")};
+  const ChartWords per_hour{visit.Text("chart_hours"), visit.Text("chart_hour"),
+                            visit.Text("chart_hours_summary"),
+                            visit.Text("chart_bar")};
+  TemplateData charts = List();
+  charts.push_back(
+      ChartData("day-chart", per_day, DayBars(login.GetDayCounts())));
+  charts.push_back(
+      ChartData("hour-chart", per_hour, HourBars(login.GetHourCounts())));
+  return charts;
+}
+
 void ShowSummary(AdminVisit& visit) {
   auto login = Create<Login>(visit.http());
   // Row 0 names the fields (person, name, last sign-in, last sign-out,
@@ -60,6 +82,7 @@ void ShowSummary(AdminVisit& visit) {
   }
   data.set("rows", rows);
   data.set("has_rows", TemplateData(all.UBound(1) > 0));
+  data.set("charts", Charts(visit, *login));
   visit.Show("admin/logins", data);
 }
 
