@@ -13,15 +13,16 @@ namespace {
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
 std::string PlainPage(std::string_view title, std::string_view message) {
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
+         "charset=\"utf-8\"><title>" +
          HtmlEscape(title) +
          "</title><style>body{font:15px/1.5 system-ui,sans-serif;margin:3em "
          "auto;max-width:40em;color:#222}h1{font-size:1.3em}"
          "p.detail{background:#f6f6f6;border-left:4px solid #b33;padding:"
-         ".6em 1em;white-space:pre-wrap}</style></head><body><h1>" +
+         ".6em 1em;white-space:pre-wrap}</style></head><body><main><h1>" +
          HtmlEscape(title) + "</h1><p class=\"detail\">" + HtmlEscape(message) +
          "</p><p><a href=\"/\" target=\"_top\">Sign-in page</a></p>"
-         "</body></html>\n";
+         "</main></body></html>\n";
 }
 
 bool SafeHeaderValue(std::string_view value) {

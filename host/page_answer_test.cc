@@ -45,6 +45,20 @@ TEST(PageAnswerTest, FailuresKeepTheirTextForTheLogOnly) {
   EXPECT_EQ(busy.body.find("locked"), std::string::npos);
 }
 
+// The host's own pages name their language and hold their text in the
+// main landmark, as the office's pages do.
+TEST(PageAnswerTest, PlainPagesNameTheirLanguageAndMainPart) {
+  httplib::Response res;
+  AnswerPlain(404, "Not found", "There is <no> page.", res);
+  EXPECT_EQ(res.status, 404);
+  EXPECT_EQ(res.body.rfind("<!DOCTYPE html>\n<html lang=\"en\"><head>", 0), 0u)
+      << res.body;
+  const size_t main = res.body.find("<body><main><h1>Not found</h1>");
+  ASSERT_NE(main, std::string::npos) << res.body;
+  EXPECT_LT(main, res.body.find("There is &lt;no&gt; page."));
+  EXPECT_LT(res.body.find("Sign-in page</a>"), res.body.find("</main>"));
+}
+
 TEST(PageAnswerTest, ThePageStatusHeadersAndCookiesAreSent) {
   HttpResponse page;
   page.SetStatus(429);

@@ -210,6 +210,45 @@ TEST_F(PostgresDialectTest, InsertHeadsNameTheTablesTheirQueriesRead) {
             Texts{"Long(9) Long(0)"});
 }
 
+// The charts' periods come from each database's own clock and date
+// functions; on the same records both count the same.
+TEST_F(PostgresDialectTest, ChartCountsAgreeOnEveryDayAndHour) {
+  const std::string today = sqlite_->Day();
+  const std::string yesterday = sqlite_->Day(1);
+  const std::string first = sqlite_->Day(29);
+  const std::string before = sqlite_->Day(30);
+  // Both clocks give the same day.
+  ASSERT_EQ(postgres_->Day(), today);
+  for (TestDb* db : {sqlite_.get(), postgres_.get()}) {
+    db->Exec(
+        "INSERT INTO HR_Login (personID, LoginAccount, LoginOK, loginTime) "
+        "VALUES (1,'ann',1,'" +
+        today + " 00:00:00'),(1,'ann',0,'" + today +
+        " 07:59:59'),(1,'ann',1,'" + today + " 07:00:00'),(NULL,'zed',0,'" +
+        today + " 23:59:59'),(2,'ben',1,'" + yesterday +
+        " 23:59:59'),(2,'ben',0,'" + first + " 00:00:00'),(2,'ben',1,'" +
+        before + " 23:59:59')");
+  }
+  const Texts days = Same([](const Dialect& d) { return d.LoginsPerDay(30); });
+  if (sqlite_->Day() != today) GTEST_SKIP() << "midnight passed";
+  ASSERT_EQ(days.size(), 30u);
+  EXPECT_EQ(days.front(), "String(\"" + first + "\") Long(0) Long(1)");
+  EXPECT_EQ(days[28], "String(\"" + yesterday + "\") Long(1) Long(0)");
+  EXPECT_EQ(days.back(), "String(\"" + today + "\") Long(2) Long(2)");
+  EXPECT_EQ(days[10].substr(days[10].find(')')), ") Long(0) Long(0)");
+  EXPECT_EQ(Same([](const Dialect& d) { return d.LoginsPerDay(1); }),
+            Texts{"String(\"" + today + "\") Long(2) Long(2)"});
+  EXPECT_EQ(Same([](const Dialect& d) { return d.LoginsPerDay(100); }).size(),
+            100u);
+
+  const Texts hours = Same([](const Dialect& d) { return d.LoginsPerHour(); });
+  ASSERT_EQ(hours.size(), 24u);
+  EXPECT_EQ(hours[0], "Long(0) Long(1) Long(0)");
+  EXPECT_EQ(hours[7], "Long(7) Long(1) Long(1)");
+  EXPECT_EQ(hours[8], "Long(8) Long(0) Long(0)");
+  EXPECT_EQ(hours[23], "Long(23) Long(0) Long(1)");
+}
+
 // Without a server: the month is a range of loginTime, and the range of
 // December ends with the next year.
 TEST(PostgresDialectTextTest, MonthRangeEndsAtTheFirstOfTheNextMonth) {
@@ -225,6 +264,24 @@ TEST(PostgresDialectTextTest, MonthRangeEndsAtTheFirstOfTheNextMonth) {
             std::string::npos)
       << jan;
   EXPECT_EQ(d.name(), "postgresql");
+}
+
+// Without a server: each period is a range of loginTime, counted from
+// the database's clock.
+TEST(PostgresDialectTextTest, ChartPeriodsAreRangesFromTheServersClock) {
+  const PostgresDialect d;
+  const std::string days = d.LoginsPerDay(30);
+  EXPECT_NE(days.find("generate_series(0, 29)"), std::string::npos) << days;
+  EXPECT_NE(days.find("date_trunc('day', LOCALTIMESTAMP(0)) - n * interval "
+                      "'1 day'"),
+            std::string::npos)
+      << days;
+  EXPECT_NE(days.find("HR_Login.loginTime >= slot.starts AND "
+                      "HR_Login.loginTime < slot.ends"),
+            std::string::npos)
+      << days;
+  EXPECT_NE(d.LoginsPerHour().find("generate_series(0, 23)"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 //   node NAME.test.mjs --url http://127.0.0.1:PORT/ --db DB --shots DIR
 import { chromium } from 'playwright-core';
 import { execFileSync } from 'node:child_process';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import path from 'node:path';
 
 export const options = {};
@@ -66,6 +67,29 @@ export async function topCaptions(page) {
 
 export async function leftCaptions(page) {
   return page.$$eval('.leftmenu li span:not(.entry)', (spans) => spans.map((s) => s.textContent));
+}
+
+// axe-core's source, run in a page through the driver rather than as a
+// script element of the page, so that a Content-Security-Policy cannot
+// keep it out.
+const axeSource = readFileSync(
+  createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+
+// The accessibility audit of the page as it stands, its frames included:
+// throws when axe-core finds a violation of impact serious or critical,
+// naming each rule with the elements; returns the lesser ones' rule names.
+export async function audit(page, what) {
+  for (const frame of page.frames()) {
+    await frame.evaluate(axeSource);
+  }
+  const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+  const grave = results.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+  if (grave.length > 0) {
+    const described = grave.map((v) => `${v.id} (${v.impact}): ${v.help}\n      at ${
+      v.nodes.slice(0, 5).map((n) => n.target.join(' > ')).join('\n         ')}`);
+    throw new Error(`${what}: ${grave.length} serious or critical violation(s)\n    ${described.join('\n    ')}`);
+  }
+  return results.violations.map((v) => `${v.id} (${v.impact})`);
 }
 
 const tests = [];

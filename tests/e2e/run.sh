@@ -61,7 +61,7 @@ shots="$build/e2e-screenshots"
 passed=0
 failed=0
 rc=0
-for suite in office admin; do
+for suite in office admin audit; do
   node "$suite.test.mjs" --url "$url" --db "$work/office.db" --shots "$shots" \
     >"$work/$suite.out" 2>&1 || rc=1
   sed "s/^e2e: /$suite: /" "$work/$suite.out"
