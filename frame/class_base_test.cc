@@ -124,7 +124,7 @@ TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
        "OnStartPage(ByRef sc) OnEndPage() Sub SetConn(ByRef pConn) "
        "GetError() UpdateLogin() GetLoginAll() GetAllData() "
        "GetPersonData(ByRef personID) GetMonthLogin(ByRef dtDate) "
-       "GetData(ID) Sub LoginMain() ",
+       "GetData(ID) Sub LoginMain() GetNewestData(ByRef personID,most) ",
        "GetAllData",
        {}},
       {"Wrenhaven.RoleRight",
