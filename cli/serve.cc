@@ -2,7 +2,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spdlog/spdlog.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -35,7 +37,32 @@ struct ServeOptions {
   std::string sessions;
   SignInOptions sign_in;
   bool allow_demo_passwords = false;
+  // What one request and one client may hold.
+  size_t max_body_kib = 1024;
+  int head_seconds = 10;
+  size_t max_connections = 4096;
+  size_t max_per_address = 256;
+  size_t db_connections = 16;
+  int db_wait_ms = 5000;
+  std::string tls_cert;
+  std::string tls_key;
 };
+
+// Each open connection is a descriptor: the soft limit is raised to the
+// hard one, and the host keeps what it accepts below it (with room for the
+// database, the log and the files it serves).
+size_t ConnectionsTheProcessCanHold(size_t wanted) {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return wanted;
+  if (files.rlim_cur < files.rlim_max) {
+    rlimit raised = files;
+    raised.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files = raised;
+  }
+  if (files.rlim_cur == RLIM_INFINITY) return wanted;
+  const auto room = static_cast<size_t>(files.rlim_cur);
+  return room <= 128 ? 16 : std::min(wanted, room - 128);
+}
 
 bool IsLoopback(const std::string& address) {
   return address == "::1" || address == "localhost" ||
@@ -106,6 +133,14 @@ int Serve(const ServeOptions& o, const std::string& executable) {
       o.static_dir.empty() ? web::DefaultStaticDir(executable) : o.static_dir;
   options.workers = o.workers;
   options.log_requests = !o.quiet;
+  options.max_body_bytes = o.max_body_kib * 1024;
+  options.head_seconds = o.head_seconds;
+  options.max_connections = ConnectionsTheProcessCanHold(o.max_connections);
+  options.max_connections_per_address = o.max_per_address;
+  options.database_connections = o.db_connections;
+  options.database_wait = std::chrono::milliseconds(o.db_wait_ms);
+  options.tls_cert_file = o.tls_cert;
+  options.tls_key_file = o.tls_key;
 
   // The signals are taken by one thread of ours; every other thread, the
   // host's workers and the checkpointer included, inherits them blocked.
@@ -160,8 +195,9 @@ int Serve(const ServeOptions& o, const std::string& executable) {
     throw CommandError(e.what());
   }
   spdlog::info(
-      "Wrenhaven office on http://{}:{}/ (database {}, static files {}, "
+      "Wrenhaven office on {}://{}:{}/ (database {}, static files {}, "
       "sessions in {})",
+      options.tls_cert_file.empty() ? "http" : "https",
       options.address.find(':') != std::string::npos
           ? "[" + options.address + "]"
           : options.address,
@@ -219,6 +255,41 @@ void AddServeCommand(CLI::App& app, Action* action) {
       ->check(CLI::IsMember({"memory", "db"}));
   AddCostOptions(*cmd, o->sign_in);
   AddLimitOptions(*cmd, o->sign_in);
+  cmd->add_option("--max-body", o->max_body_kib,
+                  "Largest request body in KiB (larger: 413)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1024 * 1024));
+  cmd->add_option("--head-timeout", o->head_seconds,
+                  "Seconds a request's line and headers may take to arrive "
+                  "(then 408)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 600));
+  cmd->add_option("--max-connections", o->max_connections,
+                  "Open connections in all (past it: 503)")
+      ->capture_default_str()
+      ->check(CLI::Range(16, 1000000));
+  cmd->add_option("--max-connections-per-address", o->max_per_address,
+                  "Open connections from one client address, trusted "
+                  "proxies not counted (past it: 503)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  cmd->add_option("--db-connections", o->db_connections,
+                  "Database connections the pages may hold at once")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1024));
+  cmd->add_option("--db-wait", o->db_wait_ms,
+                  "Milliseconds a page waits for a free database connection "
+                  "(then 503)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 600000));
+  auto* cert = cmd->add_option("--tls-cert", o->tls_cert,
+                               "PEM certificate (chain): serve HTTPS")
+                   ->check(CLI::ExistingFile);
+  auto* key =
+      cmd->add_option("--tls-key", o->tls_key, "PEM private key of --tls-cert")
+          ->check(CLI::ExistingFile);
+  cert->needs(key);
+  key->needs(cert);
   cmd->add_flag("--allow-demo-passwords", o->allow_demo_passwords,
                 "Serve on an address beyond this machine even when demo "
                 "accounts still have their public passwords");

@@ -124,7 +124,8 @@ TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
        "OnStartPage(ByRef sc) OnEndPage() Sub SetConn(ByRef pConn) "
        "GetError() UpdateLogin() GetLoginAll() GetAllData() "
        "GetPersonData(ByRef personID) GetMonthLogin(ByRef dtDate) "
-       "GetData(ID) Sub LoginMain() GetDayCounts() GetHourCounts() ",
+       "GetData(ID) Sub LoginMain() GetNewestData(ByRef personID,most) "
+       "GetDayCounts() GetHourCounts() ",
        "GetAllData",
        {}},
       {"Wrenhaven.RoleRight",

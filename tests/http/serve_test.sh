@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # wrenhaven serve as a person starts it: a demo office in a new file, the
 # sign-in over HTTP, one log line per request, a clean stop on SIGTERM and
-# on SIGINT, and a clear failure for a database that is not there.
+# on SIGINT, a clear failure for a database that is not there, and HTTPS
+# with a throw-away certificate.
 #   serve_test.sh PATH/TO/wrenhaven
 set -uo pipefail
 wrenhaven=$1
@@ -21,7 +22,7 @@ start() {
   server=$!
   url=""
   for _ in $(seq 1 300); do
-    url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$work/server.log" | head -n 1)
+    url=$(grep -o 'https\?://127\.0\.0\.1:[0-9]*/' "$work/server.log" | head -n 1)
     [ -n "$url" ] && return 0
     kill -0 "$server" 2>/dev/null || break
     sleep 0.1
@@ -75,6 +76,41 @@ if [ -n "$url" ]; then
   count=$(sqlite3 "$work/office.db" "SELECT COUNT(*) FROM HR_Login" 2>/dev/null || echo "?")
   [ "$count" = 1 ] || fail "the login records were not kept: $count"
   stop_with INT
+fi
+
+# HTTPS with a self-signed certificate for 127.0.0.1: pages, Secure cookies,
+# plain HTTP on the same port refused, and unusable files refused at start.
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 \
+  -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" \
+  >/dev/null 2>&1 || fail "openssl could not make a certificate"
+start --tls-cert "$work/cert.pem" --tls-key "$work/key.pem" || fail "the HTTPS server did not start"
+if [ -n "$url" ]; then
+  case "$url" in https://*) ;; *) fail "the start line names $url, not https" ;; esac
+  code=$(curl -s --cacert "$work/cert.pem" -o "$work/page" -w '%{http_code}' "$url")
+  [ "$code" = 200 ] || fail "GET / over HTTPS answered $code"
+  grep -q '<form id="signin"' "$work/page" || fail "no sign-in form over HTTPS"
+  headers=$(curl -s --cacert "$work/cert.pem" -o /dev/null -D - \
+    -d 'LoginName=ann&LoginPwd=ann123&oldwin=true' "$url")
+  grep -q '^HTTP/1.1 302' <<<"$headers" || fail "the HTTPS sign-in did not redirect: $headers"
+  session=$(grep -i '^Set-Cookie: WRENHAVEN_SESSION=' <<<"$headers")
+  [ -n "$session" ] || fail "no session cookie over HTTPS: $headers"
+  grep -qi '; *Secure' <<<"$session" || fail "the session cookie is not Secure: $session"
+  plain=${url/https:/http:}
+  code=$(curl -s -m 5 -o /dev/null -w '%{http_code}' "$plain")
+  [ "$code" != 200 ] || fail "plain HTTP was served on the HTTPS port"
+  code=$(curl -s --cacert "$work/cert.pem" -o /dev/null -w '%{http_code}' "$url")
+  [ "$code" = 200 ] || fail "HTTPS after a plain request answered $code"
+  stop_with TERM
+fi
+echo "not a key" >"$work/bad.pem"
+"$wrenhaven" serve --db "$work/office.db" --listen 127.0.0.1:0 \
+  --tls-cert "$work/cert.pem" --tls-key "$work/bad.pem" >"$work/out" 2>&1
+rc=$?
+[ "$rc" -eq 2 ] || fail "an unusable key gave exit code $rc, not 2"
+grep -q "bad.pem" "$work/out" || fail "the error does not name the key: $(cat "$work/out")"
+if "$wrenhaven" serve --db "$work/office.db" --listen 127.0.0.1:0 \
+  --tls-cert "$work/cert.pem" >"$work/out" 2>&1; then
+  fail "a certificate without its key was accepted"
 fi
 
 if [ "$failures" -eq 0 ]; then
