@@ -10,8 +10,9 @@
 //
 // Everything but the sign-in page is for signed-in visitors only; others
 // are sent back to "/". Each of those pages first reads the visitor's
-// roles again when they changed since the session's (web/signed_in.h). Each AddOfficePages has its own cache of the main
-// window's menus (web/menu_cache.h), shared by the host's worker threads.
+// roles again when they changed since the session's (web/signed_in.h). Each
+// AddOfficePages has its own cache of the main window's menus
+// (web/menu_cache.h), shared by the host's worker threads.
 #ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
 #define WRENHAVEN_WEB_OFFICE_PAGES_H_
 

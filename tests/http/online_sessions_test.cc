@@ -186,8 +186,7 @@ TEST_P(OnlineSessionsTest,
   EXPECT_EQ(rows[1].person, "2");
   EXPECT_EQ(rows[2].person, "2");
   EXPECT_EQ(rows[3].person, "1");
-  EXPECT_TRUE(Has(all, "<td class=\"browser\">Ben&apos;s laptop</td>"))
-      << all;
+  EXPECT_TRUE(Has(all, "<td class=\"browser\">Ben&apos;s laptop</td>")) << all;
   EXPECT_TRUE(Has(all, "<td class=\"account\">ben</td>"));
   // The record each came from.
   EXPECT_TRUE(Has(
