@@ -1,4 +1,5 @@
-// Sessions in the SYS_Session table. The statements are the same text on
+// Sessions in the SYS_OnlineSession table, under the digest of their
+// identifier. The statements are the same text on
 // every database; times are whole microseconds since 1970, so they compare
 // as plain numbers there.
 #include "wrenhaven/database_sessions.h"
@@ -13,6 +14,7 @@
 #include "host/connection_pool.h"
 #include "host/session_text.h"
 #include "host/sessions.h"
+#include "host/sign_outs.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
@@ -30,6 +32,8 @@ constexpr auto kLongestTouch = std::chrono::seconds(15);
 // open, and a wait for one as long as a page's.
 constexpr size_t kStoreConnections = 8;
 constexpr std::chrono::milliseconds kStoreWait{5000};
+// The most rows one listing reads (a larger limit reads this many).
+constexpr size_t kMostRows = 1'000'000;
 
 int64_t Micros(SessionClock::time_point t) {
   return std::chrono::duration_cast<microseconds>(t.time_since_epoch()).count();
@@ -61,6 +65,25 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+int64_t WholeNumber(const Variant& v) {
+  if (v.kind() == Kind::kDouble && std::isfinite(v.double_value())) {
+    return std::llround(v.double_value());
+  }
+  return v.ToLong();
+}
+
+constexpr std::string_view kColumns =
+    "SessionKey, Data, Created, LastSeen, Expires, PersonID, Account, "
+    "AccountKey, LoginID, Address, Browser";
+
 class DatabaseSessionStore : public SessionStore {
  public:
   DatabaseSessionStore(ConnectionFactory connections, SessionLimits limits,
@@ -72,7 +95,7 @@ class DatabaseSessionStore : public SessionStore {
         now_(std::move(now)),
         last_sweep_(Micros(now_())) {
     Use("Sessions cannot be kept in this database", [](Connection& conn) {
-      conn.Open("SELECT SessionID FROM SYS_Session WHERE 1 = 0",
+      conn.Open("SELECT SessionKey FROM SYS_OnlineSession WHERE 1 = 0",
                 CursorType::kForwardOnly)
           ->Close();
     });
@@ -80,37 +103,43 @@ class DatabaseSessionStore : public SessionStore {
 
   std::optional<Entry> Load(const std::string& id) override {
     CheckId(id);
+    const std::string key = Quoted(SessionKey(id));
     const int64_t now = Micros(now_());
     std::optional<Entry> out;
     Use("The session could not be read", [&](Connection& conn) {
       auto rs = conn.Open(
-          "SELECT Data, Created, LastSeen, Expires FROM SYS_Session WHERE "
-          "SessionID = " +
-              Quoted(id),
+          "SELECT Data, Created, LastSeen, Expires, PersonID, Account, "
+          "LoginID, Address, Browser FROM SYS_OnlineSession WHERE "
+          "SessionKey = " +
+              key,
           CursorType::kForwardOnly);
       if (rs->Eof()) return;
       const std::string data = rs->Value(0).ToStringStrict();
       const int64_t created = TimeValue(rs->Value(1), "Created");
       const int64_t last_seen = TimeValue(rs->Value(2), "LastSeen");
       const int64_t expires = TimeValue(rs->Value(3), "Expires");
+      SessionHolder holder{rs->Value(4).ToText(), rs->Value(5).ToText(),
+                           WholeNumber(rs->Value(6)), rs->Value(7).ToText(),
+                           rs->Value(8).ToText()};
       rs->Close();
-      if (expires == 0) return;  // removed
+      if (expires == 0) return;  // removed or ended
       if (now >= expires || now - last_seen >= idle_ ||
           now - created >= absolute_) {
-        conn.Execute("DELETE FROM SYS_Session WHERE SessionID = " + Quoted(id));
+        EndWhere(conn, "SessionKey = " + key, now);
         return;
       }
       Entry entry{host::SessionValuesFromText(data),
-                  SessionClock::time_point(microseconds(created))};
+                  SessionClock::time_point(microseconds(created)),
+                  std::move(holder)};
       if (now - last_seen >= touch_) {
         conn.Execute(
-            "UPDATE SYS_Session SET LastSeen = " + std::to_string(now) +
+            "UPDATE SYS_OnlineSession SET LastSeen = " + std::to_string(now) +
             ", Expires = " + std::to_string(Expiry(created, now)) +
-            " WHERE SessionID = " + Quoted(id));
+            " WHERE SessionKey = " + key + " AND Expires <> 0");
       }
       out = std::move(entry);
     });
-    Sweep(now);
+    SweepIfDue(now);
     return out;
   }
 
@@ -119,18 +148,27 @@ class DatabaseSessionStore : public SessionStore {
     const int64_t now = Micros(now_());
     const int64_t created = Micros(entry.created);
     const std::string data = host::SessionValuesToText(entry.values);
+    const SessionHolder& h = entry.holder;
+    const std::string account = host::KeptText(h.account, kMaxHolderAccount);
     Use("The session could not be stored", [&](Connection& conn) {
       conn.Execute(
-          "INSERT INTO SYS_Session (SessionID, Data, Created, LastSeen, "
-          "Expires) VALUES (" +
-          Quoted(id) + ", " + Quoted(data) + ", " + std::to_string(created) +
-          ", " + std::to_string(now) + ", " +
-          std::to_string(Expiry(created, now)) +
-          ") ON CONFLICT (SessionID) DO UPDATE SET Data = excluded.Data, "
+          "INSERT INTO SYS_OnlineSession (" + std::string(kColumns) +
+          ") VALUES (" + Quoted(SessionKey(id)) + ", " + Quoted(data) + ", " +
+          std::to_string(created) + ", " + std::to_string(now) + ", " +
+          std::to_string(Expiry(created, now)) + ", " +
+          Quoted(host::KeptText(h.person, 64)) + ", " + Quoted(account) + ", " +
+          Quoted(LowerAscii(account)) + ", " +
+          std::to_string(std::max<int64_t>(h.login_id, 0)) + ", " +
+          Quoted(host::KeptText(h.address, kMaxHolderAddress)) + ", " +
+          Quoted(host::KeptText(h.browser, kMaxHolderBrowser)) +
+          ") ON CONFLICT (SessionKey) DO UPDATE SET Data = excluded.Data, "
           "Created = excluded.Created, LastSeen = excluded.LastSeen, "
-          "Expires = excluded.Expires WHERE SYS_Session.Expires <> 0");
+          "Expires = excluded.Expires, PersonID = excluded.PersonID, "
+          "Account = excluded.Account, AccountKey = excluded.AccountKey, "
+          "LoginID = excluded.LoginID, Address = excluded.Address, "
+          "Browser = excluded.Browser WHERE SYS_OnlineSession.Expires <> 0");
     });
-    Sweep(now);
+    SweepIfDue(now);
   }
 
   // The row stays for a while with Expires 0 (see kKeepRemoved).
@@ -138,22 +176,118 @@ class DatabaseSessionStore : public SessionStore {
     CheckId(id);
     const int64_t now = Micros(now_());
     Use("The session could not be removed", [&](Connection& conn) {
-      conn.Execute("UPDATE SYS_Session SET Data = '[]', LastSeen = " +
-                   std::to_string(now) +
-                   ", Expires = 0 WHERE SessionID = " + Quoted(id));
+      EndWhere(conn, "SessionKey = " + Quoted(SessionKey(id)), now);
     });
   }
+
+  SessionList List(const SessionQuery& query) override {
+    const int64_t now = Micros(now_());
+    std::string where =
+        " FROM SYS_OnlineSession WHERE PersonID <> '' AND Expires > " +
+        std::to_string(now);
+    if (!query.account.empty()) {
+      where +=
+          " AND AccountKey = " +
+          Quoted(LowerAscii(host::KeptText(query.account, kMaxHolderAccount)));
+    }
+    if (!query.person.empty()) {
+      where += " AND PersonID = " + Quoted(host::KeptText(query.person, 64));
+    }
+    SessionList out;
+    Use("The sessions could not be listed", [&](Connection& conn) {
+      auto count =
+          conn.Open("SELECT COUNT(*)" + where, CursorType::kForwardOnly);
+      out.total =
+          count->Eof() ? 0 : static_cast<size_t>(WholeNumber(count->Value(0)));
+      count->Close();
+      if (query.limit == 0 || query.offset >= out.total) return;
+      auto rs = conn.Open(
+          "SELECT SessionKey, PersonID, Account, LoginID, Address, Browser, "
+          "Created, LastSeen" +
+              where + " ORDER BY Created DESC, SessionKey LIMIT " +
+              std::to_string(std::min(query.limit, kMostRows)) + " OFFSET " +
+              std::to_string(query.offset),
+          CursorType::kForwardOnly);
+      while (!rs->Eof()) {
+        ListedSession row;
+        row.key = rs->Value(0).ToText();
+        row.holder = {rs->Value(1).ToText(), rs->Value(2).ToText(),
+                      WholeNumber(rs->Value(3)), rs->Value(4).ToText(),
+                      rs->Value(5).ToText()};
+        row.signed_in = SessionClock::time_point(
+            microseconds(TimeValue(rs->Value(6), "Created")));
+        row.last_seen = SessionClock::time_point(
+            microseconds(TimeValue(rs->Value(7), "LastSeen")));
+        out.rows.push_back(std::move(row));
+        rs->MoveNext();
+      }
+      rs->Close();
+    });
+    return out;
+  }
+
+  bool End(const std::string& key, const std::string& person) override {
+    if (!host::IsSessionId(key)) return false;  // a key has the same form
+    const int64_t now = Micros(now_());
+    std::string where = "SessionKey = " + Quoted(key) +
+                        " AND PersonID <> '' AND Expires > " +
+                        std::to_string(now);
+    if (!person.empty())
+      where += " AND PersonID = " + Quoted(host::KeptText(person, 64));
+    size_t ended = 0;
+    Use("The session could not be ended",
+        [&](Connection& conn) { ended = EndWhere(conn, where, now); });
+    return ended > 0;
+  }
+
+  size_t EndAllOf(const std::string& person) override {
+    if (person.empty()) return 0;
+    const int64_t now = Micros(now_());
+    size_t ended = 0;
+    Use("The sessions could not be ended", [&](Connection& conn) {
+      ended = EndWhere(conn,
+                       "PersonID = " + Quoted(host::KeptText(person, 64)) +
+                           " AND Expires > " + std::to_string(now),
+                       now);
+    });
+    return ended;
+  }
+
+  void Sweep() override { SweepAt(Micros(now_())); }
 
  private:
   static void CheckId(const std::string& id) {
     if (!host::IsSessionId(id)) {
-      Raise(ErrorCode::kInvalidArgument,
-            "\"" + id.substr(0, 80) + "\" is no session identifier");
+      Raise(ErrorCode::kInvalidArgument, "This is no session identifier");
     }
   }
 
   int64_t Expiry(int64_t created, int64_t now) const {
     return std::min(now + idle_, created + absolute_);
+  }
+
+  // Ends the rows of `where` that are not ended yet, in one transaction:
+  // the sign-out time of their login records (only where none is written
+  // yet, with the database's clock), then the rows emptied and marked.
+  // Returns how many rows it ended.
+  static size_t EndWhere(Connection& conn, const std::string& where,
+                         int64_t now) {
+    const std::string live = "(" + where + ") AND Expires <> 0";
+    Transaction tx(conn);
+    auto rs = conn.Open("SELECT COUNT(*) FROM SYS_OnlineSession WHERE " + live,
+                        CursorType::kForwardOnly);
+    const auto count =
+        rs->Eof() ? 0 : static_cast<size_t>(WholeNumber(rs->Value(0)));
+    rs->Close();
+    if (count > 0) {
+      conn.Execute(host::SignOutStatement(
+          conn, "SELECT LoginID FROM SYS_OnlineSession WHERE LoginID > 0 AND " +
+                    live));
+      conn.Execute("UPDATE SYS_OnlineSession SET Data = '[]', LastSeen = " +
+                   std::to_string(now) + ", Expires = 0 WHERE " + live);
+    }
+    tx.Commit();
+    return count;
   }
 
   // Runs `work` on a pooled connection; the connection goes back to the
@@ -178,18 +312,22 @@ class DatabaseSessionStore : public SessionStore {
     pool_.Release(std::move(conn));
   }
 
-  // Once a minute (per process) the rows past their time are deleted, and
-  // those removed long enough ago.
-  void Sweep(int64_t now) {
+  // Once a minute (per process) the rows past their time are ended, and
+  // those ended long enough ago deleted.
+  void SweepIfDue(int64_t now) {
     int64_t last = last_sweep_.load();
     if (now - last < Micros(std::chrono::seconds(kSweepEvery))) return;
     if (!last_sweep_.compare_exchange_strong(last, now)) return;
+    SweepAt(now);
+  }
+
+  void SweepAt(int64_t now) {
+    last_sweep_ = now;
     Use("Run-out sessions could not be removed", [&](Connection& conn) {
+      EndWhere(conn, "Expires > 0 AND Expires <= " + std::to_string(now), now);
       conn.Execute(
-          "DELETE FROM SYS_Session WHERE (Expires > 0 AND Expires <= " +
-          std::to_string(now) + ") OR (Expires = 0 AND LastSeen <= " +
-          std::to_string(now - Micros(std::chrono::seconds(kKeepRemoved))) +
-          ")");
+          "DELETE FROM SYS_OnlineSession WHERE Expires = 0 AND LastSeen <= " +
+          std::to_string(now - Micros(std::chrono::seconds(kKeepRemoved))));
     });
   }
 
@@ -202,6 +340,24 @@ class DatabaseSessionStore : public SessionStore {
 };
 
 }  // namespace
+
+SessionsEnded MakeSignOutRecorder(ConnectionFactory connections) {
+  auto pool = std::make_shared<host::ConnectionPool>(std::move(connections),
+                                                     2, kStoreWait);
+  return [pool](const std::vector<int64_t>& login_ids) {
+    std::shared_ptr<Connection> conn;
+    try {
+      conn = pool->Acquire();
+      host::RecordSignOuts(*conn, login_ids);
+    } catch (const std::exception& e) {
+      pool->Discard(std::move(conn));
+      Raise(
+          ErrorCode::kHost,
+          std::string("The sign-out times could not be written: ") + e.what());
+    }
+    pool->Release(std::move(conn));
+  };
+}
 
 std::unique_ptr<SessionStore> MakeDatabaseSessionStore(
     ConnectionFactory connections, SessionLimits limits,

@@ -12,8 +12,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -26,10 +28,14 @@
 #include "host/static_files.h"
 #include "host/tls_context.h"
 #include "host/wire.h"
+#include "wrenhaven/database_sessions.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
 namespace {
+
+// How often run-out sessions are looked for while the host serves.
+constexpr auto kSweepEvery = std::chrono::seconds(30);
 
 class HttpContext : public ScriptingContext {
  public:
@@ -63,12 +69,15 @@ class HttpContext : public ScriptingContext {
 class PageRun : public HttpPage {
  public:
   PageRun(host::ConnectionPool& pool, std::shared_ptr<HttpRequest> request,
-          std::shared_ptr<HttpSession> session, std::shared_ptr<Server> server,
+          host::SessionScope& scope, SessionStore& store,
+          std::shared_ptr<Server> server,
           std::shared_ptr<Application> application, bool https)
       : pool_(pool),
+        scope_(scope),
+        store_(store),
         request_(std::move(request)),
         response_(std::make_shared<HttpResponse>()),
-        session_(std::move(session)),
+        session_(scope.session()),
         context_(std::make_shared<HttpContext>(
             response_, request_, std::move(server), std::move(application),
             session_)),
@@ -79,6 +88,11 @@ class PageRun : public HttpPage {
   HttpSession& session() override { return *session_; }
   std::shared_ptr<ScriptingContext> context() override { return context_; }
   bool https() const override { return https_; }
+  SessionStore* session_store() override { return &store_; }
+  std::string session_key() const override { return scope_.key(); }
+  void SignedIn(SessionHolder holder) override {
+    scope_.SignedIn(std::move(holder));
+  }
 
   std::shared_ptr<Connection> connection() override {
     if (!conn_) conn_ = pool_.Acquire();
@@ -126,6 +140,8 @@ class PageRun : public HttpPage {
 
  private:
   host::ConnectionPool& pool_;
+  host::SessionScope& scope_;
+  SessionStore& store_;
   std::shared_ptr<HttpRequest> request_;
   std::shared_ptr<HttpResponse> response_;
   std::shared_ptr<HttpSession> session_;
@@ -213,10 +229,12 @@ struct HttpHost::Impl {
   Impl(HttpHostOptions opts, ConnectionFactory connections,
        std::unique_ptr<SessionStore> store)
       : options(std::move(opts)),
-        pool(std::move(connections), options.database_connections,
+        pool(connections, options.database_connections,
              options.database_wait),
         sessions(store ? std::move(store)
-                       : MakeMemorySessionStore(options.session_limits)),
+                       : MakeMemorySessionStore(
+                             options.session_limits, &SessionClock::now,
+                             MakeSignOutRecorder(connections))),
         statics(options.static_dir),
         application(std::make_shared<Application>()),
         server_object(std::make_shared<Server>()) {}
@@ -230,6 +248,9 @@ struct HttpHost::Impl {
                const host::ClientOrigin& origin, httplib::Response& res,
                std::optional<host::Failure>& failure);
   const PageHandler* FindPage(const std::string& path) const;
+  // Until Stop: ends the run-out sessions every kSweepEvery, so that their
+  // sign-out is recorded even when nobody asks for them.
+  void SweepSessions();
 
   HttpHostOptions options;
   host::ConnectionPool pool;
@@ -249,7 +270,25 @@ struct HttpHost::Impl {
   std::atomic<bool> run_entered{false};
   std::atomic<bool> run_returned{false};
   std::atomic<bool> stop_requested{false};
+  std::mutex sweep_mutex;
+  std::condition_variable sweep_wake;
+  bool sweep_stop = false;
 };
+
+void HttpHost::Impl::SweepSessions() {
+  std::unique_lock<std::mutex> lock(sweep_mutex);
+  while (
+      !sweep_wake.wait_for(lock, kSweepEvery, [this] { return sweep_stop; })) {
+    lock.unlock();
+    try {
+      sessions->Sweep();
+    } catch (const std::exception& e) {
+      spdlog::error("Run-out sessions could not be ended: {}",
+                    host::LogSafe(e.what()));
+    }
+    lock.lock();
+  }
+}
 
 const PageHandler* HttpHost::Impl::FindPage(const std::string& path) const {
   for (const auto& [p, handler] : exact) {
@@ -297,7 +336,7 @@ void HttpHost::Impl::RunPage(const PageHandler& handler,
   }
   host::SessionScope scope(*sessions, options.session_cookie,
                            request->items(Request::Collection::kCookies));
-  PageRun page(pool, std::move(request), scope.session(), server_object,
+  PageRun page(pool, std::move(request), scope, *sessions, server_object,
                application, origin.https);
   std::exception_ptr error;
   try {
@@ -430,8 +469,19 @@ void HttpHost::Run() {
   if (impl.port == 0) Bind();
   impl.door->Start();
   impl.run_entered = true;
+  {
+    std::lock_guard<std::mutex> lock(impl.sweep_mutex);
+    impl.sweep_stop = false;
+  }
+  std::thread sweeper([&impl] { impl.SweepSessions(); });
   if (!impl.stop_requested) impl.server.listen_after_bind();
   impl.door->Stop();
+  {
+    std::lock_guard<std::mutex> lock(impl.sweep_mutex);
+    impl.sweep_stop = true;
+  }
+  impl.sweep_wake.notify_all();
+  sweeper.join();
   impl.run_returned = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "host/session_text.h"
 #include "host/sessions.h"
 
 namespace wrenhaven::host {
@@ -16,12 +17,25 @@ SessionScope::SessionScope(SessionStore& store, std::string cookie_name,
     if (IsSessionId(c.value) && (stored = store_.Load(c.value))) {
       id_ = c.value;
       created_ = stored->created;
+      holder_ = stored->holder;
     }
     break;
   }
   session_ = std::make_shared<HttpSession>(
       stored ? std::move(stored->values)
              : std::vector<std::pair<std::string, Variant>>{});
+}
+
+std::string SessionScope::key() const {
+  return id_.empty() ? "" : SessionKey(id_);
+}
+
+void SessionScope::SignedIn(SessionHolder holder) {
+  holder.account = KeptText(holder.account, kMaxHolderAccount);
+  holder.address = KeptText(holder.address, kMaxHolderAddress);
+  holder.browser = KeptText(holder.browser, kMaxHolderBrowser);
+  holder_ = std::move(holder);
+  session_->RenewId();
 }
 
 std::optional<std::string> SessionScope::Close(bool page_ok, bool https) {
@@ -39,11 +53,12 @@ std::optional<std::string> SessionScope::Close(bool page_ok, bool https) {
   if (id_.empty() || s.renew_requested()) {
     if (!id_.empty()) store_.Remove(id_);
     const std::string fresh = NewSessionId();
-    store_.Save(fresh, SessionStore::Entry{s.values(), SessionClock::now()});
+    store_.Save(fresh,
+                SessionStore::Entry{s.values(), SessionClock::now(), holder_});
     return Cookie(fresh, https, false);
   }
   if (s.modified()) {
-    store_.Save(id_, SessionStore::Entry{s.values(), created_});
+    store_.Save(id_, SessionStore::Entry{s.values(), created_, holder_});
   }
   return std::nullopt;
 }

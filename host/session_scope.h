@@ -25,15 +25,22 @@ class SessionScope {
 
   const std::shared_ptr<HttpSession>& session() const { return session_; }
 
+  // The key the loaded session is listed under; "" without one.
+  std::string key() const;
+  // Someone signed in on this page: the session moves to a fresh
+  // identifier when the page ends, listed under `holder`.
+  void SignedIn(SessionHolder holder);
+
   // After the page. When it failed (`page_ok` false) nothing changes: the
   // store keeps what it had and no cookie is sent. When it went well:
-  // - an abandoned session is removed, and the browser that sent a
+  // - an abandoned session is removed (its sign-out recorded by the
+  //   store), and the browser that sent a
   //   session cookie is told to drop it;
   // - a new visitor whose session holds nothing (only Empty and "") gets
   //   no session;
   // - a new visitor's session, or one the page asked to renew, is stored
-  //   under a fresh identifier (the old one removed) and the browser gets
-  //   it;
+  //   under a fresh identifier (the old one removed, which records its
+  //   sign-out) and the browser gets it;
   // - a changed session is stored again under its identifier.
   // Returns the Set-Cookie header value of the session cookie, when one
   // must be sent.
@@ -46,6 +53,7 @@ class SessionScope {
   const std::string cookie_name_;
   std::string id_;  // "" without a live session
   SessionClock::time_point created_{};
+  SessionHolder holder_;
   bool cookie_sent_ = false;
   std::shared_ptr<HttpSession> session_;
 };

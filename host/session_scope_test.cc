@@ -138,5 +138,41 @@ TEST(SessionScopeTest, OnlyWellFormedIdentifiersAreLookedUpAndFlagsFollow) {
   EXPECT_EQ(store.entries.size(), 2u);
 }
 
+TEST(SessionScopeTest, TheHolderOfASignInStaysWithTheSession) {
+  MapStore store;
+  const std::string old_id = NewSessionId();
+  store.entries[old_id] = SessionStore::Entry{{}, {}};
+  const SessionHolder ann{"1", "ann", 77, "10.0.0.8", "Desk"};
+  std::string id;
+  {
+    SessionScope scope(store, kName, {{kName, old_id}});
+    EXPECT_EQ(scope.key(), SessionKey(old_id));
+    scope.session()->Set("who", Variant::String("ann"));
+    scope.SignedIn(ann);
+    ASSERT_TRUE(scope.Close(true, false).has_value());
+    // A fresh identifier, the old one gone.
+    ASSERT_EQ(store.entries.size(), 1u);
+    id = store.entries.begin()->first;
+    EXPECT_NE(id, old_id);
+    EXPECT_EQ(store.entries.begin()->second.holder, ann);
+  }
+  {
+    // A later page that changes a value keeps the holder.
+    SessionScope scope(store, kName, {{kName, id}});
+    scope.session()->Set("seen", Variant::Long(1));
+    EXPECT_FALSE(scope.Close(true, false).has_value());
+    EXPECT_EQ(store.entries.at(id).holder, ann);
+  }
+  {
+    // A failed sign-in page leaves everything as it was.
+    SessionScope scope(store, kName, {{kName, id}});
+    scope.SignedIn(SessionHolder{"2", "ben", 78, "", ""});
+    EXPECT_FALSE(scope.Close(false, false).has_value());
+    EXPECT_EQ(store.entries.at(id).holder, ann);
+  }
+  SessionScope none(store, kName, {});
+  EXPECT_EQ(none.key(), "");
+}
+
 }  // namespace
 }  // namespace wrenhaven::host

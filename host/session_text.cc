@@ -206,4 +206,19 @@ SessionValues SessionValuesFromText(std::string_view text) {
   return out;
 }
 
+std::string KeptText(std::string_view text, size_t most) {
+  std::string out;
+  for (const char c : text) {
+    if (c != '\0') out += c;
+  }
+  if (out.size() > most) {
+    size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) {
+      --cut;
+    }
+    out.resize(cut);
+  }
+  return out;
+}
+
 }  // namespace wrenhaven::host

@@ -23,6 +23,10 @@ std::string SessionValuesToText(const SessionValues& values);
 // Raises kHost when `text` is not what SessionValuesToText makes.
 SessionValues SessionValuesFromText(std::string_view text);
 
+// `text` as a session keeps a holder's text: without NUL characters, at
+// most `most` bytes, never cut inside a UTF-8 sequence.
+std::string KeptText(std::string_view text, size_t most);
+
 }  // namespace wrenhaven::host
 
 #endif  // WRENHAVEN_HOST_SESSION_TEXT_H_

@@ -156,5 +156,16 @@ TEST(SessionTextTest, DamagedTextIsRefusedWithAReason) {
   }
 }
 
+TEST(KeptTextTest, NoNulAndCutOnACharacterBoundary) {
+  EXPECT_EQ(KeptText("abc", 3), "abc");
+  EXPECT_EQ(KeptText("abcd", 3), "abc");
+  EXPECT_EQ(KeptText(std::string("a\0b", 3), 10), "ab");
+  // "é" is two bytes: a cut between them drops the whole character.
+  EXPECT_EQ(KeptText("a\xC3\xA9", 2), "a");
+  EXPECT_EQ(KeptText("a\xC3\xA9", 3), "a\xC3\xA9");
+  EXPECT_EQ(KeptText("\xE4\xB8\xAD\xE6\x96\x87", 5), "\xE4\xB8\xAD");
+  EXPECT_EQ(KeptText("", 0), "");
+}
+
 }  // namespace
 }  // namespace wrenhaven::host

@@ -2,7 +2,10 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -15,13 +18,8 @@ namespace {
 
 constexpr size_t kIdBytes = 32;
 
-void InitSodium() {
-  static const bool ok = sodium_init() >= 0;
-  if (!ok) Raise(ErrorCode::kHost, "The random source could not be set up");
-}
-
 std::string RandomHex(size_t bytes) {
-  InitSodium();
+  InitSodiumOnce();
   unsigned char random[kIdBytes];
   randombytes_buf(random, bytes);
   char hex[kIdBytes * 2 + 1];
@@ -30,6 +28,11 @@ std::string RandomHex(size_t bytes) {
 }
 
 }  // namespace
+
+void InitSodiumOnce() {
+  static const bool ok = sodium_init() >= 0;
+  if (!ok) Raise(ErrorCode::kHost, "The random source could not be set up");
+}
 
 std::string NewSessionId() { return RandomHex(kIdBytes); }
 
@@ -47,40 +50,161 @@ bool IsSessionId(std::string_view text) {
 
 namespace {
 
+bool SameAccount(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool Matches(const SessionHolder& holder, const SessionQuery& query) {
+  if (holder.person.empty()) return false;
+  if (!query.person.empty() && holder.person != query.person) return false;
+  return query.account.empty() || SameAccount(holder.account, query.account);
+}
+
+// Sessions by key. An ended session leaves its key behind until it could
+// no longer have lived anyway (its absolute limit), so that a page still
+// running when it ended cannot store it again.
 class MemorySessionStore : public SessionStore {
  public:
   MemorySessionStore(SessionLimits limits,
-                     std::function<SessionClock::time_point()> now)
-      : limits_(limits), now_(std::move(now)), last_sweep_(now_()) {}
+                     std::function<SessionClock::time_point()> now,
+                     SessionsEnded ended)
+      : limits_(limits),
+        now_(std::move(now)),
+        ended_(std::move(ended)),
+        last_sweep_(now_()) {}
 
   std::optional<Entry> Load(const std::string& id) override {
     const auto now = now_();
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = sessions_.find(id);
-    if (it == sessions_.end()) return std::nullopt;
-    if (Expired(it->second, now)) {
-      sessions_.erase(it);
-      return std::nullopt;
+    std::vector<int64_t> ended;
+    std::optional<Entry> out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = sessions_.find(SessionKey(id));
+      if (it != sessions_.end()) {
+        if (Expired(it->second, now)) {
+          EndLocked(it, ended);
+        } else {
+          it->second.last_used = now;
+          out = it->second.entry;
+        }
+      }
+      SweepLockedIfDue(now, ended);
     }
-    it->second.last_used = now;
-    return it->second.entry;
+    Report(std::move(ended));
+    return out;
   }
 
   void Save(const std::string& id, Entry entry) override {
     const auto now = now_();
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_[id] = Stored{std::move(entry), now};
-    if (now - last_sweep_ > std::chrono::minutes(1)) {
-      last_sweep_ = now;
-      for (auto it = sessions_.begin(); it != sessions_.end();) {
-        it = Expired(it->second, now) ? sessions_.erase(it) : std::next(it);
+    std::vector<int64_t> ended;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const std::string key = SessionKey(id);
+      if (gone_.count(key) == 0 && now - entry.created < limits_.absolute) {
+        sessions_[key] = Stored{std::move(entry), now};
       }
+      SweepLockedIfDue(now, ended);
     }
+    Report(std::move(ended));
   }
 
   void Remove(const std::string& id) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.erase(id);
+    std::vector<int64_t> ended;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const std::string key = SessionKey(id);
+      auto it = sessions_.find(key);
+      if (it != sessions_.end()) {
+        EndLocked(it, ended);
+      } else {
+        gone_[key] = now_() + limits_.absolute;
+      }
+    }
+    Report(std::move(ended));
+  }
+
+  SessionList List(const SessionQuery& query) override {
+    const auto now = now_();
+    std::vector<ListedSession> all;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const auto& [key, stored] : sessions_) {
+        if (Expired(stored, now) || !Matches(stored.entry.holder, query)) {
+          continue;
+        }
+        all.push_back(ListedSession{key, stored.entry.holder,
+                                    stored.entry.created, stored.last_used});
+      }
+    }
+    std::sort(all.begin(), all.end(),
+              [](const ListedSession& a, const ListedSession& b) {
+                if (a.signed_in != b.signed_in)
+                  return a.signed_in > b.signed_in;
+                return a.key < b.key;
+              });
+    SessionList out;
+    out.total = all.size();
+    const size_t from = std::min(query.offset, all.size());
+    const size_t to = from + std::min(query.limit, all.size() - from);
+    out.rows.assign(
+        std::make_move_iterator(all.begin() +
+                                static_cast<std::ptrdiff_t>(from)),
+        std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(to)));
+    return out;
+  }
+
+  bool End(const std::string& key, const std::string& person) override {
+    const auto now = now_();
+    std::vector<int64_t> ended;
+    bool found = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = sessions_.find(key);
+      if (it != sessions_.end() && !Expired(it->second, now) &&
+          !it->second.entry.holder.person.empty() &&
+          (person.empty() || it->second.entry.holder.person == person)) {
+        EndLocked(it, ended);
+        found = true;
+      }
+    }
+    Report(std::move(ended));
+    return found;
+  }
+
+  size_t EndAllOf(const std::string& person) override {
+    if (person.empty()) return 0;
+    const auto now = now_();
+    std::vector<int64_t> ended;
+    size_t count = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = sessions_.begin(); it != sessions_.end();) {
+        auto next = std::next(it);
+        if (it->second.entry.holder.person == person) {
+          if (!Expired(it->second, now)) ++count;
+          EndLocked(it, ended);
+        }
+        it = next;
+      }
+    }
+    Report(std::move(ended));
+    return count;
+  }
+
+  void Sweep() override {
+    std::vector<int64_t> ended;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      SweepLocked(now_(), ended);
+    }
+    Report(std::move(ended));
   }
 
  private:
@@ -88,24 +212,88 @@ class MemorySessionStore : public SessionStore {
     Entry entry;
     SessionClock::time_point last_used;
   };
+  using Map = std::unordered_map<std::string, Stored>;
 
   bool Expired(const Stored& s, SessionClock::time_point now) const {
     return now - s.last_used >= limits_.idle ||
            now - s.entry.created >= limits_.absolute;
   }
 
+  // Forgets the session, keeps its key from coming back and notes its
+  // login record.
+  void EndLocked(Map::iterator it, std::vector<int64_t>& ended) {
+    const Stored& s = it->second;
+    if (s.entry.holder.login_id > 0) ended.push_back(s.entry.holder.login_id);
+    gone_[it->first] = s.entry.created + limits_.absolute;
+    sessions_.erase(it);
+  }
+
+  void SweepLockedIfDue(SessionClock::time_point now,
+                        std::vector<int64_t>& ended) {
+    if (now - last_sweep_ > std::chrono::minutes(1)) SweepLocked(now, ended);
+  }
+
+  void SweepLocked(SessionClock::time_point now, std::vector<int64_t>& ended) {
+    last_sweep_ = now;
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+      auto next = std::next(it);
+      if (Expired(it->second, now)) EndLocked(it, ended);
+      it = next;
+    }
+    for (auto it = gone_.begin(); it != gone_.end();) {
+      it = it->second <= now ? gone_.erase(it) : std::next(it);
+    }
+  }
+
+  // Hands the ended sessions' records, with any that could not be
+  // recorded before, to `ended_`; on failure they wait for the next call.
+  void Report(std::vector<int64_t> ended) {
+    if (!ended_) return;
+    std::vector<int64_t> batch;
+    {
+      std::lock_guard<std::mutex> lock(pending_mutex_);
+      pending_.insert(pending_.end(), ended.begin(), ended.end());
+      if (pending_.empty()) return;
+      batch.swap(pending_);
+    }
+    try {
+      ended_(batch);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(pending_mutex_);
+      pending_.insert(pending_.end(), batch.begin(), batch.end());
+      throw;
+    }
+  }
+
   const SessionLimits limits_;
   const std::function<SessionClock::time_point()> now_;
+  const SessionsEnded ended_;
   std::mutex mutex_;
-  std::unordered_map<std::string, Stored> sessions_;
+  Map sessions_;
+  // Keys of ended sessions, until when they are kept.
+  std::unordered_map<std::string, SessionClock::time_point> gone_;
   SessionClock::time_point last_sweep_;
+  std::mutex pending_mutex_;
+  std::vector<int64_t> pending_;
 };
 
 }  // namespace
 
+std::string SessionKey(const std::string& id) {
+  host::InitSodiumOnce();
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(id.data()),
+                     id.size());
+  char hex[crypto_hash_sha256_BYTES * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return std::string(hex, crypto_hash_sha256_BYTES * 2);
+}
+
 std::unique_ptr<SessionStore> MakeMemorySessionStore(
-    SessionLimits limits, std::function<SessionClock::time_point()> now) {
-  return std::make_unique<MemorySessionStore>(limits, std::move(now));
+    SessionLimits limits, std::function<SessionClock::time_point()> now,
+    SessionsEnded ended) {
+  return std::make_unique<MemorySessionStore>(limits, std::move(now),
+                                              std::move(ended));
 }
 
 }  // namespace wrenhaven

@@ -16,6 +16,9 @@ std::string NewSessionId();
 // looked up.
 bool IsSessionId(std::string_view text);
 
+// Sets up libsodium once; raises kHost when it cannot be.
+void InitSodiumOnce();
+
 // 48 random bits as 12 lowercase hex digits: short enough to read out from
 // an error page, long enough to find its one line in the log.
 std::string NewReference();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <set>
@@ -84,6 +85,212 @@ TEST(MemorySessionStoreTest, RemoveAndUnknown) {
   EXPECT_FALSE(store->Load("a").has_value());
   EXPECT_EQ(store->Load("b")->values.at(0).second, Variant::Long(2));
   EXPECT_FALSE(store->Load("c").has_value());
+}
+
+// A signed-in entry of person `person`, account `account`, from login
+// record `login`.
+SessionStore::Entry SignedIn(const FakeClock& clock, const std::string& person,
+                             const std::string& account, int64_t login) {
+  SessionStore::Entry e{{{"PersonID", Variant::String(person)}}, clock.now()};
+  e.holder = {person, account, login, "10.0.0." + person, "Browser " + person};
+  return e;
+}
+
+// The login records a store reported ended, call by call.
+struct Ended {
+  std::vector<std::vector<int64_t>> calls;
+  SessionsEnded Hook() {
+    return [this](const std::vector<int64_t>& ids) { calls.push_back(ids); };
+  }
+};
+
+TEST(MemorySessionStoreTest, ARemovedSessionIsNeverStoredAgain) {
+  FakeClock clock;
+  auto store =
+      MakeMemorySessionStore({20min, 12h}, [&] { return clock.now(); });
+  store->Save("s", Entry(clock, 7));
+  // A page that started before the sign-out ends after it.
+  const auto running = store->Load("s");
+  ASSERT_TRUE(running.has_value());
+  store->Remove("s");
+  store->Save("s", *running);
+  EXPECT_FALSE(store->Load("s").has_value());
+  // Nor after an ending by force, nor after running out.
+  store->Save("f", SignedIn(clock, "1", "ann", 5));
+  const auto before = store->Load("f");
+  ASSERT_TRUE(store->End(SessionKey("f")));
+  store->Save("f", *before);
+  EXPECT_FALSE(store->Load("f").has_value());
+  store->Save("r", Entry(clock, 3));
+  const auto old = store->Load("r");
+  clock.Advance(21min);
+  store->Sweep();
+  store->Save("r", *old);
+  EXPECT_FALSE(store->Load("r").has_value());
+  // An entry older than the absolute limit is not stored at all.
+  SessionStore::Entry stale = Entry(clock, 4);
+  stale.created = clock.now() - 12h;
+  store->Save("x", stale);
+  EXPECT_FALSE(store->Load("x").has_value());
+}
+
+TEST(MemorySessionStoreTest, ListsSignedInSessionsNewestFirstByAccountAndPage) {
+  FakeClock clock;
+  auto store =
+      MakeMemorySessionStore({20min, 12h}, [&] { return clock.now(); });
+  store->Save("visitor", Entry(clock, 0));  // nobody signed in: not listed
+  store->Save("old", SignedIn(clock, "1", "ann", 11));
+  clock.Advance(1min);
+  store->Save("ben", SignedIn(clock, "2", "ben", 12));
+  clock.Advance(1min);
+  store->Save("new", SignedIn(clock, "1", "Ann", 13));
+  clock.Advance(1min);
+
+  const SessionList all = store->List({});
+  ASSERT_EQ(all.total, 3u);
+  ASSERT_EQ(all.rows.size(), 3u);
+  EXPECT_EQ(all.rows[0].key, SessionKey("new"));
+  EXPECT_EQ(all.rows[1].key, SessionKey("ben"));
+  EXPECT_EQ(all.rows[2].key, SessionKey("old"));
+  EXPECT_EQ(all.rows[2].holder,
+            (SessionHolder{"1", "ann", 11, "10.0.0.1", "Browser 1"}));
+  EXPECT_EQ(all.rows[0].signed_in, clock.now() - 1min);
+  // The key is no identifier: it does not load the session.
+  EXPECT_FALSE(store->Load(all.rows[0].key).has_value());
+
+  SessionQuery anns;
+  anns.account = "ANN";
+  const SessionList ann = store->List(anns);
+  EXPECT_EQ(ann.total, 2u);
+  ASSERT_EQ(ann.rows.size(), 2u);
+  EXPECT_EQ(ann.rows[0].holder.login_id, 13);
+  EXPECT_EQ(ann.rows[1].holder.login_id, 11);
+
+  SessionQuery second_page;
+  second_page.offset = 1;
+  second_page.limit = 1;
+  const SessionList page = store->List(second_page);
+  EXPECT_EQ(page.total, 3u);
+  ASSERT_EQ(page.rows.size(), 1u);
+  EXPECT_EQ(page.rows[0].key, SessionKey("ben"));
+  second_page.offset = 5;
+  EXPECT_TRUE(store->List(second_page).rows.empty());
+
+  SessionQuery person;
+  person.person = "2";
+  EXPECT_EQ(store->List(person).total, 1u);
+  // Last use moves with each page; a run-out session is not listed.
+  clock.Advance(17min);
+  ASSERT_TRUE(store->Load("ben").has_value());
+  clock.Advance(3min);
+  const SessionList later = store->List({});
+  ASSERT_EQ(later.total, 1u);
+  EXPECT_EQ(later.rows[0].key, SessionKey("ben"));
+  EXPECT_EQ(later.rows[0].last_seen, clock.now() - 3min);
+}
+
+TEST(MemorySessionStoreTest, EndingReportsEachLoginRecordOnce) {
+  FakeClock clock;
+  Ended ended;
+  auto store = MakeMemorySessionStore(
+      {20min, 12h}, [&] { return clock.now(); }, ended.Hook());
+  store->Save("a", SignedIn(clock, "1", "ann", 21));
+  store->Save("b", SignedIn(clock, "1", "ann", 22));
+  store->Save("c", SignedIn(clock, "2", "ben", 23));
+  store->Save("d", SignedIn(clock, "3", "cho", 24));
+  store->Save("anon", Entry(clock, 0));
+
+  // Another person's session is not ended in a person's name.
+  EXPECT_FALSE(store->End(SessionKey("c"), "1"));
+  EXPECT_TRUE(store->Load("c").has_value());
+  EXPECT_TRUE(ended.calls.empty());
+  EXPECT_TRUE(store->End(SessionKey("c"), "2"));
+  EXPECT_FALSE(store->End(SessionKey("c")));  // once
+  EXPECT_FALSE(store->Load("c").has_value());
+  EXPECT_EQ(ended.calls, (std::vector<std::vector<int64_t>>{{23}}));
+
+  EXPECT_EQ(store->EndAllOf("1"), 2u);
+  EXPECT_EQ(store->EndAllOf("1"), 0u);
+  ASSERT_EQ(ended.calls.size(), 2u);
+  std::vector<int64_t> both = ended.calls[1];
+  std::sort(both.begin(), both.end());
+  EXPECT_EQ(both, (std::vector<int64_t>{21, 22}));
+  EXPECT_FALSE(store->Load("a").has_value());
+
+  // Sign-out of one without a record reports nothing.
+  store->Remove("anon");
+  EXPECT_EQ(ended.calls.size(), 2u);
+  store->Remove("d");
+  store->Remove("d");
+  EXPECT_EQ(ended.calls.back(), std::vector<int64_t>{24});
+  EXPECT_EQ(ended.calls.size(), 3u);
+}
+
+TEST(MemorySessionStoreTest, RunOutSessionsAreReportedByTheSweepOrTheNextLoad) {
+  FakeClock clock;
+  Ended ended;
+  auto store = MakeMemorySessionStore(
+      {20min, 12h}, [&] { return clock.now(); }, ended.Hook());
+  store->Save("idle", SignedIn(clock, "1", "ann", 31));
+  store->Save("asked", SignedIn(clock, "2", "ben", 32));
+  clock.Advance(20min);
+  EXPECT_FALSE(store->Load("asked").has_value());
+  // The load noticed its own session, and the sweep that came with it
+  // (a minute has passed) the other one.
+  std::vector<int64_t> all;
+  for (const auto& call : ended.calls)
+    all.insert(all.end(), call.begin(), call.end());
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all, (std::vector<int64_t>{31, 32}));
+  store->Sweep();
+  store->Sweep();
+  size_t reported = 0;
+  for (const auto& call : ended.calls) reported += call.size();
+  EXPECT_EQ(reported, 2u);
+
+  // Unobserved expiry: only the sweep finds it.
+  Ended quiet;
+  auto other = MakeMemorySessionStore(
+      {20min, 12h}, [&] { return clock.now(); }, quiet.Hook());
+  other->Save("x", SignedIn(clock, "3", "cho", 33));
+  clock.Advance(30s);
+  other->Save("y", Entry(clock, 0));  // no sweep within the minute
+  clock.Advance(20min);
+  EXPECT_TRUE(quiet.calls.empty());
+  other->Sweep();
+  EXPECT_EQ(quiet.calls, (std::vector<std::vector<int64_t>>{{33}}));
+}
+
+TEST(MemorySessionStoreTest, ARecordThatCouldNotBeWrittenIsTriedAgain) {
+  FakeClock clock;
+  int failures = 1;
+  std::vector<int64_t> written;
+  auto store = MakeMemorySessionStore(
+      {20min, 12h}, [&] { return clock.now(); },
+      [&](const std::vector<int64_t>& ids) {
+        if (failures-- > 0) Raise(ErrorCode::kDatabase, "database down");
+        written.insert(written.end(), ids.begin(), ids.end());
+      });
+  store->Save("a", SignedIn(clock, "1", "ann", 41));
+  store->Save("b", SignedIn(clock, "2", "ben", 42));
+  EXPECT_THROW(store->Remove("a"), Error);
+  EXPECT_TRUE(written.empty());
+  // Signed out all the same; the next call writes the record.
+  EXPECT_FALSE(store->Load("a").has_value());
+  EXPECT_EQ(written, std::vector<int64_t>{41});
+  store->Remove("b");
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<int64_t>{41, 42}));
+}
+
+TEST(SessionKeyTest, TheSha256OfTheIdentifier) {
+  // SHA-256 of "abc".
+  EXPECT_EQ(SessionKey("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string id = host::NewSessionId();
+  EXPECT_EQ(SessionKey(id).size(), 64u);
+  EXPECT_NE(SessionKey(id), id);
+  EXPECT_EQ(SessionKey(id), SessionKey(id));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "frame/statement.h"
 #include "frame/text.h"
 #include "login/password.h"
+#include "login/role_values.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/sign_in.h"
@@ -279,9 +280,8 @@ int64_t DrawToken() {
   return token < 999999999999999 ? token : 999999999999999;
 }
 
-// The role lists of the session: the values themselves for a single role,
-// Empty for none, otherwise their texts joined by commas, one entry per role
-// so that the n-th name belongs to the n-th identifier.
+}  // namespace
+
 Variant JoinRoleValues(const std::vector<Variant>& values) {
   if (values.empty()) return Variant();
   if (values.size() == 1) return values.front();

@@ -108,15 +108,35 @@ const std::vector<std::string_view>& SqliteSchema() {
       "PRIMARY KEY (roleID, menuID))",
       "CREATE INDEX IF NOT EXISTS SYS_right_menu ON SYS_right(menuID)",
 
-      // The page host's sessions when several hosts share the database:
-      // the values as text, times in microseconds since 1970 (UTC).
-      "CREATE TABLE IF NOT EXISTS SYS_Session ("
-      "SessionID TEXT PRIMARY KEY, "
+      // The page host's sessions when several hosts share the database,
+      // each under the SHA-256 of its identifier (never the identifier):
+      // the values as text, times in microseconds since 1970 (UTC), and
+      // who signed in, for the list of sessions. The table of earlier
+      // versions held the identifiers themselves; it is dropped (the
+      // people signed in then sign in again).
+      "DROP TABLE IF EXISTS SYS_Session",
+      "CREATE TABLE IF NOT EXISTS SYS_OnlineSession ("
+      "SessionKey TEXT PRIMARY KEY, "
       "Data TEXT NOT NULL, "
       "Created INTEGER NOT NULL, "
       "LastSeen INTEGER NOT NULL, "
-      "Expires INTEGER NOT NULL)",
-      "CREATE INDEX IF NOT EXISTS SYS_Session_expires ON SYS_Session(Expires)",
+      "Expires INTEGER NOT NULL, "
+      "PersonID TEXT NOT NULL DEFAULT '', "
+      "Account TEXT NOT NULL DEFAULT '', "
+      "AccountKey TEXT NOT NULL DEFAULT '', "
+      "LoginID INTEGER NOT NULL DEFAULT 0, "
+      "Address TEXT NOT NULL DEFAULT '', "
+      "Browser TEXT NOT NULL DEFAULT '')",
+      "CREATE INDEX IF NOT EXISTS SYS_OnlineSession_expires ON "
+      "SYS_OnlineSession(Expires)",
+      // The list of sessions, newest first: all, one account's, one
+      // person's.
+      "CREATE INDEX IF NOT EXISTS SYS_OnlineSession_created ON "
+      "SYS_OnlineSession(Created)",
+      "CREATE INDEX IF NOT EXISTS SYS_OnlineSession_account ON "
+      "SYS_OnlineSession(AccountKey, Created)",
+      "CREATE INDEX IF NOT EXISTS SYS_OnlineSession_person ON "
+      "SYS_OnlineSession(PersonID, Created)",
 
       // The version of who may see what: every change of the roles, the
       // people's roles, the menus, the functions or the grants counts it

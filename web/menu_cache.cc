@@ -93,9 +93,11 @@ size_t MenuCache::items() const {
 }
 
 WindowMenus ReadWindowMenus(Menu& menu, Connection& conn, MenuCache* cache,
-                            std::string_view roles, std::string_view wanted) {
+                            std::string_view roles, std::string_view wanted,
+                            const RightsStamp* known) {
   RightsStamp stamp;
-  if (cache != nullptr) stamp = ReadRightsStamp(conn);
+  if (cache != nullptr)
+    stamp = known != nullptr ? *known : ReadRightsStamp(conn);
   auto read = [&](std::optional<int32_t> parent) -> MenuItems {
     if (cache != nullptr) {
       if (MenuItems kept = cache->Find(roles, parent, stamp)) return kept;

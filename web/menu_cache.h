@@ -120,8 +120,11 @@ struct WindowMenus {
   MenuItems left;                    // never null
   const MenuItem* chosen = nullptr;  // in *top; nullptr when it is empty
 };
+// `stamp`, when given, was read at the start of the page and is used
+// instead of reading it again.
 WindowMenus ReadWindowMenus(Menu& menu, Connection& conn, MenuCache* cache,
-                            std::string_view roles, std::string_view wanted);
+                            std::string_view roles, std::string_view wanted,
+                            const RightsStamp* stamp = nullptr);
 
 }  // namespace wrenhaven::web
 

@@ -1,5 +1,6 @@
 #include "web/office_pages.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -9,9 +10,11 @@
 
 #include "web/admin/gate.h"
 #include "web/admin/pages.h"
+#include "web/admin/texts.h"
 #include "web/create.h"
 #include "web/menu_cache.h"
 #include "web/render.h"
+#include "web/signed_in.h"
 #include "web/texts.h"
 #include "web/view.h"
 #include "wrenhaven/error.h"
@@ -110,8 +113,9 @@ void SignInPage(HttpPage& page) {
     data.set("held_back", Text(english, "foreign"));
   }
   if (response.ended()) {
-    // Signed in: the session moves to a fresh identifier.
-    if (SignedIn(page.session())) page.session().RenewId();
+    // Signed in: the session moves to a fresh identifier, listed under
+    // its holder.
+    if (SignedIn(page.session())) NoteSignIn(page);
     return;
   }
   if (const int wait = login->held_back_seconds(); wait > 0) {
@@ -133,10 +137,78 @@ void SignInPage(HttpPage& page) {
   response.Write(Render("signin_form", data, TextsBase(english)));
 }
 
+void ContentPage(HttpPage& page, const std::string& heading,
+                 std::vector<std::string> lines, const std::string& address);
+
+// The visitor's own other signed-in sessions, newest first (at most
+// kMostElsewhere), for the main window.
+constexpr size_t kMostElsewhere = 20;
+
+TemplateData OtherSessions(HttpPage& page) {
+  TemplateData list{TemplateData::type::list};
+  SessionStore* store = page.session_store();
+  if (store == nullptr) return list;
+  SessionQuery query;
+  query.person = page.session().Get("PersonID").ToText();
+  query.limit = kMostElsewhere + 1;
+  const std::string own = page.session_key();
+  size_t shown = 0;
+  for (const ListedSession& s : store->List(query).rows) {
+    if (s.key == own || shown == kMostElsewhere) continue;
+    ++shown;
+    TemplateData item;
+    item.set("key", s.key);
+    item.set("address", s.holder.address);
+    item.set("browser", s.holder.browser);
+    item.set("since", SessionTimeText(s.signed_in));
+    item.set("seen", SessionTimeText(s.last_seen));
+    list.push_back(item);
+  }
+  return list;
+}
+
+// POST "/MyOffice/sessions/end": ends one of the visitor's own other
+// sessions ("key"), or all of them ("all"), when the form carries the
+// session's token; then back to the main window. Another person's session
+// is never ended here, nor the visitor's own current one.
+void EndOwnSession(HttpPage& page) {
+  HttpSession& session = page.session();
+  HttpRequest& request = page.request();
+  const auto field = [&](std::string_view name) {
+    return request.Lookup(Request::Collection::kForm, name).value_or("");
+  };
+  if (request.method() != "POST" ||
+      !FormTokenMatches(session, field(kFormTokenField))) {
+    page.response().SetStatus(403);
+    const bool english = English(page);
+    ContentPage(page, AdminText(english, "denied"),
+                {AdminText(english, "bad_token")}, "");
+    return;
+  }
+  SessionStore* store = page.session_store();
+  const std::string person = session.Get("PersonID").ToText();
+  const std::string own = page.session_key();
+  if (store != nullptr) {
+    if (field("all") == "1") {
+      SessionQuery query;
+      query.person = person;
+      query.limit = SIZE_MAX;
+      for (const ListedSession& s : store->List(query).rows) {
+        if (s.key != own) store->End(s.key, person);
+      }
+    } else {
+      const std::string key = field("key");
+      if (key.size() == 64 && key != own) store->End(key, person);
+    }
+  }
+  page.response().Redirect("/MyOffice/");
+}
+
 // "/MyOffice/": the main window. Its menus come from `cache` (nullptr:
 // from the database every time).
 void MainWindow(HttpPage& page, MenuCache* cache) {
   HttpSession& session = page.session();
+  const std::optional<RightsStamp> stamp = FollowRights(page);
   if (!SignedIn(session)) {
     page.response().Redirect("/");
     return;
@@ -153,8 +225,9 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
   const std::string roles = session.Get("RoleID").ToText();
   if (!roles.empty()) {
     auto menu = Create<Menu>(page);
-    const WindowMenus menus = ReadWindowMenus(
-        *menu, *page.connection(), cache, roles, page.request().Item("top"));
+    const WindowMenus menus =
+        ReadWindowMenus(*menu, *page.connection(), cache, roles,
+                        page.request().Item("top"), stamp ? &*stamp : nullptr);
     top = MenuEntries(*menus.top, english);
     left = MenuEntries(*menus.left, english);
     if (menus.chosen != nullptr) {
@@ -181,6 +254,11 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
   data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));
   data.set("content",
            chosen && !chosen->href.empty() ? chosen->href : std::string(kHome));
+  TemplateData elsewhere = OtherSessions(page);
+  data.set("has_elsewhere", TemplateData(!elsewhere.is_empty_list()));
+  data.set("elsewhere", elsewhere);
+  // Only a window with forms needs the token (drawn once per session).
+  if (!elsewhere.is_empty_list()) data.set("token", FormToken(session));
 
   HttpResponse& response = page.response();
   response.Write(Render("layout_top", data, TextsBase(english)));
@@ -214,6 +292,7 @@ std::string Heading(std::string_view name) {
 
 PageHandler SignedInOnly(void (*handler)(HttpPage&)) {
   return [handler](HttpPage& page) {
+    FollowRights(page);
     if (!SignedIn(page.session())) {
       page.response().Redirect("/");
       return;
@@ -284,6 +363,7 @@ void AddOfficePages(HttpHost& host) {
   host.AddPage("/MyOffice",
                [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });
   host.AddPage(std::string(kHome), SignedInOnly(HomePage));
+  host.AddPage("/MyOffice/sessions/end", SignedInOnly(EndOwnSession));
   // A feature page opens for the people whose roles are granted a menu
   // entry that leads to it, as the administration pages do.
   host.AddPages("/apps/", SignedInOnly([](HttpPage& page) {

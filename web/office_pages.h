@@ -4,12 +4,15 @@
 //   "/"            the sign-in page (a plain visit signs the visitor out)
 //   "/MyOffice/"   the main window: top menu, left menu, content area
 //   "/MyOffice/home" the content area's first page
+//   "/MyOffice/sessions/end" (POST) ends the visitor's own other sessions
 //   "/apps/NAME"   the function pages (placeholders)
 //   "/admin/..."   the administration pages (web/admin/pages.h)
 //
 // Everything but the sign-in page is for signed-in visitors only; others
-// are sent back to "/". Each AddOfficePages has its own cache of the main
-// window's menus (web/menu_cache.h), shared by the host's worker threads.
+// are sent back to "/". Each of those pages first reads the visitor's
+// roles again when they changed since the session's (web/signed_in.h). Each
+// AddOfficePages has its own cache of the main window's menus
+// (web/menu_cache.h), shared by the host's worker threads.
 #ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
 #define WRENHAVEN_WEB_OFFICE_PAGES_H_
 

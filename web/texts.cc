@@ -42,6 +42,11 @@ constexpr PageText kTexts[] = {
     {"client_address", "地址", "Address"},
     {"browser", "浏览器", "Browser"},
     {"screen", "屏幕", "Screen"},
+    {"elsewhere", "在其他地方登录", "Signed in elsewhere"},
+    {"elsewhere_since", "登录于", "since"},
+    {"elsewhere_seen", "最近使用", "last used"},
+    {"end_session", "结束此会话", "End this session"},
+    {"end_all_elsewhere", "结束所有其他会话", "End all other sessions"},
     {"admin_not_ready", "此管理页面尚未开放。",
      "This administration page is not available yet."},
 };

@@ -25,6 +25,7 @@
 #include "wrenhaven/component.h"
 #include "wrenhaven/connection.h"
 #include "wrenhaven/page.h"
+#include "wrenhaven/session_store.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
@@ -89,6 +90,20 @@ class HttpPage {
   // True when the browser reached the host over HTTPS (directly or through
   // a trusted proxy that says so).
   virtual bool https() const = 0;
+
+  // The host's sessions, for the pages that list and end them; nullptr
+  // where the page runs without a store.
+  virtual SessionStore* session_store() { return nullptr; }
+  // The key the visitor's session is listed under (SessionStore's
+  // ListedSession::key); "" while the visitor has no stored session.
+  virtual std::string session_key() const { return ""; }
+  // The visitor signed in on this page: when the page goes well, the
+  // session moves to a fresh identifier (as HttpSession::RenewId) and is
+  // listed under `holder`.
+  virtual void SignedIn(SessionHolder holder) {
+    (void)holder;
+    session().RenewId();
+  }
 };
 
 }  // namespace wrenhaven

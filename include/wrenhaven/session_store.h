@@ -1,9 +1,11 @@
-// Where a page host keeps its visitors' session values between pages, and
-// the limits of a session's life.
+// Where a page host keeps its visitors' session values between pages, the
+// limits of a session's life, and the list of who is signed in now.
 #ifndef WRENHAVEN_SESSION_STORE_H_
 #define WRENHAVEN_SESSION_STORE_H_
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,12 +26,65 @@ struct SessionLimits {
   std::chrono::seconds absolute = std::chrono::hours(12);
 };
 
+// Who a signed-in session belongs to, as the list of sessions shows it.
+// A session nobody signed in to has an empty `person`.
+struct SessionHolder {
+  std::string person;   // PersonID, as text
+  std::string account;  // the person's account
+  // The HR_Login record of the sign-in; 0 when there is none.
+  int64_t login_id = 0;
+  std::string address;  // the client address at sign-in
+  std::string browser;  // the browser's description at sign-in
+  bool operator==(const SessionHolder&) const = default;
+};
+
+// The longest texts a holder keeps (longer ones are cut when stored).
+inline constexpr size_t kMaxHolderAccount = 256;
+inline constexpr size_t kMaxHolderAddress = 256;
+inline constexpr size_t kMaxHolderBrowser = 512;
+
+// One signed-in session of the list. `key` names it for End: a digest of
+// its identifier, from which the identifier cannot be had.
+struct ListedSession {
+  std::string key;
+  SessionHolder holder;
+  SessionClock::time_point signed_in;
+  SessionClock::time_point last_seen;
+};
+
+struct SessionQuery {
+  // Only this account's sessions (letter case ignored); "" for all.
+  std::string account;
+  // Only this person's sessions; "" for all.
+  std::string person;
+  size_t offset = 0;
+  size_t limit = 50;
+};
+
+struct SessionList {
+  std::vector<ListedSession> rows;  // newest sign-in first
+  size_t total = 0;                 // all that match, beyond the page too
+};
+
+// Called with the login records (HR_Login's LoginID) of signed-in
+// sessions that ended: signed out, run out, ended by force or replaced by
+// a new sign-in. Raises when it cannot record them.
+using SessionsEnded = std::function<void(const std::vector<int64_t>&)>;
+
 // Implementations are safe to use from several threads at once.
 class SessionStore {
  public:
   struct Entry {
+    Entry() = default;
+    Entry(std::vector<std::pair<std::string, Variant>> values_in,
+          SessionClock::time_point created_in, SessionHolder holder_in = {})
+        : values(std::move(values_in)),
+          created(created_in),
+          holder(std::move(holder_in)) {}
+
     std::vector<std::pair<std::string, Variant>> values;
     SessionClock::time_point created;
+    SessionHolder holder;  // nobody, for a visitor not signed in
   };
   virtual ~SessionStore() = default;
 
@@ -37,16 +92,50 @@ class SessionStore {
   // none or it has run out (it is removed then).
   virtual std::optional<Entry> Load(const std::string& id) = 0;
   // Stores the session under `id`, replacing what was there; its idle time
-  // restarts.
+  // restarts. A session that was removed, run out or ended is never stored
+  // again under its identifier: the call then does nothing.
   virtual void Save(const std::string& id, Entry entry) = 0;
   virtual void Remove(const std::string& id) = 0;
+
+  // The registry of signed-in sessions. Both stores of the library keep
+  // it; a store that keeps none (a test's, say) lists nobody and ends
+  // nothing.
+  //
+  // The live signed-in sessions that match `query`, newest sign-in first.
+  virtual SessionList List(const SessionQuery& query) {
+    (void)query;
+    return {};
+  }
+  // Ends the session listed under `key` (only when it is `person`'s, where
+  // `person` is not ""): its next page finds no session. False when there
+  // was no such live session.
+  virtual bool End(const std::string& key, const std::string& person = "") {
+    (void)key;
+    (void)person;
+    return false;
+  }
+  // Ends every session of `person`; returns how many there were.
+  virtual size_t EndAllOf(const std::string& person) {
+    (void)person;
+    return 0;
+  }
+  // Removes the sessions that have run out (recording their end). Stores
+  // also do this by themselves at most once a minute while they are used;
+  // a host calls it when nobody asks.
+  virtual void Sweep() {}
 };
 
+// The key a session with identifier `id` is listed under: the SHA-256 of
+// the identifier, as 64 lowercase hex digits.
+std::string SessionKey(const std::string& id);
+
 // Sessions held in the memory of this process. `now` is the clock the
-// limits are measured with.
+// limits are measured with; `ended`, when given, hears of every signed-in
+// session that ends (a failed call is tried again with the next ones).
 std::unique_ptr<SessionStore> MakeMemorySessionStore(
     SessionLimits limits,
-    std::function<SessionClock::time_point()> now = &SessionClock::now);
+    std::function<SessionClock::time_point()> now = &SessionClock::now,
+    SessionsEnded ended = nullptr);
 
 }  // namespace wrenhaven
 

@@ -74,7 +74,7 @@ const ADMIN_PAGES = [
   '/admin/functions/delete?id=1', '/admin/roles', '/admin/roles/edit?id=2',
   '/admin/logins', '/admin/logins/person?id=1', '/admin/logins/record?id=1',
   '/admin/attendance', '/admin/attendance/csv', '/admin/rights',
-  '/admin/rights/role?id=1', '/admin/rights/person?id=1',
+  '/admin/rights/role?id=1', '/admin/rights/person?id=1', '/admin/sessions',
 ];
 
 test('an administrator adds a first-level menu and a sub-menu, and the tree shows them in order', async () => {
@@ -82,7 +82,7 @@ test('an administrator adds a first-level menu and a sub-menu, and the tree show
     await signIn(page, 'ann', 'ann123');
     // Through the main window: Administration, then Menus in the content area.
     await Promise.all([page.waitForNavigation(), page.click('.topmenu a:has-text("Administration")')]);
-    same(await leftCaptions(page), ['Menus', 'Functions', 'Roles', 'Rights', 'Login records', 'Attendance'],
+    same(await leftCaptions(page), ['Menus', 'Functions', 'Roles', 'Rights', 'Login records', 'Attendance', 'Sessions'],
       'the administration menu');
     await page.click('.leftmenu a[href="/admin/menus"]');
     const frame = page.frame({ name: 'content' });
@@ -149,7 +149,7 @@ test('a menu granted to a role shows for a person of that role', async () => {
   });
 });
 
-test('a person given a role sees its menus after signing in again', async () => {
+test('a person given a role sees its menus at the next page, without signing in again', async () => {
   try {
     await withBrowser(async (hal) => {
       await signIn(hal, 'hal', 'hal123');
@@ -166,9 +166,9 @@ test('a person given a role sees its menus after signing in again', async () => 
         await shot(page, 'admin-rights-person');
       });
       same(sql('SELECT RoleID FROM SYS_PersonRole WHERE PersonID=8'), '4', 'the stored role');
-      // The session holds the roles of the sign-in: nothing yet.
+      // The open session follows the change at its next page.
       await hal.reload();
-      same(await topCaptions(hal), [], "hal's menu in the same session");
+      same(await topCaptions(hal), ['Office', 'Projects'], "hal's menu in the same session");
       await signIn(hal, 'hal', 'hal123');
       same(await topCaptions(hal), ['Office', 'Projects'], "hal's menu after signing in again");
     });
@@ -397,6 +397,30 @@ test('the login records: summary, a person, a record', async () => {
     const values = await page.$$eval('#record dd', (dds) => dds.map((dd) => dd.textContent));
     same(values.slice(1, 5), ['7', 'gia', '******', 'Succeeded'], 'the record');
     await shot(page, 'admin-login-record');
+  });
+});
+
+test("an administrator ends another person's session and that person's next click signs in again", async () => {
+  await withBrowser(async (ben) => {
+    await signIn(ben, 'ben', 'ben123');
+    await withBrowser(async (admin) => {
+      await signIn(admin, 'ivy', 'ivy123');
+      await admin.goto(at('/admin/sessions?account=ben'));
+      // Newest first: the one just signed in.
+      const row = admin.locator('#sessions tbody tr').first();
+      same(await row.locator('.account').textContent(), 'ben', 'the account shown');
+      const key = await row.getAttribute('data-key');
+      await shot(admin, 'admin-sessions');
+      await Promise.all([admin.waitForNavigation(), row.locator('form.end button').click()]);
+      same(await admin.textContent('#notice'), 'Ended.', 'the notice');
+      same(await admin.locator(`#sessions tr[data-key="${key}"]`).count(), 0, 'the ended session listed');
+    });
+    // Ben's next click in the main window.
+    await Promise.all([ben.waitForNavigation(), ben.click('.topmenu a:has-text("Finance")')]);
+    same(new URL(ben.url()).pathname, '/', 'where the click led');
+    check(await ben.isVisible('#LoginName'), 'the sign-in form is not shown');
+    same(sql('SELECT loginOutTime IS NOT NULL FROM HR_Login WHERE LoginID=(SELECT MAX(LoginID) '
+      + 'FROM HR_Login WHERE personID=2 AND LoginOK=1)'), '1', "the sign-out time of ben's sign-in");
   });
 });
 

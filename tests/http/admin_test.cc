@@ -43,6 +43,8 @@ const std::vector<std::string> kAdminAddresses = {
     "/admin/rights",
     "/admin/rights/role?id=3",
     "/admin/rights/person?id=2",
+    "/admin/sessions",
+    "/admin/sessions?account=ann&size=5&page=1",
 };
 
 // A memory store through which a test can change a session's values as
@@ -205,10 +207,12 @@ TEST_P(AdminTest, ForbiddenPostsChangeNothing) {
   const struct {
     const char* path;
     std::pair<std::string, std::string> a, b;
-  } posts[] = {{"/admin/functions/new", {"FunName", "Ben's"}, {"FunUrl", "/x"}},
-               {"/admin/menus/delete", {"id", "2"}, {"id", "2"}},
-               {"/admin/rights/role", {"id", "3"}, {"menu", "16"}},
-               {"/admin/rights/person", {"id", "2"}, {"role", "1"}}};
+  } posts[] = {
+      {"/admin/functions/new", {"FunName", "Ben's"}, {"FunUrl", "/x"}},
+      {"/admin/menus/delete", {"id", "2"}, {"id", "2"}},
+      {"/admin/rights/role", {"id", "3"}, {"menu", "16"}},
+      {"/admin/rights/person", {"id", "2"}, {"role", "1"}},
+      {"/admin/sessions/end-person", {"person", "1"}, {"person", "1"}}};
   for (const std::string& t : {std::string(), token}) {
     for (const auto& p : posts) {
       EXPECT_EQ(Post(*ben, p.path, {{"token", t}, p.a, p.b}).status, 403)
@@ -219,6 +223,8 @@ TEST_P(AdminTest, ForbiddenPostsChangeNothing) {
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right"), grants);
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuID=2"), 1);
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_PersonRole WHERE PersonID=2"), 1);
+  // Ann's sessions were not ended either.
+  EXPECT_EQ(Get(*ann, "/admin/sessions").status, 200);
 }
 
 TEST_P(AdminTest, EachPageNeedsItsOwnGrantReadAtEveryPage) {
@@ -788,7 +794,7 @@ TEST_P(AdminTest, RoleGrantsAreReplacedWhole) {
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE roleID=3"), 4);
 }
 
-TEST_P(AdminTest, APersonsNewRolesComeWithTheNextSignIn) {
+TEST_P(AdminTest, APersonsNewRolesComeWithTheNextPage) {
   auto hal = As("hal");
   auto ann = As("ann");
   const std::string token = Token(*ann);
@@ -802,8 +808,10 @@ TEST_P(AdminTest, APersonsNewRolesComeWithTheNextSignIn) {
   const std::string page = Get(*ann, "/admin/rights/person?id=8").body;
   EXPECT_TRUE(Has(page, "name=\"role\" value=\"4\" checked>"));
   EXPECT_TRUE(Has(page, "name=\"role\" value=\"1\">"));
-  // Hal's session still holds no role; a new sign-in brings them.
-  EXPECT_FALSE(Has(Get(*hal, "/MyOffice/").body, "data-menu=\"12\""));
+  // Hal's open session has them at its next page, as a new sign-in does.
+  const std::string open = Get(*hal, "/MyOffice/").body;
+  EXPECT_TRUE(Has(open, "data-menu=\"12\""));
+  EXPECT_TRUE(Has(open, "data-menu=\"9\""));
   auto again = As("hal");
   const std::string office = Get(*again, "/MyOffice/").body;
   EXPECT_TRUE(Has(office, "data-menu=\"12\""));

@@ -1,4 +1,4 @@
-// Sessions kept in the database: what reaches the SYS_Session table, the
+// Sessions kept in the database: what reaches the SYS_OnlineSession table, the
 // idle and absolute limits measured on a test clock, two stores on one
 // database seeing each other's sessions, and failures that reach the page
 // as the error page instead of a signed-out visitor.
@@ -41,15 +41,16 @@ class DatabaseSessionsTest : public ::testing::TestWithParam<std::string> {
   }
 
   int64_t Rows(const std::string& where = "1 = 1") {
-    return db_.Scalar("SELECT COUNT(*) FROM SYS_Session WHERE " + where)
+    return db_.Scalar("SELECT COUNT(*) FROM SYS_OnlineSession WHERE " + where)
         .ToLong();
   }
   // A time column of one row, in microseconds.
   int64_t Column(const std::string& id, const std::string& column) {
-    return std::llround(db_.Scalar("SELECT " + column +
-                                   " FROM SYS_Session WHERE SessionID = '" +
-                                   id + "'")
-                            .ToDouble());
+    return std::llround(
+        db_.Scalar("SELECT " + column +
+                   " FROM SYS_OnlineSession WHERE SessionKey = '" +
+                   SessionKey(id) + "'")
+            .ToDouble());
   }
 
   TestDb db_;
@@ -78,7 +79,8 @@ TEST_P(DatabaseSessionsTest, AnotherStoreOnTheSameDatabaseSeesTheSession) {
   EXPECT_EQ(Column(id, "Expires"), Micros(now_ + 20min));
   // The values are text in the row, readable by anyone looking.
   const std::string data =
-      db_.Scalar("SELECT Data FROM SYS_Session WHERE SessionID = '" + id + "'")
+      db_.Scalar("SELECT Data FROM SYS_OnlineSession WHERE SessionKey = '" +
+                 SessionKey(id) + "'")
           .ToText();
   EXPECT_NE(data.find("\"PersonName\""), std::string::npos) << data;
 
@@ -123,7 +125,7 @@ TEST_P(DatabaseSessionsTest, APageFinishingAfterTheSignOutCannotRestoreIt) {
   now_ += 1min;
   here->Save(other, {{}, now_});
   EXPECT_EQ(Rows(), 1);
-  EXPECT_EQ(Rows("SessionID = '" + other + "'"), 1);
+  EXPECT_EQ(Rows("SessionKey = '" + SessionKey(other) + "'"), 1);
 }
 
 TEST_P(DatabaseSessionsTest, IdleTimeSlidesWithUseAndEndsTheSession) {
@@ -138,10 +140,13 @@ TEST_P(DatabaseSessionsTest, IdleTimeSlidesWithUseAndEndsTheSession) {
   }
   now_ += 20min;
   EXPECT_FALSE(store->Load(id).has_value());
-  EXPECT_EQ(Rows(), 0) << "a run-out session stays in the table";
-  // Saving anew (a new sign-in) starts over.
+  // A run-out session keeps only an emptied, marked row.
+  EXPECT_EQ(Rows("Expires > 0"), 0);
+  EXPECT_EQ(Rows("Data <> '[]'"), 0);
+  // It never comes back under its identifier: a new sign-in gets a new
+  // one.
   store->Save(id, {{}, now_});
-  EXPECT_TRUE(store->Load(id).has_value());
+  EXPECT_FALSE(store->Load(id).has_value());
 }
 
 TEST_P(DatabaseSessionsTest, AbsoluteLimitEndsABusySession) {
@@ -157,7 +162,7 @@ TEST_P(DatabaseSessionsTest, AbsoluteLimitEndsABusySession) {
   EXPECT_EQ(Column(id, "Expires"), Micros(start + 1h));
   now_ = start + 1h;
   EXPECT_FALSE(store->Load(id).has_value());
-  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(Rows("Expires > 0"), 0);
 }
 
 TEST_P(DatabaseSessionsTest, LastUseIsWrittenOnlyWhenItHasAged) {
@@ -180,11 +185,11 @@ TEST_P(DatabaseSessionsTest, ARowPastItsExpiryIsNeverHonoured) {
   const std::string id = host::NewSessionId();
   const std::string n = std::to_string(Micros(now_));
   db_.Exec(
-      "INSERT INTO SYS_Session (SessionID, Data, Created, LastSeen, "
+      "INSERT INTO SYS_OnlineSession (SessionKey, Data, Created, LastSeen, "
       "Expires) VALUES ('" +
-      id + "', '[]', " + n + ", " + n + ", " + n + ")");
+      SessionKey(id) + "', '[]', " + n + ", " + n + ", " + n + ")");
   EXPECT_FALSE(store->Load(id).has_value());
-  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(Rows("Expires > 0"), 0);
 }
 
 TEST_P(DatabaseSessionsTest, RunOutRowsAreSweptOnceAMinute) {
@@ -199,9 +204,11 @@ TEST_P(DatabaseSessionsTest, RunOutRowsAreSweptOnceAMinute) {
   now_ += 15min;  // old1 and old2 have run out, live has not
   EXPECT_EQ(Rows(), 3);
   store->Save(host::NewSessionId(), {{}, now_});
-  EXPECT_EQ(Rows(), 2);
-  EXPECT_EQ(Rows("SessionID = '" + live + "'"), 1);
-  EXPECT_EQ(Rows("SessionID IN ('" + old1 + "', '" + old2 + "')"), 0);
+  EXPECT_EQ(Rows("Expires > 0"), 2);
+  EXPECT_EQ(Rows("SessionKey = '" + SessionKey(live) + "' AND Expires > 0"), 1);
+  EXPECT_EQ(Rows("SessionKey IN ('" + SessionKey(old1) + "', '" +
+                 SessionKey(old2) + "') AND Expires = 0"),
+            2);
 }
 
 TEST_P(DatabaseSessionsTest, FailuresRaiseInsteadOfLosingTheSession) {
@@ -211,8 +218,9 @@ TEST_P(DatabaseSessionsTest, FailuresRaiseInsteadOfLosingTheSession) {
 
   // Damaged values are an error, not an empty session.
   db_.Exec(
-      "UPDATE SYS_Session SET Data = '[[\"PersonID\"' WHERE SessionID = '" +
-      id + "'");
+      "UPDATE SYS_OnlineSession SET Data = '[[\"PersonID\"' WHERE SessionKey = "
+      "'" +
+      SessionKey(id) + "'");
   try {
     store->Load(id);
     FAIL() << "damaged values were read";
@@ -242,7 +250,7 @@ TEST_P(DatabaseSessionsTest, FailuresRaiseInsteadOfLosingTheSession) {
   }
 
   // The table gone: every use raises.
-  db_.Exec("DROP TABLE SYS_Session");
+  db_.Exec("DROP TABLE SYS_OnlineSession");
   EXPECT_THROW(store->Load(id), Error);
   EXPECT_THROW(store->Save(id, {{}, now_}), Error);
   EXPECT_THROW(store->Remove(id), Error);
@@ -251,9 +259,119 @@ TEST_P(DatabaseSessionsTest, FailuresRaiseInsteadOfLosingTheSession) {
     FAIL() << "a store was made without its table";
   } catch (const Error& e) {
     EXPECT_EQ(e.code(), ErrorCode::kHost);
-    EXPECT_NE(std::string(e.what()).find("SYS_Session"), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("SYS_OnlineSession"),
+              std::string::npos)
         << e.what();
   }
+}
+
+// A login record of person 1, as a sign-in writes it; its LoginID.
+int64_t NewRecord(const TestDb& db) {
+  db.Exec(
+      "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK) "
+      "VALUES (1, 'ann', '******', 1)");
+  return db.Scalar("SELECT MAX(LoginID) FROM HR_Login").ToLong();
+}
+
+TEST_P(DatabaseSessionsTest, TheListAndEndingReachEveryStoreOnTheDatabase) {
+  auto here = Store();
+  auto there = Store();
+  const int64_t record = NewRecord(db_);
+  const std::string ann = host::NewSessionId();
+  const std::string ben = host::NewSessionId();
+  const std::string visitor = host::NewSessionId();
+  SessionStore::Entry a{{{"PersonID", Variant::Long(1)}}, now_ - 2min};
+  a.holder = {"1", "Ann", record, "10.0.0.8", "Desk 'browser'"};
+  SessionStore::Entry b{{{"PersonID", Variant::Long(2)}}, now_ - 1min};
+  b.holder = {"2", "ben", 0, "10.0.0.9", std::string(600, 'x')};
+  here->Save(ann, a);
+  here->Save(ben, b);
+  here->Save(visitor, {{}, now_});
+  // The holder comes back with the session, the browser cut to its limit.
+  EXPECT_EQ(there->Load(ann)->holder, a.holder);
+  EXPECT_EQ(there->Load(ben)->holder.browser.size(), kMaxHolderBrowser);
+
+  const SessionList all = there->List({});
+  ASSERT_EQ(all.total, 2u);
+  ASSERT_EQ(all.rows.size(), 2u);
+  EXPECT_EQ(all.rows[0].key, SessionKey(ben));
+  EXPECT_EQ(all.rows[1].key, SessionKey(ann));
+  EXPECT_EQ(all.rows[1].holder, a.holder);
+  EXPECT_EQ(all.rows[1].signed_in, now_ - 2min);
+  EXPECT_EQ(all.rows[1].last_seen, now_);
+  SessionQuery anns;
+  anns.account = "aNN";
+  EXPECT_EQ(there->List(anns).total, 1u);
+  SessionQuery page;
+  page.offset = 1;
+  page.limit = 5;
+  const SessionList second = there->List(page);
+  EXPECT_EQ(second.total, 2u);
+  ASSERT_EQ(second.rows.size(), 1u);
+  EXPECT_EQ(second.rows[0].key, SessionKey(ann));
+  // An account with a quote is a value, not a statement.
+  anns.account = "x' OR '1'='1";
+  EXPECT_EQ(there->List(anns).total, 0u);
+
+  // Ending on one store: gone on the other; the record's sign-out time is
+  // written with the database's clock, once.
+  EXPECT_FALSE(there->End(SessionKey(ann), "2"));
+  EXPECT_FALSE(there->End("not a key"));
+  EXPECT_EQ(Rows("Expires > 0"), 3);
+  EXPECT_EQ(db_.Scalar("SELECT COUNT(*) FROM HR_Login WHERE loginOutTime IS "
+                       "NULL")
+                .ToLong(),
+            1);
+  EXPECT_TRUE(there->End(SessionKey(ann), "1"));
+  EXPECT_FALSE(here->Load(ann).has_value());
+  EXPECT_EQ(db_.Scalar("SELECT COUNT(*) FROM HR_Login WHERE loginOutTime IS "
+                       "NULL")
+                .ToLong(),
+            0);
+  db_.Exec(
+      "UPDATE HR_Login SET loginOutTime = '2001-02-03 04:05:06' WHERE "
+      "LoginID = " +
+      std::to_string(record));
+  EXPECT_FALSE(here->End(SessionKey(ann)));
+  here->Remove(ann);
+  here->Sweep();
+  const Variant out =
+      db_.Scalar("SELECT loginOutTime FROM HR_Login WHERE LoginID = " +
+                 std::to_string(record));
+  EXPECT_EQ(out.kind() == Kind::kDate ? out.date().ToIso() : out.ToText(),
+            "2001-02-03 04:05:06");
+  // The page that was running cannot bring it back.
+  here->Save(ann, a);
+  EXPECT_FALSE(there->Load(ann).has_value());
+
+  EXPECT_EQ(here->EndAllOf("2"), 1u);
+  EXPECT_EQ(here->EndAllOf("2"), 0u);
+  EXPECT_FALSE(there->Load(ben).has_value());
+  EXPECT_EQ(there->List({}).total, 0u);
+  EXPECT_TRUE(there->Load(visitor).has_value());
+}
+
+TEST_P(DatabaseSessionsTest, RunOutSessionsGetTheirSignOutTimeFromTheSweep) {
+  auto store = Store({.idle = 20min, .absolute = 12h});
+  const int64_t record = NewRecord(db_);
+  const std::string id = host::NewSessionId();
+  SessionStore::Entry e{{{"PersonID", Variant::Long(1)}}, now_};
+  e.holder = {"1", "ann", record, "", ""};
+  store->Save(id, e);
+  now_ += 20min;
+  const auto out = [&] {
+    return db_
+        .Scalar(
+            "SELECT COUNT(*) FROM HR_Login WHERE loginOutTime IS NOT NULL "
+            "AND LoginID = " +
+            std::to_string(record))
+        .ToLong();
+  };
+  EXPECT_EQ(out(), 0);
+  store->Sweep();
+  EXPECT_EQ(out(), 1);
+  EXPECT_EQ(Rows("Expires > 0"), 0);
+  EXPECT_FALSE(store->Load(id).has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsTest,
@@ -286,7 +404,7 @@ class DatabaseSessionsHttpTest : public ::testing::TestWithParam<std::string> {
   }
 
   int64_t Rows(const std::string& where = "1 = 1") {
-    return db_->Scalar("SELECT COUNT(*) FROM SYS_Session WHERE " + where)
+    return db_->Scalar("SELECT COUNT(*) FROM SYS_OnlineSession WHERE " + where)
         .ToLong();
   }
 
@@ -304,14 +422,15 @@ TEST_P(DatabaseSessionsHttpTest,
   EXPECT_EQ(Rows(), 0);
   const std::string before = SignIn(b);
   ASSERT_EQ(before.size(), 64u);
-  EXPECT_EQ(Rows("SessionID = '" + before + "'"), 1);
+  EXPECT_EQ(Rows("SessionKey = '" + SessionKey(before) + "'"), 1);
   const std::string after = SignIn(b);
   ASSERT_EQ(after.size(), 64u);
   EXPECT_NE(after, before);
   // The replaced identifier's row is emptied and marked removed.
   EXPECT_EQ(Rows("Expires > 0"), 1);
-  EXPECT_EQ(Rows("SessionID = '" + after + "' AND Expires > 0"), 1);
-  EXPECT_EQ(Rows("SessionID = '" + before +
+  EXPECT_EQ(Rows("SessionKey = '" + SessionKey(after) + "' AND Expires > 0"),
+            1);
+  EXPECT_EQ(Rows("SessionKey = '" + SessionKey(before) +
                  "' AND Expires = 0 AND Data = "
                  "'[]'"),
             1);
@@ -332,7 +451,7 @@ TEST_P(DatabaseSessionsHttpTest, AStoreFailureShowsTheErrorPage) {
   auto host = Start();
   Browser b(host->port());
   SignIn(b);
-  db_->Exec("DROP TABLE SYS_Session");
+  db_->Exec("DROP TABLE SYS_OnlineSession");
   const Reply r = b.Get("/MyOffice/");
   EXPECT_EQ(r.status, 500) << r.Header("Location");
   // The page shows a reference; the failure's text goes to the log only.

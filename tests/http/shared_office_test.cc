@@ -36,7 +36,8 @@ class SharedOfficeTest : public ::testing::TestWithParam<std::string> {
 
   // Sessions that can still be used (a removed one is marked Expires 0).
   int64_t Sessions() {
-    return db_->Scalar("SELECT COUNT(*) FROM SYS_Session WHERE Expires > 0")
+    return db_
+        ->Scalar("SELECT COUNT(*) FROM SYS_OnlineSession WHERE Expires > 0")
         .ToLong();
   }
 

@@ -294,28 +294,9 @@ void ShowList(AdminVisit& visit, Catalogue& book) {
   if (size && *size > 0 && current && *current > 0) {
     const auto total = static_cast<int32_t>(all.size());
     const int32_t pages = total == 0 ? 1 : (total + *size - 1) / *size;
-    TemplateData numbers = List();
-    for (const int32_t n : PageNumbers(*current, pages)) {
-      TemplateData item;
-      if (n == 0) {
-        item.set("gap", TemplateData(true));
-      } else {
-        item.set("number", std::to_string(n));
-        item.set("href", PageLink(visit, *size, n));
-        item.set("current", TemplateData(n == *current));
-      }
-      numbers.push_back(item);
-    }
-    TemplateData pager;
-    pager.set("numbers", numbers);
-    if (*current > 1) {
-      pager.set("prev",
-                PageLink(visit, *size, std::min(*current, pages + 1) - 1));
-    }
-    if (*current < pages)
-      pager.set("next", PageLink(visit, *size, *current + 1));
-    pager.set("of", visit.Text("page") + " " + std::to_string(*current) +
-                        " / " + std::to_string(pages));
+    const TemplateData pager = Pager(visit, *current, pages, [&](int32_t n) {
+      return PageLink(visit, *size, n);
+    });
     data.set("pager", pager);
   }
   visit.Show("admin/list", data);

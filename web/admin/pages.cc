@@ -1,6 +1,7 @@
 // The gate in front of the administration pages, and what the pages share.
 #include "web/admin/pages.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "web/admin/form.h"
@@ -9,6 +10,7 @@
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
 #include "web/create.h"
+#include "web/signed_in.h"
 #include "web/texts.h"
 #include "web/view.h"
 #include "wrenhaven/personnel.h"
@@ -25,6 +27,7 @@ constexpr AdminEntry kAdminPages[] = {
     {"/admin/menus", MenusPage},           {"/admin/functions", FunctionsPage},
     {"/admin/roles", RolesPage},           {"/admin/logins", LoginsPage},
     {"/admin/attendance", AttendancePage}, {"/admin/rights", RightsPage},
+    {"/admin/sessions", SessionsPage},
 };
 
 // Every path below "/admin/" comes here first. Nothing of a page runs
@@ -34,6 +37,8 @@ void AdminGate(HttpPage& http) {
   const std::string& path = http.request().path();
   const std::string page = AdminPageOf(path);
   AdminVisit denied(http, page, "", "");
+  // Rights read again first when they changed since the session's.
+  FollowRights(http);
   Session& session = http.session();
   if (session.Get("PersonID").ToText().empty()) {
     denied.Message(403, denied.Text("denied"), denied.Text("not_signed_in"),
@@ -209,6 +214,29 @@ TemplateData FormFields(const std::vector<FormField>& fields) {
 }
 
 TemplateData List() { return TemplateData(TemplateData::type::list); }
+
+TemplateData Pager(const AdminVisit& visit, int32_t current, int32_t pages,
+                   const std::function<std::string(int32_t)>& link) {
+  TemplateData numbers = List();
+  for (const int32_t n : PageNumbers(current, pages)) {
+    TemplateData item;
+    if (n == 0) {
+      item.set("gap", TemplateData(true));
+    } else {
+      item.set("number", std::to_string(n));
+      item.set("href", link(n));
+      item.set("current", TemplateData(n == current));
+    }
+    numbers.push_back(item);
+  }
+  TemplateData pager;
+  pager.set("numbers", numbers);
+  if (current > 1) pager.set("prev", link(std::min(current, pages + 1) - 1));
+  if (current < pages) pager.set("next", link(current + 1));
+  pager.set("of", visit.Text("page") + " " + std::to_string(current) + " / " +
+                      std::to_string(pages));
+  return pager;
+}
 
 void SetNotice(const AdminVisit& visit, TemplateData& data) {
   const std::string done = visit.Query("done");

@@ -7,11 +7,13 @@
 //   /admin/attendance  a month's first sign-ins per person and day, as a
 //                      calendar and as CSV
 //   /admin/rights      the menus of a role, the roles of a person
+//   /admin/sessions    who is signed in now; ending sessions
 //
-// A visitor who is not signed in, or none of whose session roles is
-// granted the page's function, gets 403 and nothing is done. Changes are
-// posted forms carrying the session's form token; without it, 403 and
-// nothing is changed.
+// Every page first reads the visitor's roles again when they changed
+// since the session's (web/signed_in.h). A visitor who is not signed in,
+// or none of whose session roles is granted the page's function, gets 403
+// and nothing is done. Changes are posted forms carrying the session's
+// form token; without it, 403 and nothing is changed.
 #ifndef WRENHAVEN_WEB_ADMIN_PAGES_H_
 #define WRENHAVEN_WEB_ADMIN_PAGES_H_
 

@@ -108,6 +108,26 @@ constexpr PageText kTexts[] = {
     {"role_memo", "说明", "Memo"},
     {"no_parent", "（无上级）", "(none)"},
 
+    // Sessions.
+    {"sessions", "在线会话", "Sessions"},
+    {"session_account", "账号", "Account"},
+    {"session_since", "登录时间", "Signed in"},
+    {"session_seen", "最近使用", "Last used"},
+    {"session_end", "结束", "End"},
+    {"session_end_person", "结束此人的所有会话", "End all of this person's"},
+    {"no_sessions", "没有符合条件的在线会话。",
+     "Nobody is signed in that matches."},
+    {"sessions_ended", "会话已结束。", "Ended."},
+    {"sessions_none", "没有需要结束的会话。",
+     "There was no such session to end."},
+    {"bad_paging", "每页行数和页码必须是正整数。",
+     "The page size and the page number must be whole numbers above 0."},
+    {"bad_account", "账号最多 64 个字符。",
+     "An account has at most 64 characters."},
+    {"bad_session", "没有此会话。", "There is no such session."},
+    {"bad_person", "人员编号必须是正整数。",
+     "A person is named by a whole number."},
+
     // Login records.
     {"logins", "登录记录", "Login records"},
     {"person", "人员", "Person"},

@@ -5,6 +5,7 @@
 #ifndef WRENHAVEN_WEB_ADMIN_VISIT_H_
 #define WRENHAVEN_WEB_ADMIN_VISIT_H_
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -72,6 +73,7 @@ void RolesPage(AdminVisit& visit);
 void LoginsPage(AdminVisit& visit);
 void AttendancePage(AdminVisit& visit);
 void RightsPage(AdminVisit& visit);
+void SessionsPage(AdminVisit& visit);
 
 // The personnel tables as the pages show them, read through the class
 // Personnel.
@@ -89,6 +91,11 @@ std::optional<PersonInfo> FindPerson(AdminVisit& visit, int32_t id);
 
 // Template data helpers.
 TemplateData List();
+// The page links of page `current` of `pages` (the first, the last, two
+// either side, previous and next, "Page N / M"), each made by `link`.
+TemplateData Pager(const AdminVisit& visit, int32_t current, int32_t pages,
+                   const std::function<std::string(int32_t)>& link);
+
 // A notice after a change ("done=added" gives the text "done_added").
 void SetNotice(const AdminVisit& visit, TemplateData& data);
 
