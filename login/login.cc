@@ -21,6 +21,7 @@
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/sign_in.h"
+#include "wrenhaven/signed_in.h"
 
 namespace wrenhaven {
 
@@ -292,6 +293,8 @@ Variant JoinRoleValues(const std::vector<Variant>& values) {
   }
   return Variant::String(std::move(joined));
 }
+
+namespace {
 
 static_assert(Login::kCountedDays >= 1 && Login::kCountedDays <= 100,
               "the dialects count 1 to 100 days");
@@ -610,26 +613,9 @@ bool Login::CheckLogin(const std::string& account,
       Raise(ErrorCode::kDatabase, "The matched person's PersonID " +
                                       person_id.Debug() + " is no number");
     }
-    Statement roles;
-    roles
-        .Text(
-            "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
-            "SYS_PersonRole,SYS_Role where SYS_PersonRole.RoleID="
-            "SYS_Role.RoleID and PersonID=")
-        .Bare(person_id, "PersonID")
-        .Text(" order by SYS_PersonRole.RoleID");
-    std::unique_ptr<Recordset> rs =
-        db.Open(roles.Finish(), CursorType::kStatic);
-    std::vector<Variant> role_names;
-    std::vector<Variant> role_ids;
-    while (!rs->Eof()) {
-      role_names.push_back(rs->Value("roleName"));
-      role_ids.push_back(rs->Value("roleID"));
-      rs->MoveNext();
-    }
-    rs->Close();
-    names = JoinRoleValues(role_names);
-    ids = JoinRoleValues(role_ids);
+    RoleValues roles = ReadRoleValues(db, person_id);
+    names = std::move(roles.names);
+    ids = std::move(roles.ids);
   }
 
   Statement insert;

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "login/role_values.h"
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/signed_in.h"
 
 namespace wrenhaven::web {
 namespace {
@@ -17,32 +17,13 @@ bool IsDigits(const std::string& text) {
          text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// The number the database gave the row this connection inserted last.
-std::string LastInsertedLogin(const Connection& conn) {
-  const std::string_view db = conn.dialect().name();
-  if (db == "sqlite") return "last_insert_rowid()";
-  if (db == "postgresql") {
-    return "currval(pg_get_serial_sequence('hr_login', 'loginid'))";
-  }
-  Raise(ErrorCode::kInvalidArgument,
-        "No login record can be found on the database " + std::string(db));
-}
-
 // Reads the person's roles into "Role" and "RoleID" as the sign-in puts
 // them, and keeps `version` as the session's rights version.
 void ReadRoles(Connection& conn, HttpSession& session,
                const std::string& person, int64_t version) {
-  std::unique_ptr<Recordset> rs =
-      conn.Open(RolesStatement(person), CursorType::kStatic);
-  std::vector<Variant> names, ids;
-  while (!rs->Eof()) {
-    names.push_back(rs->Value("roleName"));
-    ids.push_back(rs->Value("roleID"));
-    rs->MoveNext();
-  }
-  rs->Close();
-  session.Set("Role", JoinRoleValues(names));
-  session.Set("RoleID", JoinRoleValues(ids));
+  RoleValues roles = ReadRoleValues(conn, Variant::String(person));
+  session.Set("Role", std::move(roles.names));
+  session.Set("RoleID", std::move(roles.ids));
   session.Set(kRightsVersionKey, Variant::String(std::to_string(version)));
 }
 
@@ -57,13 +38,6 @@ std::string SessionTimeText(SessionClock::time_point t) {
   return text;
 }
 
-std::string RolesStatement(const std::string& person_id) {
-  return "Select SYS_PersonRole.RoleID,RoleName,PersonID from "
-         "SYS_PersonRole,SYS_Role where SYS_PersonRole.RoleID="
-         "SYS_Role.RoleID and PersonID=" +
-         person_id + " order by SYS_PersonRole.RoleID";
-}
-
 void NoteSignIn(HttpPage& page) {
   HttpSession& session = page.session();
   const std::string person = session.Get("PersonID").ToText();
@@ -71,26 +45,11 @@ void NoteSignIn(HttpPage& page) {
     Raise(ErrorCode::kDatabase, "The signed-in person's number is no number");
   }
   Connection& conn = *page.connection();
-  std::unique_ptr<Recordset> rs = conn.Open(
-      "SELECT HR_Login.LoginID, HR_person.personAccount FROM HR_Login, "
-      "HR_person WHERE HR_Login.LoginID = " +
-          LastInsertedLogin(conn) +
-          " AND HR_Login.LoginOK = 1 AND HR_Login.personID = " + person +
-          " AND HR_person.PersonID = HR_Login.personID",
-      CursorType::kForwardOnly);
-  if (rs->Eof()) {
-    rs->Close();
-    Raise(ErrorCode::kDatabase,
-          "The login record of the sign-in cannot be found");
-  }
+  const SignInRecord record = FindSignInRecord(conn, Variant::String(person));
   SessionHolder holder;
   holder.person = person;
-  const Variant id = rs->Value(0);
-  holder.login_id = id.kind() == Kind::kDouble
-                        ? static_cast<int64_t>(id.ToDouble())
-                        : id.ToLong();
-  holder.account = rs->Value(1).ToText();
-  rs->Close();
+  holder.login_id = record.login_id;
+  holder.account = record.account;
   const HttpRequest& request = page.request();
   holder.address = request.ServerVariable("REMOTE_ADDR");
   holder.browser = request.ServerVariable("HTTP_USER_AGENT");

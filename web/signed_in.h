@@ -44,9 +44,6 @@ std::optional<RightsStamp> FollowRights(HttpPage& page);
 // A session time as the pages show it: "YYYY-MM-DD HH:MM:SS", local time.
 std::string SessionTimeText(SessionClock::time_point t);
 
-// The role statement of the sign-in for `person_id` (digits only).
-std::string RolesStatement(const std::string& person_id);
-
 }  // namespace wrenhaven::web
 
 #endif  // WRENHAVEN_WEB_SIGNED_IN_H_
