@@ -87,6 +87,23 @@ TEST(MemorySessionStoreTest, RemoveAndUnknown) {
   EXPECT_FALSE(store->Load("c").has_value());
 }
 
+TEST(MemorySessionStoreTest, CountsOnlyTheOpenSessions) {
+  FakeClock clock;
+  auto store =
+      MakeMemorySessionStore({20min, 12h}, [&] { return clock.now(); });
+  EXPECT_EQ(store->CountOpen(), 0u);
+  store->Save("a", Entry(clock, 1));
+  clock.Advance(15min);
+  store->Save("b", Entry(clock, 2));
+  store->Save("c", Entry(clock, 3));
+  EXPECT_EQ(store->CountOpen(), 3u);
+  store->Remove("c");
+  EXPECT_EQ(store->CountOpen(), 2u);
+  // "a" runs out unused; it is not yet swept away, but not open either.
+  clock.Advance(6min);
+  EXPECT_EQ(store->CountOpen(), 1u);
+}
+
 // A connection that does nothing: the pool only hands it around.
 class IdleConnection : public Connection {
  public:
@@ -126,6 +143,47 @@ TEST(ConnectionPoolTest, ReusesReturnedConnectionsOnly) {
   pool.Release(std::move(c2));
   pool.Release(std::move(c3));
   EXPECT_EQ(pool.idle(), 2u);
+}
+
+TEST(ConnectionPoolTest, CountsConnectionsInUseAndCallersWaiting) {
+  std::atomic<bool> open{false};
+  std::atomic<bool> making{false};
+  host::ConnectionPool pool(
+      [&] {
+        making = true;
+        while (!open) std::this_thread::sleep_for(1ms);
+        return std::make_shared<IdleConnection>();
+      },
+      4);
+  std::shared_ptr<Connection> slow;
+  std::thread waiter([&] { slow = pool.Acquire(); });
+  while (!making) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(pool.waiting(), 1u);
+  EXPECT_EQ(pool.in_use(), 0u);
+  open = true;
+  waiter.join();
+  EXPECT_EQ(pool.waiting(), 0u);
+  EXPECT_EQ(pool.in_use(), 1u);
+  auto second = pool.Acquire();
+  EXPECT_EQ(pool.in_use(), 2u);
+  // Given back after a page that failed: dropped, and no longer in use.
+  pool.Release(std::move(slow), /*reuse=*/false);
+  EXPECT_EQ(pool.in_use(), 1u);
+  EXPECT_EQ(pool.idle(), 0u);
+  pool.Release(std::move(second));
+  EXPECT_EQ(pool.in_use(), 0u);
+  EXPECT_EQ(pool.idle(), 1u);
+  pool.Release(nullptr);
+  EXPECT_EQ(pool.in_use(), 0u);
+  // A factory that fails leaves nobody waiting.
+  host::ConnectionPool failing(
+      []() -> std::shared_ptr<Connection> {
+        Raise(ErrorCode::kDatabase, "refused");
+      },
+      1);
+  EXPECT_THROW(failing.Acquire(), Error);
+  EXPECT_EQ(failing.waiting(), 0u);
+  EXPECT_EQ(failing.in_use(), 0u);
 }
 
 TEST(ConnectionPoolTest, AFactoryThatGivesNothingIsAnError) {

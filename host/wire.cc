@@ -22,16 +22,6 @@ void AppendPercent(std::string& out, unsigned char byte) {
   out += kHex[byte & 15];
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // RFC 6265 cookie-octet, less "!" which starts an escape of ours and "%"
 // which the transport would decode.
 bool IsCookieOctet(unsigned char c) {
@@ -40,6 +30,16 @@ bool IsCookieOctet(unsigned char c) {
 }
 
 }  // namespace
+
+std::string_view TrimOws(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
 
 std::string PercentDecode(std::string_view text, bool plus_as_space) {
   std::string out;
@@ -83,17 +83,17 @@ std::vector<HttpItem> ParseCookieHeader(std::string_view header) {
   std::vector<HttpItem> items;
   while (!header.empty()) {
     const size_t semi = header.find(';');
-    const std::string_view piece = Trim(header.substr(0, semi));
+    const std::string_view piece = TrimOws(header.substr(0, semi));
     header = semi == std::string_view::npos ? std::string_view()
                                             : header.substr(semi + 1);
     const size_t eq = piece.find('=');
     if (piece.empty() || eq == 0 || eq == std::string_view::npos) continue;
-    std::string_view value = Trim(piece.substr(eq + 1));
+    std::string_view value = TrimOws(piece.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
     items.push_back(
-        {std::string(Trim(piece.substr(0, eq))), DecodeCookieValue(value)});
+        {std::string(TrimOws(piece.substr(0, eq))), DecodeCookieValue(value)});
   }
   return items;
 }

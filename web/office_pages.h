@@ -10,6 +10,12 @@
 // Everything but the sign-in page is for signed-in visitors only; others
 // are sent back to "/". Each AddOfficePages has its own cache of the main
 // window's menus (web/menu_cache.h), shared by the host's worker threads.
+//
+// AddOfficePages also adds to the host's metrics the sign-in posts by
+// outcome and the menu cache's hits and misses, lets administrators read
+// the operators' endpoints from anywhere (HttpHost::SetMonitorGate), and
+// gives the templates the host's static addresses (SetStaticAddresses of
+// web/render.h).
 #ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
 #define WRENHAVEN_WEB_OFFICE_PAGES_H_
 

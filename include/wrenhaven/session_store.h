@@ -40,6 +40,9 @@ class SessionStore {
   // restarts.
   virtual void Save(const std::string& id, Entry entry) = 0;
   virtual void Remove(const std::string& id) = 0;
+  // Sessions that have not run out, for the host's metrics; nullopt when
+  // the store cannot tell.
+  virtual std::optional<size_t> CountOpen() { return std::nullopt; }
 };
 
 // Sessions held in the memory of this process. `now` is the clock the
