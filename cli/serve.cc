@@ -1,6 +1,7 @@
 // wrenhaven serve: the office system over HTTP, until SIGINT or SIGTERM.
 #include <pthread.h>
 #include <signal.h>
+#include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 #include <sys/resource.h>
 
@@ -31,8 +32,12 @@ struct ServeOptions {
   std::vector<std::string> trusted_proxies;
   int session_minutes = 20;
   std::string static_dir;
-  int workers = 64;
+  int workers = HttpHostOptions{}.workers;
+  int keep_alive_seconds = HttpHostOptions{}.keep_alive_seconds;
   bool quiet = false;
+  std::string log_format = "combined";
+  bool log_query = false;
+  std::vector<std::string> monitor_from;
   // "memory" or "db"; empty: db for a PostgreSQL server, memory otherwise.
   std::string sessions;
   SignInOptions sign_in;
@@ -132,6 +137,7 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   options.static_dir =
       o.static_dir.empty() ? web::DefaultStaticDir(executable) : o.static_dir;
   options.workers = o.workers;
+  options.keep_alive_seconds = o.keep_alive_seconds;
   options.log_requests = !o.quiet;
   options.max_body_bytes = o.max_body_kib * 1024;
   options.head_seconds = o.head_seconds;
@@ -141,6 +147,18 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   options.database_wait = std::chrono::milliseconds(o.db_wait_ms);
   options.tls_cert_file = o.tls_cert;
   options.tls_key_file = o.tls_key;
+  options.log_format = o.log_format == "json" ? RequestLogFormat::kJson
+                                              : RequestLogFormat::kCombined;
+  options.log_query_strings = o.log_query;
+  options.monitor_addresses = o.monitor_from;
+  // Request lines go out bare, one per line, for the log tools to read;
+  // the program's own messages keep their time and level.
+  auto requests = spdlog::get("requests");
+  if (!requests) requests = spdlog::stdout_logger_mt("requests");
+  requests->set_pattern("%v");
+  options.log_writer = [requests](const std::string& line) {
+    requests->info("{}", line);
+  };
 
   // The signals are taken by one thread of ours; every other thread, the
   // host's workers and the checkpointer included, inherits them blocked.
@@ -244,10 +262,26 @@ void AddServeCommand(CLI::App& app, Action* action) {
   cmd->add_option("--static", o->static_dir,
                   "Folder of static files (default: the one installed with "
                   "the program, or the source tree's)");
-  cmd->add_option("--workers", o->workers, "Worker threads")
+  cmd->add_option("--workers", o->workers,
+                  "Worker threads (each open connection holds one)")
       ->capture_default_str()
       ->check(CLI::Range(2, 1024));
+  cmd->add_option("--keep-alive", o->keep_alive_seconds,
+                  "Seconds an idle connection is kept open")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 300));
   cmd->add_flag("--quiet", o->quiet, "Log no line per request");
+  cmd->add_option("--log-format", o->log_format,
+                  "Request log lines: combined (Apache's, with the duration "
+                  "in microseconds last) or json (one object a line)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"combined", "json"}));
+  cmd->add_flag("--log-query", o->log_query,
+                "Log the query strings of requests other than posts and the "
+                "sign-in page (by default only the path)");
+  cmd->add_option("--monitor-from", o->monitor_from,
+                  "A client address, besides loopback, that may read /healthz "
+                  "and /metrics (repeatable)");
   cmd->add_option("--sessions", o->sessions,
                   "Where sessions live: memory (this process only) or db "
                   "(shared by every server on the database; the default for "

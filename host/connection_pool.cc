@@ -5,6 +5,21 @@
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::host {
+namespace {
+
+// Counts one caller in `count` for as long as it lives.
+class Counted {
+ public:
+  explicit Counted(std::atomic<size_t>& count) : count_(count) { ++count_; }
+  ~Counted() { --count_; }
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
+
+ private:
+  std::atomic<size_t>& count_;
+};
+
+}  // namespace
 
 ConnectionPool::ConnectionPool(ConnectionFactory make, size_t max_open,
                                std::chrono::milliseconds wait)
@@ -15,9 +30,11 @@ ConnectionPool::ConnectionPool(ConnectionFactory make, size_t max_open,
 std::shared_ptr<Connection> ConnectionPool::Acquire() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
     const bool free = returned_.wait_for(lock, wait_, [this] {
       return !idle_.empty() || lent_ + idle_.size() < max_open_;
     });
+    --waiting_;
     if (!free) {
       Raise(ErrorCode::kUnavailable,
             "Every database connection of this server is in use; none came "
@@ -28,6 +45,7 @@ std::shared_ptr<Connection> ConnectionPool::Acquire() {
     if (!idle_.empty()) {
       std::shared_ptr<Connection> conn = std::move(idle_.back());
       idle_.pop_back();
+      ++in_use_;
       return conn;
     }
   }
@@ -80,6 +98,16 @@ size_t ConnectionPool::idle() const {
 size_t ConnectionPool::open() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return lent_ + idle_.size();
+}
+
+size_t ConnectionPool::in_use() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lent_;
+}
+
+size_t ConnectionPool::waiting() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waiting_;
 }
 
 }  // namespace wrenhaven::host

@@ -41,6 +41,10 @@ class ConnectionPool {
   size_t idle() const;
   // Lent and idle.
   size_t open() const;
+  // Lent and not given back.
+  size_t in_use() const;
+  // Callers of Acquire waiting for a connection to come free.
+  size_t waiting() const;
 
  private:
   void Returned();
@@ -52,6 +56,7 @@ class ConnectionPool {
   std::condition_variable returned_;
   std::vector<std::shared_ptr<Connection>> idle_;
   size_t lent_ = 0;
+  size_t waiting_ = 0;
 };
 
 }  // namespace wrenhaven::host

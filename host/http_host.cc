@@ -3,7 +3,9 @@
 // session and connection, and answers with the page's buffered output, a
 // redirect or the error page. Building the request, the session's scope
 // and the answer are units of their own (request_builder.h,
-// session_scope.h, page_answer.h).
+// session_scope.h, page_answer.h), as are the static files
+// (static_files.h), the operators' endpoints and metrics (monitor.h) and
+// the request log (request_log.h).
 #include "wrenhaven/http_host.h"
 
 #include <httplib.h>
@@ -21,9 +23,11 @@
 
 #include "host/connection_pool.h"
 #include "host/front_door.h"
+#include "host/monitor.h"
 #include "host/origin.h"
 #include "host/page_answer.h"
 #include "host/request_builder.h"
+#include "host/request_log.h"
 #include "host/session_scope.h"
 #include "host/static_files.h"
 #include "host/tls_context.h"
@@ -151,11 +155,12 @@ class PageRun : public HttpPage {
   bool https_;
 };
 
-std::string ReadWholeFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) Raise(ErrorCode::kHost, "Cannot read " + file.string());
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+constexpr auto kHealthLimit = std::chrono::seconds(1);
+
+struct Page {
+  PageHandler handler;
+  PageKind kind = PageKind::kOther;
+};
 
 // cpp-httplib 0.11 listens with a backlog of 5: a burst of browsers
 // connecting at once (each opens several connections) overflows it, and
@@ -229,6 +234,7 @@ struct HttpHost::Impl {
   Impl(HttpHostOptions opts, ConnectionFactory connections,
        std::unique_ptr<SessionStore> store)
       : options(std::move(opts)),
+        factory(connections),
         pool(connections, options.database_connections,
              options.database_wait),
         sessions(store ? std::move(store)
@@ -237,29 +243,48 @@ struct HttpHost::Impl {
                              MakeSignOutRecorder(connections))),
         statics(options.static_dir),
         application(std::make_shared<Application>()),
-        server_object(std::make_shared<Server>()) {}
+        server_object(std::make_shared<Server>()),
+        traffic(metrics),
+        health(factory, kHealthLimit) {
+    host::AddHostGauges(metrics, *sessions, pool);
+  }
 
   void Handle(const httplib::Request& req, httplib::Response& res);
   void ServeStatic(const httplib::Request& req, httplib::Response& res,
                    std::string_view relative);
+  // /healthz and /metrics, for the clients allowed to see them.
+  void ServeMonitor(const httplib::Request& req,
+                    const host::ClientOrigin& origin, httplib::Response& res,
+                    std::optional<host::Failure>& failure);
+  void WriteLogLine(const httplib::Request& req,
+                    const host::ClientOrigin& origin,
+                    const httplib::Response& res, PageKind kind,
+                    std::chrono::system_clock::time_point arrived,
+                    std::chrono::nanoseconds took,
+                    const std::optional<host::Failure>& failure) const;
   // Runs a page with its request, session and connection and answers with
   // what it left; `failure` is set when it failed.
   void RunPage(const PageHandler& handler, const httplib::Request& req,
                const host::ClientOrigin& origin, httplib::Response& res,
                std::optional<host::Failure>& failure);
-  const PageHandler* FindPage(const std::string& path) const;
+  const Page* FindPage(const std::string& path) const;
   // Until Stop: ends the run-out sessions every kSweepEvery, so that their
   // sign-out is recorded even when nobody asks for them.
   void SweepSessions();
 
   HttpHostOptions options;
+  ConnectionFactory factory;  // the pool's, for the health check too
   host::ConnectionPool pool;
   std::unique_ptr<SessionStore> sessions;
   host::StaticFiles statics;
   std::shared_ptr<Application> application;
   std::shared_ptr<Server> server_object;
-  std::vector<std::pair<std::string, PageHandler>> exact;
-  std::vector<std::pair<std::string, PageHandler>> prefixes;
+  std::vector<std::pair<std::string, Page>> exact;
+  std::vector<std::pair<std::string, Page>> prefixes;
+  std::function<bool(HttpPage&)> monitor_gate;
+  Metrics metrics;
+  host::Traffic traffic;
+  host::HealthCheck health;
 
   Listener server;
   // Declared after the server: the door's workers run its requests, and go
@@ -290,15 +315,15 @@ void HttpHost::Impl::SweepSessions() {
   }
 }
 
-const PageHandler* HttpHost::Impl::FindPage(const std::string& path) const {
-  for (const auto& [p, handler] : exact) {
-    if (p == path) return &handler;
+const Page* HttpHost::Impl::FindPage(const std::string& path) const {
+  for (const auto& [p, page] : exact) {
+    if (p == path) return &page;
   }
-  const PageHandler* best = nullptr;
+  const Page* best = nullptr;
   size_t best_length = 0;
-  for (const auto& [p, handler] : prefixes) {
+  for (const auto& [p, page] : prefixes) {
     if (path.compare(0, p.size(), p) == 0 && p.size() >= best_length) {
-      best = &handler;
+      best = &page;
       best_length = p.size();
     }
   }
@@ -308,7 +333,7 @@ const PageHandler* HttpHost::Impl::FindPage(const std::string& path) const {
 void HttpHost::Impl::ServeStatic(const httplib::Request& req,
                                  httplib::Response& res,
                                  std::string_view relative) {
-  const auto file = statics.Resolve(relative);
+  const host::StaticFiles::Found file = statics.Find(relative);
   if (req.method != "GET" && req.method != "HEAD") {
     host::AnswerPlain(405, "Method not allowed",
                       "Files are only fetched with GET.", res);
@@ -316,11 +341,70 @@ void HttpHost::Impl::ServeStatic(const httplib::Request& req,
   } else if (!file) {
     host::AnswerPlain(404, "Not found", "There is no such file.", res);
   } else {
-    res.status = 200;
-    res.set_header("Cache-Control", "public, max-age=300");
-    res.set_content(ReadWholeFile(*file),
-                    host::StaticFiles::ContentType(*file));
+    host::StaticFiles::Answer(file, req, res);
   }
+  // cpp-httplib compresses text answers again (with brotli or gzip) when
+  // the request's Accept-Encoding allows it, whatever Content-Encoding the
+  // answer already has; it reads the header only after this handler. The
+  // request it hands over is its own, not a constant, so the header may be
+  // dropped here: a static answer goes out exactly as chosen above.
+  const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+}
+
+void HttpHost::Impl::ServeMonitor(const httplib::Request& req,
+                                  const host::ClientOrigin& origin,
+                                  httplib::Response& res,
+                                  std::optional<host::Failure>& failure) {
+  if (req.method != "GET" && req.method != "HEAD") {
+    host::AnswerPlain(405, "Method not allowed",
+                      "This address is only read with GET.", res);
+    res.set_header("Allow", "GET, HEAD");
+    return;
+  }
+  const bool health_asked = req.path == options.health_path;
+  // What the endpoint answers, made only for those allowed to see it.
+  const auto answer = [this, health_asked](auto&& write) {
+    if (health_asked) {
+      const host::HealthCheck::Result result = health.Run();
+      write(result.healthy ? 200 : 503, "application/json",
+            host::HealthCheck::Json(result));
+    } else {
+      write(200, std::string(Metrics::kContentType), metrics.Text());
+    }
+  };
+  bool allowed = host::IsLoopback(origin.address);
+  for (const std::string& address : options.monitor_addresses) {
+    allowed = allowed || address == origin.address;
+  }
+  if (allowed) {
+    answer([&res](int status, const std::string& type, std::string body) {
+      res.status = status;
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(body, type);
+    });
+    return;
+  }
+  if (!monitor_gate) {
+    host::AnswerPlain(403, "Forbidden",
+                      "This address is open to the operators only.", res);
+    return;
+  }
+  // Anyone else is a visitor, whose session decides.
+  const PageHandler gated = [&](HttpPage& page) {
+    HttpResponse& out = page.response();
+    if (!monitor_gate(page)) {
+      out.SetStatus(403);
+      out.SetContentType("text/plain; charset=utf-8");
+      out.Write("This address is open to the operators only.\n");
+      return;
+    }
+    answer([&out](int status, const std::string& type, std::string body) {
+      out.SetStatus(status);
+      out.SetContentType(type);
+      out.Write(body);
+    });
+  };
+  RunPage(gated, req, origin, res, failure);
 }
 
 void HttpHost::Impl::RunPage(const PageHandler& handler,
@@ -362,19 +446,28 @@ void HttpHost::Impl::RunPage(const PageHandler& handler,
 void HttpHost::Impl::Handle(const httplib::Request& req,
                             httplib::Response& res) {
   const auto started = std::chrono::steady_clock::now();
+  const auto arrived = std::chrono::system_clock::now();
   const host::ClientOrigin origin =
       host::OriginOf(req, options.trusted_proxies, tls != nullptr);
   std::optional<host::Failure> failure;
+  PageKind kind = PageKind::kOther;
   try {
     const std::string& prefix = options.static_prefix;
-    const PageHandler* handler = nullptr;
+    const Page* page = nullptr;
     if (!prefix.empty() && req.path.compare(0, prefix.size(), prefix) == 0) {
+      kind = PageKind::kStatic;
       ServeStatic(req, res, std::string_view(req.path).substr(prefix.size()));
-    } else if ((handler = FindPage(req.path)) == nullptr) {
+    } else if ((!options.health_path.empty() &&
+                req.path == options.health_path) ||
+               (!options.metrics_path.empty() &&
+                req.path == options.metrics_path)) {
+      ServeMonitor(req, origin, res, failure);
+    } else if ((page = FindPage(req.path)) == nullptr) {
       host::AnswerPlain(404, "Not found", "There is no page at this address.",
                         res);
     } else {
-      RunPage(*handler, req, origin, res, failure);
+      kind = page->kind;
+      RunPage(page->handler, req, origin, res, failure);
     }
   } catch (...) {
     failure = host::FailureOf(std::current_exception());
@@ -383,12 +476,10 @@ void HttpHost::Impl::Handle(const httplib::Request& req,
   }
   host::AddSecurityHeaders(res);
 
+  const auto took = std::chrono::steady_clock::now() - started;
+  traffic.Record(kind, res.status, took);
   if (options.log_requests) {
-    const double ms = std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - started)
-                          .count();
-    spdlog::info("{} \"{} {}\" {} {} {:.1f}ms", origin.address, req.method,
-                 host::LogSafe(req.path), res.status, res.body.size(), ms);
+    WriteLogLine(req, origin, res, kind, arrived, took, failure);
   }
   if (failure) {
     spdlog::error("{} \"{} {}\" failed, reference {}: {}", origin.address,
@@ -397,11 +488,51 @@ void HttpHost::Impl::Handle(const httplib::Request& req,
   }
 }
 
+void HttpHost::Impl::WriteLogLine(
+    const httplib::Request& req, const host::ClientOrigin& origin,
+    const httplib::Response& res, PageKind kind,
+    std::chrono::system_clock::time_point arrived,
+    std::chrono::nanoseconds took,
+    const std::optional<host::Failure>& failure) const {
+  host::RequestRecord record;
+  record.time = arrived;
+  record.client = origin.address;
+  record.method = req.method;
+  record.target = req.target;
+  record.version = req.version;
+  record.status = res.status;
+  record.bytes = req.method == "HEAD" ? 0 : res.body.size();
+  const std::string referer = req.get_header_value("Referer");
+  const std::string agent = req.get_header_value("User-Agent");
+  record.referer = referer;
+  record.user_agent = agent;
+  record.duration = std::chrono::duration_cast<std::chrono::microseconds>(took);
+  record.kind = kind;
+  if (failure) record.reference = failure->reference;
+  // A form's values never reach the log: a post's query string is left out
+  // as the sign-in page's is.
+  record.query = options.log_query_strings && req.method != "POST" &&
+                 kind != PageKind::kSignIn;
+  const std::string line = host::LogLine(options.log_format, record);
+  if (options.log_writer) {
+    options.log_writer(line);
+  } else {
+    spdlog::info("{}", line);
+  }
+}
+
 namespace {
 
 const HttpHostOptions& Checked(const HttpHostOptions& options) {
   if (!host::IsToken(options.session_cookie)) {
     Raise(ErrorCode::kHost, "The session cookie's name must be an HTTP token");
+  }
+  for (const std::string& address : options.monitor_addresses) {
+    if (!host::IsIpAddress(address)) {
+      Raise(ErrorCode::kHost,
+            "A client allowed to the operators' endpoints "
+            "must be given by its IP address");
+    }
   }
   return options;
 }
@@ -438,12 +569,30 @@ HttpHost::HttpHost(HttpHostOptions options, ConnectionFactory connections,
 
 HttpHost::~HttpHost() { Stop(); }
 
-void HttpHost::AddPage(std::string path, PageHandler handler) {
-  impl_->exact.emplace_back(std::move(path), std::move(handler));
+void HttpHost::AddPage(std::string path, PageHandler handler, PageKind kind) {
+  impl_->exact.emplace_back(std::move(path), Page{std::move(handler), kind});
 }
 
-void HttpHost::AddPages(std::string prefix, PageHandler handler) {
-  impl_->prefixes.emplace_back(std::move(prefix), std::move(handler));
+void HttpHost::AddPages(std::string prefix, PageHandler handler,
+                        PageKind kind) {
+  impl_->prefixes.emplace_back(std::move(prefix),
+                               Page{std::move(handler), kind});
+}
+
+void HttpHost::SetMonitorGate(std::function<bool(HttpPage&)> gate) {
+  impl_->monitor_gate = std::move(gate);
+}
+
+Metrics& HttpHost::metrics() { return impl_->metrics; }
+
+std::vector<std::pair<std::string, std::string>> HttpHost::StaticAddresses()
+    const {
+  std::vector<std::pair<std::string, std::string>> out =
+      impl_->statics.Fingerprints();
+  for (auto& [name, address] : out) {
+    address = impl_->options.static_prefix + address;
+  }
+  return out;
 }
 
 int HttpHost::Bind() {

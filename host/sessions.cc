@@ -207,6 +207,16 @@ class MemorySessionStore : public SessionStore {
     Report(std::move(ended));
   }
 
+  std::optional<size_t> CountOpen() override {
+    const auto now = now_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t open = 0;
+    for (const auto& [id, stored] : sessions_) {
+      if (!Expired(stored, now)) ++open;
+    }
+    return open;
+  }
+
  private:
   struct Stored {
     Entry entry;

@@ -291,6 +291,23 @@ TEST(SessionKeyTest, TheSha256OfTheIdentifier) {
   EXPECT_EQ(SessionKey(id).size(), 64u);
   EXPECT_NE(SessionKey(id), id);
   EXPECT_EQ(SessionKey(id), SessionKey(id));
+TEST(MemorySessionStoreTest, CountsOnlyTheOpenSessions) {
+  FakeClock clock;
+  auto store =
+      MakeMemorySessionStore({20min, 12h}, [&] { return clock.now(); });
+  EXPECT_EQ(store->CountOpen(), 0u);
+  store->Save("a", Entry(clock, 1));
+  clock.Advance(15min);
+  store->Save("b", Entry(clock, 2));
+  store->Save("c", Entry(clock, 3));
+  EXPECT_EQ(store->CountOpen(), 3u);
+  store->Remove("c");
+  EXPECT_EQ(store->CountOpen(), 2u);
+  // "a" runs out unused; it is not yet swept away, but not open either.
+  clock.Advance(6min);
+  EXPECT_EQ(store->CountOpen(), 1u);
+}
+
 }
 
 }  // namespace

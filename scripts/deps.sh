@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libsqlite3-dev sqlite3 libpq-dev
   nlohmann-json3-dev libcli11-dev libfmt-dev libspdlog-dev libsodium-dev
-  libcpp-httplib-dev libssl-dev openssl libkainjow-mustache-dev
+  libcpp-httplib-dev libssl-dev openssl libkainjow-mustache-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 curl wrk

@@ -36,6 +36,14 @@ void MenuCache::DropAllLocked(const RightsStamp& stamp) {
 
 MenuItems MenuCache::Find(std::string_view roles, std::optional<int32_t> parent,
                           const RightsStamp& stamp) {
+  MenuItems found = Lookup(roles, parent, stamp);
+  (found ? hits_ : misses_).fetch_add(1, std::memory_order_relaxed);
+  return found;
+}
+
+MenuItems MenuCache::Lookup(std::string_view roles,
+                            std::optional<int32_t> parent,
+                            const RightsStamp& stamp) {
   const std::optional<Key> key = MakeKey(roles, parent);
   {
     std::shared_lock lock(mutex_);

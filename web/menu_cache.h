@@ -83,6 +83,10 @@ class MenuCache {
   // What is kept now.
   size_t lists() const;
   size_t items() const;
+  // Finds that gave a kept list, and those that gave none, since the cache
+  // was made.
+  uint64_t hits() const { return hits_.load(std::memory_order_relaxed); }
+  uint64_t misses() const { return misses_.load(std::memory_order_relaxed); }
 
  private:
   struct Key {
@@ -97,6 +101,8 @@ class MenuCache {
     mutable std::atomic<uint64_t> used{0};
   };
 
+  MenuItems Lookup(std::string_view roles, std::optional<int32_t> parent,
+                   const RightsStamp& stamp);
   static std::optional<Key> MakeKey(std::string_view roles,
                                     std::optional<int32_t> parent);
   void DropAllLocked(const RightsStamp& stamp);
@@ -107,6 +113,8 @@ class MenuCache {
   size_t items_ = 0;
   std::optional<RightsStamp> stamp_;
   std::atomic<uint64_t> clock_{0};
+  std::atomic<uint64_t> hits_{0};
+  std::atomic<uint64_t> misses_{0};
 };
 
 // The two menus of one main window, each read through `cache` (nullptr:

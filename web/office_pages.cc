@@ -37,12 +37,12 @@ bool English(HttpPage& page) {
 
 // What every page's head needs.
 TemplateData PageData(bool english, const char* body_class,
-                      const std::string& title, const char* script) {
+                      const std::string& title, const std::string& script) {
   TemplateData data;
   data.set("lang", english ? "en" : "zh");
   data.set("body_class", body_class);
   data.set("title", title);
-  if (script != nullptr) data.set("script", script);
+  if (!script.empty()) data.set("script", script);
   return data;
 }
 
@@ -86,11 +86,30 @@ std::string ReplaceMinutes(const std::string& text, int minutes) {
   return out;
 }
 
+// Sign-in posts by outcome, for the host's metrics.
+struct SignInCounts {
+  explicit SignInCounts(Metrics& metrics)
+      : success(Count(metrics, "success")),
+        failure(Count(metrics, "failure")),
+        held_back(Count(metrics, "held_back")) {}
+  static MetricCounter& Count(Metrics& metrics, const char* outcome) {
+    return metrics.Counter(
+        "wrenhaven_sign_ins_total",
+        "Sign-in posts by outcome: signed in, refused (a wrong account or "
+        "password, or a post from another site), or held back (too many "
+        "failures, or too many verifications waiting)",
+        {{"outcome", outcome}});
+  }
+  MetricCounter& success;
+  MetricCounter& failure;
+  MetricCounter& held_back;
+};
+
 // "/": a plain visit runs LoginMain, which signs the visitor out, and
 // shows the form; a post runs LoginMain on the form. A successful sign-in
 // ends the page with the window script (or redirects), so only what was
 // written before LoginMain goes out with it.
-void SignInPage(HttpPage& page) {
+void SignInPage(HttpPage& page, SignInCounts& counts) {
   const bool english = English(page);
   HttpRequest& request = page.request();
   HttpResponse& response = page.response();
@@ -99,14 +118,29 @@ void SignInPage(HttpPage& page) {
   TemplateData data = PageData(
       english, "signin-page",
       Text(english, "sign_in_title") + " - " + Text(english, "app_name"),
-      "/static/signin.js");
+      StaticAddress("signin.js"));
   response.Write(Render("layout_top", data, TextsBase(english)));
   response.Write(Render("signin_top", data, TextsBase(english)));
 
   // The browser's device cookie is no business of the page's scripts.
   response.KeepFromScripts(Login::kDeviceCookie);
   auto login = Create<Login>(page);
-  login->LoginMain();
+  try {
+    login->LoginMain();
+  } catch (const Error& e) {
+    // Verifications waiting in such numbers that this one was not taken.
+    if (post && e.code() == ErrorCode::kUnavailable) counts.held_back.Add();
+    throw;
+  }
+  if (post) {
+    if (response.ended() && SignedIn(page.session())) {
+      counts.success.Add();
+    } else if (login->held_back_seconds() > 0) {
+      counts.held_back.Add();
+    } else {
+      counts.failure.Add();
+    }
+  }
 
   if (login->refused_foreign()) {
     response.SetStatus(403);
@@ -217,7 +251,7 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
   TemplateData data = PageData(
       english, "office-page",
       Text(english, "office_title") + " - " + Text(english, "app_name"),
-      "/static/office.js");
+      StaticAddress("office.js"));
 
   std::vector<MenuEntry> top, left;
   std::optional<MenuEntry> chosen;
@@ -268,7 +302,7 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
 void ContentPage(HttpPage& page, const std::string& heading,
                  std::vector<std::string> lines, const std::string& address) {
   const bool english = English(page);
-  TemplateData data = PageData(english, "content-page", heading, nullptr);
+  TemplateData data = PageData(english, "content-page", heading, "");
   data.set("heading", heading);
   TemplateData list{TemplateData::type::list};
   for (std::string& line : lines) list.push_back(TemplateData(std::move(line)));
@@ -332,7 +366,7 @@ void HomePage(HttpPage& page) {
   const bool english = English(page);
   const std::string heading = Text(english, "welcome") + ", " +
                               page.session().Get("PersonName").ToText();
-  TemplateData data = PageData(english, "content-page", heading, nullptr);
+  TemplateData data = PageData(english, "content-page", heading, "");
   data.set("heading", heading);
   TemplateData lines{TemplateData::type::list};
   lines.push_back(TemplateData(Text(english, "choose")));
@@ -352,14 +386,34 @@ void FunctionPage(HttpPage& page, std::string_view prefix, const char* note) {
       {Text(English(page), note)}, path);
 }
 
+// The menu cache's finds in the host's metrics.
+void AddCacheMetrics(Metrics& metrics,
+                     const std::shared_ptr<MenuCache>& cache) {
+  metrics.CounterFrom("wrenhaven_menu_cache_hits_total",
+                      "Menu lists of the main window found in the cache", {},
+                      [cache] { return static_cast<double>(cache->hits()); });
+  metrics.CounterFrom("wrenhaven_menu_cache_misses_total",
+                      "Menu lists of the main window read from the database",
+                      {},
+                      [cache] { return static_cast<double>(cache->misses()); });
+  metrics.Gauge("wrenhaven_menu_cache_lists", "Menu lists kept in the cache",
+                {}, [cache] { return static_cast<double>(cache->lists()); });
+}
+
 }  // namespace
 
 void AddOfficePages(HttpHost& host) {
-  host.AddPage("/", SignInPage);
+  SetStaticAddresses(host.StaticAddresses());
+  auto counts = std::make_shared<SignInCounts>(host.metrics());
+  host.AddPage(
+      "/", [counts](HttpPage& page) { SignInPage(page, *counts); },
+      PageKind::kSignIn);
   // Shared by the host's worker threads for as long as the host serves.
   auto cache = std::make_shared<MenuCache>();
-  host.AddPage("/MyOffice/",
-               [cache](HttpPage& page) { MainWindow(page, cache.get()); });
+  AddCacheMetrics(host.metrics(), cache);
+  host.AddPage(
+      "/MyOffice/", [cache](HttpPage& page) { MainWindow(page, cache.get()); },
+      PageKind::kMainWindow);
   host.AddPage("/MyOffice",
                [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });
   host.AddPage(std::string(kHome), SignedInOnly(HomePage));
@@ -374,8 +428,12 @@ void AddOfficePages(HttpHost& host) {
                     return;
                   }
                   FunctionPage(page, "/apps/", "not_ready");
-                }));
+                }),
+                PageKind::kFeature);
   AddAdminPages(host);
+  // Beyond this machine, the operators' endpoints are for administrators.
+  host.SetMonitorGate(
+      [](HttpPage& page) { return HoldsAdministrationRight(page); });
 }
 
 std::string DefaultStaticDir(const std::string& executable) {

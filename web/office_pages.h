@@ -13,6 +13,12 @@
 // roles again when they changed since the session's (web/signed_in.h). Each
 // AddOfficePages has its own cache of the main window's menus
 // (web/menu_cache.h), shared by the host's worker threads.
+//
+// AddOfficePages also adds to the host's metrics the sign-in posts by
+// outcome and the menu cache's hits and misses, lets administrators read
+// the operators' endpoints from anywhere (HttpHost::SetMonitorGate), and
+// gives the templates the host's static addresses (SetStaticAddresses of
+// web/render.h).
 #ifndef WRENHAVEN_WEB_OFFICE_PAGES_H_
 #define WRENHAVEN_WEB_OFFICE_PAGES_H_
 

@@ -2,7 +2,8 @@
 // program: web/templates/NAME.mustache is the template "NAME",
 // web/admin/templates/NAME.mustache the template "admin/NAME". {{name}}
 // writes a value HTML-escaped, {{{name}}} as it is (never used for values
-// from the request or the database).
+// from the request or the database), {{static:FILE}} the address of a
+// static file (SetStaticAddresses).
 #ifndef WRENHAVEN_WEB_RENDER_H_
 #define WRENHAVEN_WEB_RENDER_H_
 
@@ -42,6 +43,16 @@ std::string Render(std::string_view name, const TemplateData& data,
 // Templates parsed since the program started: as many as there are, once
 // any has been rendered.
 size_t TemplateParses();
+
+// The addresses of the static files by name ("office.css" gives
+// "/static/office.0123456789ab.css"), as the host that serves them tells
+// (HttpHost::StaticAddresses). A template writes one with
+// {{static:office.css}}. A name without an address is written as
+// "/static/NAME". Shared by every thread; the latest call wins.
+void SetStaticAddresses(
+    const std::vector<std::pair<std::string, std::string>>& addresses);
+// The address {{static:NAME}} writes.
+std::string StaticAddress(std::string_view name);
 
 }  // namespace wrenhaven::web
 

@@ -82,6 +82,33 @@ TEST(RenderTest, ItemsAddedInPlaceRenderInOrderWithTheirOwnValues) {
   EXPECT_THROW(AppendItem(object), Error);
 }
 
+TEST(RenderTest, StaticFilesByTheAddressesTheHostGave) {
+  TemplateData data;
+  data.set("t", Texts(true));
+  data.set("lang", "en");
+  data.set("title", "x");
+  SetStaticAddresses({{"office.css", "/static/office.0123456789ab.css"},
+                      {"favicon.svg", "/files/favicon.svg"}});
+  const std::string head = Render("layout_top", data);
+  EXPECT_NE(head.find("<link rel=\"stylesheet\" "
+                      "href=\"/static/office.0123456789ab.css\">"),
+            std::string::npos)
+      << head;
+  EXPECT_NE(head.find("href=\"/files/favicon.svg\""), std::string::npos);
+  EXPECT_EQ(StaticAddress("office.css"), "/static/office.0123456789ab.css");
+  // A file the host does not know keeps its plain address.
+  EXPECT_EQ(StaticAddress("signin.js"), "/static/signin.js");
+  const std::string admin = Render("admin/head", data);
+  EXPECT_NE(admin.find("href=\"/static/admin.css\""), std::string::npos)
+      << admin;
+  // Without addresses, every file has its plain one.
+  SetStaticAddresses({});
+  EXPECT_NE(Render("layout_top", data)
+                .find("<link rel=\"stylesheet\" href=\"/static/office.css\">"),
+            std::string::npos);
+  EXPECT_EQ(StaticAddress("office.css"), "/static/office.css");
+}
+
 TEST(RenderTest, UnknownTemplateIsAnError) {
   EXPECT_THROW(Render("nope", TemplateData()), Error);
 }

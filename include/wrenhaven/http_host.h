@@ -1,6 +1,7 @@
 // The HTTP page host: serves pages written against the page objects of
 // wrenhaven/page.h (see wrenhaven/http_page.h) to browsers, with sessions,
-// a pool of database connections and a folder of static files.
+// a pool of database connections and a folder of static files, and the
+// operators' endpoints: a health check and metrics (wrenhaven/metrics.h).
 //
 //   HttpHost host(options, [] { return OpenSqlite(path); });
 //   host.AddPage("/", SignInPage);
@@ -22,6 +23,7 @@
 
 #include "wrenhaven/connection.h"
 #include "wrenhaven/http_page.h"
+#include "wrenhaven/metrics.h"
 #include "wrenhaven/session_store.h"
 #include "wrenhaven/variant.h"
 
@@ -29,6 +31,16 @@ namespace wrenhaven {
 
 // Makes a new database connection; raises when it cannot.
 using ConnectionFactory = std::function<std::shared_ptr<Connection>()>;
+
+// What a path leads to, for the host's metrics and request log. Static
+// files are kStatic by themselves; a page is kOther unless added as
+// another kind.
+enum class PageKind { kStatic, kSignIn, kMainWindow, kAdmin, kFeature, kOther };
+inline constexpr int kPageKinds = 6;
+
+// One line per request (see README.md, "Request log"): the Apache combined
+// format with the duration in microseconds at the end, or one JSON object.
+enum class RequestLogFormat { kCombined, kJson };
 
 struct HttpHostOptions {
   std::string address = "127.0.0.1";
@@ -74,8 +86,22 @@ struct HttpHostOptions {
   // Secure); raises kHost when they cannot be used.
   std::string tls_cert_file;
   std::string tls_key_file;
-  // One line per request through spdlog's default logger.
+  // One line per request, in `log_format`, handed to `log_writer` (without
+  // one, to spdlog's default logger). The path is logged without its query
+  // string unless `log_query_strings`; even then never that of a post or
+  // of the sign-in page, and never a form value.
   bool log_requests = true;
+  RequestLogFormat log_format = RequestLogFormat::kCombined;
+  bool log_query_strings = false;
+  std::function<void(const std::string& line)> log_writer;
+  // The operators' endpoints ("" turns one off): the health check (200
+  // when the database answers within a second, else 503) and the metrics
+  // in the Prometheus text format. Open to loopback clients and to
+  // `monitor_addresses` (client addresses as the trusted proxies decide),
+  // to others only when the gate (HttpHost::SetMonitorGate) lets them.
+  std::string health_path = "/healthz";
+  std::string metrics_path = "/metrics";
+  std::vector<std::string> monitor_addresses;
 };
 
 using PageHandler = std::function<void(HttpPage&)>;
@@ -91,11 +117,29 @@ class HttpHost {
   HttpHost& operator=(const HttpHost&) = delete;
 
   // A page for one exact path ("/MyOffice/").
-  void AddPage(std::string path, PageHandler handler);
+  void AddPage(std::string path, PageHandler handler,
+               PageKind kind = PageKind::kOther);
   // A page for every path that starts with `prefix` ("/apps/"); the
   // longest matching prefix wins, an exact page over any prefix.
   // REQUIRES: pages are added before Bind.
-  void AddPages(std::string prefix, PageHandler handler);
+  void AddPages(std::string prefix, PageHandler handler,
+                PageKind kind = PageKind::kOther);
+
+  // Who else may read the operators' endpoints: runs as a page (with the
+  // visitor's session and a connection) for a client that is neither
+  // loopback nor one of options.monitor_addresses; false answers 403.
+  // REQUIRES: set before Bind.
+  void SetMonitorGate(std::function<bool(HttpPage&)> gate);
+
+  // The host's metrics, to which pages may add their own. The host keeps
+  // requests and durations per page kind, sessions open and the database
+  // connections in use and waiting.
+  Metrics& metrics();
+
+  // The address of each static file by its name ("office.css" gives
+  // "/static/office.0123456789ab.css"), for pages to refer to: the
+  // fingerprinted address is cached by browsers for a year.
+  std::vector<std::pair<std::string, std::string>> StaticAddresses() const;
 
   // Binds the listening socket and returns the port. Raises kHost when the
   // address cannot be bound.

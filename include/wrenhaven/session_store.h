@@ -123,6 +123,9 @@ class SessionStore {
   // also do this by themselves at most once a minute while they are used;
   // a host calls it when nobody asks.
   virtual void Sweep() {}
+  // Sessions that have not run out, for the host's metrics; nullopt when
+  // the store cannot tell.
+  virtual std::optional<size_t> CountOpen() { return std::nullopt; }
 };
 
 // The key a session with identifier `id` is listed under: the SHA-256 of

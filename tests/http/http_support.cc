@@ -283,4 +283,11 @@ std::string Form(
   return out;
 }
 
+std::string SignInBody(const std::string& name, const std::string& pwd) {
+  return Form({{"LoginName", name},
+               {"LoginPwd", pwd},
+               {"Screen", "1280*800"},
+               {"oldwin", "true"}});
+}
+
 }  // namespace wrenhaven::testing

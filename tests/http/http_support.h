@@ -110,6 +110,9 @@ std::vector<std::string> HeaderLines(const std::string& raw);
 // A form body from name/value pairs, URL-encoded.
 std::string Form(const std::vector<std::pair<std::string, std::string>>& items);
 
+// The sign-in page's form as a browser posts it (this window).
+std::string SignInBody(const std::string& name, const std::string& pwd);
+
 }  // namespace wrenhaven::testing
 
 #endif  // WRENHAVEN_TESTS_HTTP_HTTP_SUPPORT_H_

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # wrenhaven serve as a person starts it: a demo office in a new file, the
-# sign-in over HTTP, one log line per request, a clean stop on SIGTERM and
-# on SIGINT, a clear failure for a database that is not there, and HTTPS
-# with a throw-away certificate.
+# sign-in over HTTP, one log line per request (combined, then JSON), the
+# static files under their fingerprinted names, /healthz and /metrics, a
+# clean stop on SIGTERM and on SIGINT, a clear failure for a database that
+# is not there, and HTTPS with a throw-away certificate.
 #   serve_test.sh PATH/TO/wrenhaven
 set -uo pipefail
 wrenhaven=$1
@@ -66,13 +67,37 @@ if [ -n "$url" ]; then
   headers=$(curl -s -o /dev/null -D - -d 'LoginName=ann&LoginPwd=ann123&oldwin=true' "$url")
   grep -q '^HTTP/1.1 302' <<<"$headers" || fail "the sign-in did not redirect: $headers"
   grep -qi '^Location: MyOffice/?[0-9]' <<<"$headers" || fail "no main-window address: $headers"
-  grep -q '127.0.0.1 "POST /" 302' "$work/server.log" || fail "no log line for the sign-in"
+  grep -Eq '^127\.0\.0\.1 - - \[[0-9]{2}/[A-Z][a-z]{2}/[0-9]{4}:[0-9:]{8} [-+][0-9]{4}\] "POST / HTTP/1\.1" 302 [0-9-]+ "-" "curl/[^"]*" [0-9]+$' "$work/server.log" ||
+    fail "no combined log line for the sign-in: $(grep POST "$work/server.log")"
+  grep -q 'ann123' "$work/server.log" && fail "the log shows a password"
+  # The sign-in page refers to its style sheet by the fingerprinted name.
+  sheet=$(curl -s "$url" | grep -o '/static/office\.[0-9a-f]\{12\}\.css' | head -n 1)
+  [ -n "$sheet" ] || fail "the sign-in page names no fingerprinted style sheet"
+  if [ -n "$sheet" ]; then
+    headers=$(curl -s -o /dev/null -D - "${url}${sheet#/}")
+    grep -qi '^Cache-Control: public, max-age=31536000, immutable' <<<"$headers" ||
+      fail "the fingerprinted style sheet is not kept for a year: $headers"
+  fi
+  code=$(curl -s -o "$work/health" -w '%{http_code}' "${url}healthz")
+  [ "$code" = 200 ] || fail "GET /healthz answered $code"
+  grep -q '"status":"ok"' "$work/health" || fail "/healthz: $(cat "$work/health")"
+  curl -s "${url}metrics" | grep -q '^wrenhaven_sign_ins_total{outcome="success"} 1$' ||
+    fail "/metrics does not count the sign-in"
   stop_with TERM
 fi
 
-# The second start keeps the office of the first (and its login record).
-start --demo || fail "the server did not start again"
+# The second start keeps the office of the first (and its login record),
+# and logs JSON lines.
+start --demo --log-format json || fail "the server did not start again"
 if [ -n "$url" ]; then
+  curl -s -o /dev/null "${url}MyOffice/?top=1"
+  python3 -c '
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1]) if l.startswith("{")]
+hit = [l for l in lines if l["path"] == "/MyOffice/"]
+assert hit and hit[0]["status"] == 302 and "query" not in hit[0], lines
+assert isinstance(hit[0]["duration_us"], int) and hit[0]["kind"] == "main_window"
+' "$work/server.log" || fail "no JSON log line for the main window"
   count=$(sqlite3 "$work/office.db" "SELECT COUNT(*) FROM HR_Login" 2>/dev/null || echo "?")
   [ "$count" = 1 ] || fail "the login records were not kept: $count"
   stop_with INT

@@ -247,6 +247,18 @@ void SetNotice(const AdminVisit& visit, TemplateData& data) {
   }
 }
 
-void AddAdminPages(HttpHost& host) { host.AddPages("/admin/", AdminGate); }
+void AddAdminPages(HttpHost& host) {
+  host.AddPages("/admin/", AdminGate, PageKind::kAdmin);
+}
+
+bool HoldsAdministrationRight(HttpPage& page) {
+  const Session& session = page.session();
+  if (session.Get("PersonID").ToText().empty()) return false;
+  const Variant roles = session.Get("RoleID");
+  for (const AdminEntry& e : kAdminPages) {
+    if (MayUseFunctionPage(page, roles, e.url)) return true;
+  }
+  return false;
+}
 
 }  // namespace wrenhaven::web

@@ -21,7 +21,13 @@
 
 namespace wrenhaven::web {
 
+// Adds the pages below "/admin/", each of kind PageKind::kAdmin.
 void AddAdminPages(HttpHost& host);
+
+// True when the visitor is signed in and one of the session's roles is
+// granted one of the administration pages above. Raises the database's
+// error.
+bool HoldsAdministrationRight(HttpPage& page);
 
 }  // namespace wrenhaven::web
 
