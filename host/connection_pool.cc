@@ -5,21 +5,6 @@
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::host {
-namespace {
-
-// Counts one caller in `count` for as long as it lives.
-class Counted {
- public:
-  explicit Counted(std::atomic<size_t>& count) : count_(count) { ++count_; }
-  ~Counted() { --count_; }
-  Counted(const Counted&) = delete;
-  Counted& operator=(const Counted&) = delete;
-
- private:
-  std::atomic<size_t>& count_;
-};
-
-}  // namespace
 
 ConnectionPool::ConnectionPool(ConnectionFactory make, size_t max_open,
                                std::chrono::milliseconds wait)
@@ -45,7 +30,6 @@ std::shared_ptr<Connection> ConnectionPool::Acquire() {
     if (!idle_.empty()) {
       std::shared_ptr<Connection> conn = std::move(idle_.back());
       idle_.pop_back();
-      ++in_use_;
       return conn;
     }
   }

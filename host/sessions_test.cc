@@ -291,6 +291,8 @@ TEST(SessionKeyTest, TheSha256OfTheIdentifier) {
   EXPECT_EQ(SessionKey(id).size(), 64u);
   EXPECT_NE(SessionKey(id), id);
   EXPECT_EQ(SessionKey(id), SessionKey(id));
+}
+
 TEST(MemorySessionStoreTest, CountsOnlyTheOpenSessions) {
   FakeClock clock;
   auto store =
@@ -306,8 +308,6 @@ TEST(MemorySessionStoreTest, CountsOnlyTheOpenSessions) {
   // "a" runs out unused; it is not yet swept away, but not open either.
   clock.Advance(6min);
   EXPECT_EQ(store->CountOpen(), 1u);
-}
-
 }
 
 }  // namespace
