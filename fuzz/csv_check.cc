@@ -66,10 +66,11 @@ std::string ReadCsv(std::string_view text, std::vector<Row>* rows) {
 }
 
 // What a cell holds once read: a text a spreadsheet would take for a
-// formula gets its leading apostrophe.
+// formula (or one that starts with a tab or carriage return before it)
+// gets its leading apostrophe.
 std::string AsCell(const std::string& text) {
-  if (!text.empty() &&
-      (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) {
+  if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' ||
+                        text[0] == '@' || text[0] == '\t' || text[0] == '\r')) {
     return "'" + text;
   }
   return text;
@@ -133,8 +134,9 @@ std::string CheckCsv(std::string_view input) {
              " where " + Visible(expected[r]) + " went in";
     }
     for (const std::string& cell : rows[r]) {
-      if (!cell.empty() && (cell[0] == '=' || cell[0] == '+' ||
-                            cell[0] == '-' || cell[0] == '@')) {
+      if (!cell.empty() &&
+          (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' ||
+           cell[0] == '@' || cell[0] == '\t' || cell[0] == '\r')) {
         return "row " + std::to_string(r) + " holds a formula";
       }
     }

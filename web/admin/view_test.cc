@@ -216,6 +216,11 @@ TEST(CsvTest, FieldsAreQuotedAndNeverFormulas) {
   EXPECT_EQ(CsvField("@SUM(A1)"), "'@SUM(A1)");
   EXPECT_EQ(CsvField("-2,3"), "\"'-2,3\"");
   EXPECT_EQ(CsvField("+x"), "'+x");
+  // A tab or a carriage return first would let a spreadsheet skip to the
+  // formula behind it.
+  EXPECT_EQ(CsvField("\t=1+1"), "'\t=1+1");
+  EXPECT_EQ(CsvField("\r=1+1"), "\"'\r=1+1\"");
+  EXPECT_EQ(CsvField("a\t=1"), "a\t=1");
 }
 
 TEST(CsvTest, TheGridWithLateDays) {
