@@ -58,7 +58,9 @@ const std::vector<std::string_view>& DemoData() {
       "(15,'Attendance','First sign-in per "
       "day',9,5,'System','/admin/attendance'),"
       "(16,'Rights','Menus per role, roles per "
-      "person',9,6,'System','/admin/rights')",
+      "person',9,6,'System','/admin/rights'),"
+      "(17,'Audit trail','Changes made by administrators',9,7,'System',"
+      "'/admin/audit')",
 
       "INSERT INTO SYS_Menu (MenuID, FunID, MenuParentID, MenuName, MenuTip, "
       "MenuEnglish, MenuEnglishTip, MenuIcon, MenuOrder) VALUES "
@@ -96,13 +98,16 @@ const std::vector<std::string_view>& DemoData() {
       "(20,14,15,'登录记录','登录记录','Login records','Sign-in summary and "
       "history','logins.gif',5),"
       "(21,15,15,'考勤','月度考勤','Attendance','First sign-in per "
-      "day','attendance.gif',6)",
+      "day','attendance.gif',6),"
+      "(22,17,15,'审计','管理变更记录','Audit trail','Changes made by "
+      "administrators','audit.gif',7)",
 
       // Everyone with a role sees Office; each role its own area; the
       // administrators everything.
       "INSERT INTO SYS_right (menuID, roleID) VALUES "
       "(1,1),(2,1),(3,1),(4,1),(5,1),(6,1),(7,1),(8,1),(9,1),(10,1),(11,1),"
       "(12,1),(13,1),(14,1),(15,1),(16,1),(17,1),(18,1),(19,1),(20,1),(21,1),"
+      "(22,1),"
       "(1,2),(2,2),(3,2),(4,2),(5,2),(6,2),(7,2),(8,2),(9,2),(10,2),(11,2),"
       "(1,3),(2,3),(3,3),(5,3),(6,3),(7,3),"
       "(1,4),(2,4),(3,4),(4,4),(9,4),(10,4),(11,4),"

@@ -25,6 +25,7 @@ constexpr AdminEntry kAdminPages[] = {
     {"/admin/menus", MenusPage},           {"/admin/functions", FunctionsPage},
     {"/admin/roles", RolesPage},           {"/admin/logins", LoginsPage},
     {"/admin/attendance", AttendancePage}, {"/admin/rights", RightsPage},
+    {"/admin/audit", AuditPage},
 };
 
 // Every path below "/admin/" comes here first. Nothing of a page runs
@@ -135,6 +136,13 @@ void AdminVisit::Message(int status, const std::string& heading,
 
 void AdminVisit::Redirect(const std::string& address) {
   http_.response().Redirect(address);
+}
+
+void AuditedChange(AdminVisit& visit, AuditObject object, AuditAction action,
+                   const Variant& id, const std::function<void()>& change) {
+  const AuditActor actor{visit.http().session().Get("PersonID"),
+                         visit.http().request().ServerVariable("REMOTE_ADDR")};
+  Create<AuditTrail>(visit.http())->Audited(object, action, id, actor, change);
 }
 
 std::map<std::string, std::string> DepartmentNames(AdminVisit& visit) {

@@ -7,6 +7,8 @@
 //   /admin/attendance  a month's first sign-ins per person and day, as a
 //                      calendar and as CSV
 //   /admin/rights      the menus of a role, the roles of a person
+//   /admin/audit       the changes made on these pages, newest first, and
+//                      as CSV
 //
 // A visitor who is not signed in, or none of whose session roles is
 // granted the page's function, gets 403 and nothing is done. Changes are
