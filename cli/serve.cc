@@ -192,7 +192,12 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   ApplySignInOptions(o.sign_in);
   PrepareDatabase(o, options.address);
   const std::string db = o.db;
-  ConnectionFactory connections = [db] { return OpenDatabase(db, false); };
+  // The pages' connections keep the library's errors as they are: a
+  // database that cannot be reached just now answers 503, not 500.
+  ConnectionFactory connections = [db]() -> std::shared_ptr<Connection> {
+    if (IsPostgresAddress(db)) return OpenPostgres(db);
+    return OpenSqlite(db, /*create=*/false);
+  };
   // A SQLite file: the write-ahead log is copied back into the file by a
   // thread of its own rather than by whichever sign-in's commit crosses
   // SQLite's threshold.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -18,6 +19,15 @@ namespace {
 constexpr int32_t kDepartments = 100;
 constexpr int32_t kFunctions = 200;
 constexpr int32_t kVisitorRoles = 20;
+// The administration pages, as the demo office has them: functions after
+// the office's own, and a first-level menu with one entry for each after
+// the tree, granted to role 1 alone (person 1 holds it).
+constexpr const char* kAdminPages[][2] = {
+    {"Menus", "/admin/menus"},           {"Functions", "/admin/functions"},
+    {"Roles", "/admin/roles"},           {"Login records", "/admin/logins"},
+    {"Attendance", "/admin/attendance"}, {"Rights", "/admin/rights"},
+};
+constexpr int32_t kAdministration = 1 + std::size(kAdminPages);
 // Rows per INSERT: long enough that parsing is a small part of the work,
 // short enough to stay far below every database's statement limits.
 constexpr int kBatch = 500;
@@ -129,7 +139,8 @@ std::string PersonValues(int32_t n, int32_t departments) {
 void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
                      const LoadProgress& progress) {
   Check(size.persons >= 1 && size.persons <= 1000000, "1 to 1,000,000 people");
-  Check(size.menus >= 1 && size.menus <= 32767, "1 to 32,767 menus");
+  Check(size.menus >= 1 && size.menus <= 32767 - kAdministration,
+        "1 to 32,760 menus");
   Check(size.roles >= 1 && size.roles <= 10000, "1 to 10,000 roles");
   Check(size.logins >= 0 && size.logins <= 100000000,
         "0 to 100,000,000 login records");
@@ -138,7 +149,8 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
   const std::vector<TreeMenu> tree = Tree(size.menus);
   const int32_t visitor_roles = std::min(kVisitorRoles, size.roles);
   const int64_t all = kDepartments + size.persons + size.roles + kFunctions +
-                      size.menus + size.logins;
+                      std::size(kAdminPages) + size.menus + kAdministration +
+                      size.logins;
   int64_t done = 0;
   auto inserter = [&](std::string head, std::string what) {
     return std::make_unique<Inserter>(conn, std::move(head), std::move(what),
@@ -204,6 +216,11 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
                    Text(f) + "'," + Text(f % 9 + 1) + "," + Text(f % 20) +
                    ",'Class " + Text(f % 12) + "','/apps/f" + Text(f) + "')");
   }
+  for (int32_t a = 0; a < static_cast<int32_t>(std::size(kAdminPages)); ++a) {
+    functions->Add("(" + Text(kFunctions + 1 + a) + ",'" + kAdminPages[a][0] +
+                   "','" + kAdminPages[a][0] + "',9," + Text(a + 1) +
+                   ",'System','" + kAdminPages[a][1] + "')");
+  }
   functions->Flush();
 
   auto menus = inserter(
@@ -222,6 +239,21 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
         ",'菜单 " + id + "','提示 " + id + "','Menu " + id + "','Tip " + id +
         "','" + kIcons[m.id % 6] + "'," + Text(m.order) + ")");
   }
+  const int32_t admin_menu = size.menus + 1;
+  menus->Add(
+      "(" + Text(admin_menu) +
+      ",NULL,NULL,'系统管理','系统维护','Administration','System "
+      "upkeep','admin.gif'," +
+      Text(std::count_if(tree.begin(), tree.end(),
+                         [](const TreeMenu& m) { return m.level == 1; }) +
+           1) +
+      ")");
+  for (int32_t a = 0; a < static_cast<int32_t>(std::size(kAdminPages)); ++a) {
+    const std::string name = kAdminPages[a][0];
+    menus->Add("(" + Text(admin_menu + 1 + a) + "," + Text(kFunctions + 1 + a) +
+               "," + Text(admin_menu) + ",'" + name + "','" + name + "','" +
+               name + "','" + name + "','admin.gif'," + Text(a + 1) + ")");
+  }
   menus->Flush();
 
   Inserter rights(conn, "INSERT INTO SYS_right (menuID, roleID) VALUES ",
@@ -231,6 +263,9 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
       if (m.level == 3 && (m.id + r) % 10 != 0) continue;
       rights.Add("(" + Text(m.id) + "," + Text(r) + ")");
     }
+  }
+  for (int32_t m = admin_menu; m < admin_menu + kAdministration; ++m) {
+    rights.Add("(" + Text(m) + ",1)");
   }
   rights.Flush();
 

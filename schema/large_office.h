@@ -10,8 +10,11 @@
 // third-level menu is granted to a tenth of the roles, so the first 10
 // roles together see all menus. Menu n of the tree is first-level every
 // 100th from 1, then 9 second-level menus under each, each followed by
-// its 10 third-level menus. The records are in time order; one in 25 is a
-// failed attempt (no person, LoginOK 0).
+// its 10 third-level menus. After the tree come the administration pages
+// as the demo office has them (six functions, a first-level menu and an
+// entry for each), granted to role 1 alone, so person 1 administers. The
+// records are in time order; one in 25 is a failed attempt (no person, LoginOK
+// 0).
 #ifndef WRENHAVEN_SCHEMA_LARGE_OFFICE_H_
 #define WRENHAVEN_SCHEMA_LARGE_OFFICE_H_
 
@@ -26,7 +29,9 @@ namespace wrenhaven {
 
 struct LargeOfficeSize {
   int32_t persons = 100000;
-  int32_t menus = 2000;  // at most 32,767: menu numbers are 16-bit
+  // At most 32,760: menu numbers are 16-bit, and the administration menus
+  // come after the tree.
+  int32_t menus = 2000;
   int32_t roles = 200;
   int64_t logins = 1000000;
   int32_t days = 730;  // the records' span, ending today

@@ -54,17 +54,22 @@ TEST_P(LargeOfficeTest, HasTheSizeAskedForAndItsShape) {
   } counts[] = {
       {"SELECT COUNT(*) FROM HR_person", 250},
       {"SELECT COUNT(*) FROM SYS_Role", 30},
-      {"SELECT COUNT(*) FROM SYS_Menu", 240},
+      // The tree's 240 and the administration's 7.
+      {"SELECT COUNT(*) FROM SYS_Menu", 247},
+      {"SELECT COUNT(*) FROM SYS_Function WHERE FunUrl LIKE '/admin/%'", 6},
+      {"SELECT COUNT(*) FROM SYS_right WHERE menuID > 240", 7},
+      {"SELECT COUNT(*) FROM SYS_right WHERE menuID > 240 AND roleID <> 1", 0},
       {"SELECT COUNT(*) FROM HR_Login", 2000},
       {"SELECT COUNT(*) FROM HR_Dept", 100},
       // One in 25 records is a failed attempt, without a person.
       {"SELECT COUNT(*) FROM HR_Login WHERE LoginOK=0 AND personID IS NULL",
        80},
-      // 240 menus: 3 first-level ones (1, 101, 201), 9 under each...
-      {"SELECT COUNT(*) FROM SYS_Menu WHERE MenuParentID IS NULL", 3},
+      // 240 menus: 3 first-level ones (1, 101, 201) and the
+      // administration's, 9 under each of the three...
+      {"SELECT COUNT(*) FROM SYS_Menu WHERE MenuParentID IS NULL", 4},
       {"SELECT COUNT(*) FROM SYS_Menu c JOIN SYS_Menu p ON "
        "c.MenuParentID=p.MenuID WHERE p.MenuParentID IS NULL",
-       22},
+       28},
       // ...and every menu one of the first ten roles may see.
       {"SELECT COUNT(*) FROM SYS_Menu WHERE MenuID NOT IN (SELECT menuID "
        "FROM SYS_right WHERE roleID <= 10)",
@@ -114,7 +119,7 @@ TEST_P(LargeOfficeTest, ItsPeopleSignInAndSeeTheirMenus) {
   menu.OnStartPage(context);
   menu.SetConn(db.conn());
   const std::vector<MenuItem> top = menu.TopMenuItems();
-  ASSERT_EQ(top.size(), 3u);
+  ASSERT_EQ(top.size(), 4u);  // the tree's three and Administration
   // 9 entries, each with its 10 sub-entries.
   EXPECT_EQ(menu.LeftMenuItems(top.front().id).size(), 99u);
 
@@ -143,6 +148,7 @@ TEST(LargeOfficeSizeTest, SizesOutOfBoundsAreRefusedBeforeAnythingIsSent) {
       {"no people", {0, 10, 10, 10, 10}},
       {"too many people", {1000001, 10, 10, 10, 10}},
       {"menus past 16 bits", {10, 32768, 10, 10, 10}},
+      {"no room for the administration", {10, 32761, 10, 10, 10}},
       {"no roles", {10, 10, 0, 10, 10}},
       {"negative records", {10, 10, 10, -1, 10}},
       {"no span", {10, 10, 10, 10, 0}},
