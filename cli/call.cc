@@ -1,5 +1,7 @@
 // wrenhaven call: create an instance on an in-memory page, call methods on
-// it and print what happened as one JSON object.
+// it and print what happened as one JSON object. The methods that change
+// menus, functions, roles or rights write their row of the audit trail in
+// the same transaction, naming the session's PersonID and REMOTE_ADDR.
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -8,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_variant.h"
+#include "wrenhaven/audit.h"
 #include "wrenhaven/component.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/memory_page.h"
@@ -145,7 +148,25 @@ int Run(const CallOptions& o) {
     Json entry;
     entry["method"] = c.method;
     try {
-      Variant result = obj->Invoke(c.method, args);
+      Variant result;
+      const auto audited =
+          conn ? FindAuditedMethod(o.progid, c.method) : std::nullopt;
+      if (audited) {
+        // A change of the menus, functions, roles or rights is written to
+        // the audit trail in its own transaction, as the pages do.
+        AuditTrail trail;
+        trail.SetConn(conn);
+        const auto at = static_cast<size_t>(audited->id_argument);
+        const Variant id = audited->id_argument >= 0 && at < args.size()
+                               ? args[at]
+                               : Variant();
+        const AuditActor actor{sc->session_obj->Get("PersonID"),
+                               sc->request_obj->ServerVariable("REMOTE_ADDR")};
+        trail.Audited(audited->object, audited->action, id, actor,
+                      [&] { result = obj->Invoke(c.method, args); });
+      } else {
+        result = obj->Invoke(c.method, args);
+      }
       entry["result"] = ToJson(result);
       entry["error"] = nullptr;
     } catch (const Error& e) {

@@ -125,5 +125,46 @@ check "and leaves no file" "" "$(ls "$dir" | grep -E '^(x|y)\.db|partial')"
 check "a restore into PostgreSQL exits 2" 2 $?
 check "and names pg_restore" 1 "$(grep -c 'pg_restore' "$dir/err")"
 
+# `call` writes the audit trail for the classes' changes, naming the
+# session's person and REMOTE_ADDR; a failed change writes no row.
+aud=$dir/audit.db
+"$wrenhaven" init --db "$aud" --demo >/dev/null
+"$wrenhaven" call --db "$aud" --session PersonID=9 --server REMOTE_ADDR=10.1.2.3 \
+  Wrenhaven.RoleRight UpdatePersonRoles 8 '"4,5"' >/dev/null
+check "call of a change exits 0" 0 $?
+check "call writes its audit row" '9|ivy|10.1.2.3|person_role.update|8|{"PersonID":8,"RoleIDs":[]}|{"PersonID":8,"RoleIDs":[4,5]}' \
+  "$(sqlite3 "$aud" "select PersonID,PersonAccount,ClientIP,AuditKind,AuditTarget,BeforeValue,AfterValue from SYS_Audit")"
+"$wrenhaven" call --db "$aud" Wrenhaven.Function AddData Reports '' 1 2 Office /apps/reports >/dev/null
+check "an add without a session names nobody" '|function.add|18|Reports' \
+  "$(sqlite3 "$aud" "select PersonID,AuditKind,AuditTarget,json_extract(AfterValue,'$.FunName') from SYS_Audit where AuditID=2")"
+"$wrenhaven" call --db "$aud" Wrenhaven.Menu DelData '"x"' >/dev/null
+check "a refused change exits 1" 1 $?
+"$wrenhaven" call --db "$aud" Wrenhaven.Menu GetData 2 >/dev/null
+check "reads and refusals write no row" 2 "$(sqlite3 "$aud" "select count(*) from SYS_Audit")"
+
+# Old login records: exported (the typed passwords of old failures masked),
+# pruned once written, the count printed; refusals exit 2.
+sqlite3 "$aud" "insert into HR_Login (LoginAccount,LoginPwd,LoginOK,loginTime) values ('ann','old secret',0,'2020-01-02 03:04:05'),('ann','******',1,'2020-01-03 03:04:05'),('ben','******',1,'2031-01-01 00:00:00')"
+out=$("$wrenhaven" logins --db "$aud" --before 2025-01-01 --export "$dir/logins.csv" --prune 2>/dev/null)
+check "logins exits 0" 0 $?
+check "logins counts" "Exported 2 login records older than 2025-01-01 to $dir/logins.csv
+Deleted 2 login records older than 2025-01-01 from $aud" "$out"
+check "the export masks every password" "0 2" "$(grep -c 'old secret' "$dir/logins.csv") $(grep -c ',\*\*\*\*\*\*,' "$dir/logins.csv")"
+check "the newer record stays" ben "$(sqlite3 "$aud" "select group_concat(LoginAccount) from HR_Login")"
+check "the export is its owner's alone" 600 "$(stat -c %a "$dir/logins.csv")"
+"$wrenhaven" logins --db "$aud" --before 2025-01-01 --export "$dir/logins.csv" >/dev/null 2>"$dir/err"
+check "an existing export file exits 2" 2 $?
+check "and says so" 1 "$(grep -c 'File exists' "$dir/err")"
+"$wrenhaven" logins --db "$aud" --before 'last year' --prune >/dev/null 2>&1
+check "a bad date exits 2" 2 $?
+"$wrenhaven" logins --db "$aud" --before 2025-01-01 >/dev/null 2>&1
+check "neither --export nor --prune exits 2" 2 $?
+out=$("$wrenhaven" audit --db "$aud" --before 2100-01-01 --export "$dir/audit.csv")
+check "audit exports" "Exported 2 audit trail rows older than 2100-01-01 to $dir/audit.csv" "$out"
+check "audit's export has a header and its rows" 3 "$(grep -c $'\r$' "$dir/audit.csv")"
+check "an export alone deletes nothing" 2 "$(sqlite3 "$aud" "select count(*) from SYS_Audit")"
+timeout 20 "$wrenhaven" serve --db "$aud" --keep-logins-export "$dir" --listen 127.0.0.1:0 >/dev/null 2>&1
+check "--keep-logins-export without --keep-logins exits 2" 2 $?
+
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -4,6 +4,7 @@
 #define WRENHAVEN_CLI_COMMANDS_H_
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -52,6 +53,18 @@ void ApplySignInOptions(const SignInOptions& o);
 // address or account and WINDOW a whole number with s, m or h.
 SignInLimits ParseSignInLimits(const std::string& text);
 
+// A progress bar on stderr: one line, redrawn in place when the share
+// done or the text changes.
+class ProgressBar {
+ public:
+  void Show(std::string_view what, int64_t done, int64_t total);
+  void Done();
+
+ private:
+  int shown_ = -1;
+  std::string what_;
+};
+
 void AddInitCommand(CLI::App& app, Action* action);
 void AddPasswordsCommand(CLI::App& app, Action* action);
 // The large demo office (schema/large_office.h), with a progress bar on a
@@ -60,6 +73,8 @@ void LoadLargeDemo(Connection& conn);
 void AddCallCommand(CLI::App& app, Action* action);
 void AddServeCommand(CLI::App& app, Action* action);
 void AddBackupCommand(CLI::App& app, Action* action);
+// `logins` and `audit`: export and prune old login records or audit rows.
+void AddRecordsCommands(CLI::App& app, Action* action);
 
 }  // namespace wrenhaven::cli
 

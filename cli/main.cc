@@ -1,5 +1,5 @@
 // The `wrenhaven` command: set up a database, call the library's classes,
-// serve the office system, back it up.
+// serve the office system, back it up, export and prune old records.
 #include <iostream>
 
 #include "cli/commands.h"
@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   AddPasswordsCommand(app, &action);
   AddServeCommand(app, &action);
   AddBackupCommand(app, &action);
+  AddRecordsCommands(app, &action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -19,6 +21,7 @@
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_host.h"
 #include "wrenhaven/postgres.h"
+#include "wrenhaven/retention.h"
 #include "wrenhaven/schema.h"
 #include "wrenhaven/sqlite.h"
 
@@ -51,6 +54,10 @@ struct ServeOptions {
   int db_wait_ms = 5000;
   std::string tls_cert;
   std::string tls_key;
+  // Login records older than this many days are deleted once a day; 0
+  // keeps them all. With a folder, each day's are written there first.
+  int keep_login_days = 0;
+  std::string keep_logins_export;
 };
 
 // Each open connection is a descriptor: the soft limit is raised to the
@@ -128,6 +135,73 @@ void PrepareDatabase(const ServeOptions& o, const std::string& address) {
     throw CommandError(e.what());
   }
 }
+
+// Deletes the login records older than --keep-logins days at the start and
+// then once a day, in the batches of `wrenhaven logins --prune`, each
+// day's written first to a file of the export folder when one is given.
+class LoginKeeper {
+ public:
+  LoginKeeper(const ServeOptions& o, ConnectionFactory connections)
+      : days_(o.keep_login_days),
+        folder_(o.keep_logins_export),
+        connections_(std::move(connections)),
+        thread_([this] { Loop(); }) {}
+  ~LoginKeeper() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void Loop() {
+    while (true) {
+      KeepOnce();
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (wake_.wait_for(lock, std::chrono::hours(24),
+                         [this] { return stop_; })) {
+        return;
+      }
+    }
+  }
+  void KeepOnce() {
+    RetentionOptions options;
+    options.before = Date{Date::Now().serial - days_}.ToIso();
+    options.prune = true;
+    // A server that is told to stop ends the work between two batches.
+    options.progress = [this](int64_t, int64_t) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_) Raise(ErrorCode::kHost, "the server is stopping");
+    };
+    if (!folder_.empty()) {
+      std::string name = "logins-before-" + options.before + ".csv";
+      for (char& c : name) {
+        if (c == ' ') c = '_';
+        if (c == ':') c = '-';
+      }
+      options.export_path = (std::filesystem::path(folder_) / name).string();
+    }
+    try {
+      const RetentionResult r = KeepRecords(*connections_(), options);
+      spdlog::info(
+          "Deleted {} login records older than {}{}", r.deleted, options.before,
+          folder_.empty() ? ""
+                          : " after writing them to " + options.export_path);
+    } catch (const std::exception& e) {
+      spdlog::error("Old login records were not deleted: {}", e.what());
+    }
+  }
+
+  const int days_;
+  const std::string folder_;
+  const ConnectionFactory connections_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;  // last: it starts once the members above are ready
+};
 
 int Serve(const ServeOptions& o, const std::string& executable) {
   HttpHostOptions options;
@@ -222,6 +296,11 @@ int Serve(const ServeOptions& o, const std::string& executable) {
       host->port(), MaskPassword(db),
       options.static_dir.empty() ? "none" : options.static_dir,
       sessions == "db" ? "the database" : "memory");
+
+  std::unique_ptr<LoginKeeper> keeper;
+  if (o.keep_login_days > 0) {
+    keeper = std::make_unique<LoginKeeper>(o, connections);
+  }
 
   std::thread watcher([&host, signals] {
     int received = 0;
@@ -324,11 +403,22 @@ void AddServeCommand(CLI::App& app, Action* action) {
           ->check(CLI::ExistingFile);
   cert->needs(key);
   key->needs(cert);
+  cmd->add_option("--keep-logins", o->keep_login_days,
+                  "Delete login records older than DAYS days, at the start "
+                  "and then once a day (default: keep them all)")
+      ->check(CLI::Range(1, 36500));
+  cmd->add_option("--keep-logins-export", o->keep_logins_export,
+                  "With --keep-logins: a folder where each day's deleted "
+                  "records are written first (logins-before-TIME.csv)")
+      ->check(CLI::ExistingDirectory);
   cmd->add_flag("--allow-demo-passwords", o->allow_demo_passwords,
                 "Serve on an address beyond this machine even when demo "
                 "accounts still have their public passwords");
   cmd->callback([=] {
     *action = [=]() -> int {
+      if (!o->keep_logins_export.empty() && o->keep_login_days == 0) {
+        throw CommandError("--keep-logins-export needs --keep-logins DAYS");
+      }
       std::string exe;
       std::error_code ec;
       const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -143,4 +143,32 @@ std::string CutForMessage(std::string_view text, size_t max_bytes) {
          std::to_string(text.size()) + " bytes)";
 }
 
+std::optional<int32_t> ParseId(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+std::string CsvField(std::string_view text) {
+  std::string value(text);
+  if (!value.empty() &&
+      (value[0] == '=' || value[0] == '+' || value[0] == '-' ||
+       value[0] == '@' || value[0] == '\t' || value[0] == '\r')) {
+    value.insert(value.begin(), '\'');
+  }
+  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+  std::string out = "\"";
+  for (const char c : value) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace wrenhaven

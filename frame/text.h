@@ -3,6 +3,8 @@
 #define WRENHAVEN_FRAME_TEXT_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +39,14 @@ std::string_view CutUtf8(std::string_view text, size_t max_chars);
 std::string CutForMessage(std::string_view text, size_t max_bytes = 1000);
 // True for a comma list of whole numbers, e.g. "2,5,11" (no blanks).
 bool IsWholeNumberList(std::string_view text);
+// A whole number written in decimal digits only (no sign, no blanks),
+// 0 to 2147483647; nullopt for anything else.
+std::optional<int32_t> ParseId(std::string_view text);
+// One CSV field: quoted when it holds a comma, a quote or a line break,
+// quotes doubled; a field that a spreadsheet would read as a formula
+// (starting with =, +, -, @, a tab or a carriage return) gets a leading
+// apostrophe.
+std::string CsvField(std::string_view text);
 
 }  // namespace wrenhaven
 

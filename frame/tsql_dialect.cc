@@ -153,4 +153,21 @@ std::string TsqlDialect::RolePageList() const {
 
 std::string TsqlDialect::RoleInsertHead() const { return "insert SYS_Role("; }
 
+std::string TsqlDialect::LastInsertedId(std::string_view,
+                                        std::string_view) const {
+  return "Select @@IDENTITY";
+}
+
+std::string TsqlDialect::Limited(std::string_view ordered_query, int64_t rows,
+                                 int64_t offset) const {
+  return std::string(ordered_query) + " OFFSET " + std::to_string(offset) +
+         " ROWS FETCH NEXT " + std::to_string(rows) + " ROWS ONLY";
+}
+
+std::string LimitOffset(std::string_view ordered_query, int64_t rows,
+                        int64_t offset) {
+  return std::string(ordered_query) + " LIMIT " + std::to_string(rows) +
+         " OFFSET " + std::to_string(offset);
+}
+
 }  // namespace wrenhaven

@@ -59,7 +59,9 @@ const std::vector<std::string_view>& DemoData() {
       "day',9,5,'System','/admin/attendance'),"
       "(16,'Rights','Menus per role, roles per "
       "person',9,6,'System','/admin/rights'),"
-      "(17,'Sessions','Who is signed in now',9,7,'System','/admin/sessions')",
+      "(17,'Sessions','Who is signed in now',9,7,'System','/admin/sessions'),"
+      "(18,'Audit trail','Changes made by administrators',9,8,'System',"
+      "'/admin/audit')",
 
       "INSERT INTO SYS_Menu (MenuID, FunID, MenuParentID, MenuName, MenuTip, "
       "MenuEnglish, MenuEnglishTip, MenuIcon, MenuOrder) VALUES "
@@ -99,14 +101,16 @@ const std::vector<std::string_view>& DemoData() {
       "(21,15,15,'考勤','月度考勤','Attendance','First sign-in per "
       "day','attendance.gif',6),"
       "(22,17,15,'在线会话','当前登录','Sessions','Who is signed in "
-      "now','sessions.gif',7)",
+      "now','sessions.gif',7),"
+      "(23,18,15,'审计','管理变更记录','Audit trail','Changes made by "
+      "administrators','audit.gif',8)",
 
       // Everyone with a role sees Office; each role its own area; the
       // administrators everything.
       "INSERT INTO SYS_right (menuID, roleID) VALUES "
       "(1,1),(2,1),(3,1),(4,1),(5,1),(6,1),(7,1),(8,1),(9,1),(10,1),(11,1),"
       "(12,1),(13,1),(14,1),(15,1),(16,1),(17,1),(18,1),(19,1),(20,1),(21,1),"
-      "(22,1),"
+      "(22,1),(23,1),"
       "(1,2),(2,2),(3,2),(4,2),(5,2),(6,2),(7,2),(8,2),(9,2),(10,2),(11,2),"
       "(1,3),(2,3),(3,3),(5,3),(6,3),(7,3),"
       "(1,4),(2,4),(3,4),(4,4),(9,4),(10,4),(11,4),"

@@ -138,6 +138,27 @@ const std::vector<std::string_view>& SqliteSchema() {
       "CREATE INDEX IF NOT EXISTS SYS_OnlineSession_person ON "
       "SYS_OnlineSession(PersonID, Created)",
 
+      // The audit trail: one row per change of the menus, functions, roles,
+      // grants or people's roles made through the administration pages or
+      // `wrenhaven call`, written in the change's transaction. AuditTime is
+      // the local date and time of the insert; the values before and after
+      // are JSON text (null where there is none).
+      "CREATE TABLE IF NOT EXISTS SYS_Audit ("
+      "AuditID INTEGER PRIMARY KEY AUTOINCREMENT, "
+      "AuditTime DATETIME NOT NULL DEFAULT (datetime('now','localtime')), "
+      "PersonID INTEGER, "
+      "PersonAccount TEXT NOT NULL DEFAULT '', "
+      "ClientIP TEXT NOT NULL DEFAULT '', "
+      "AuditKind TEXT NOT NULL, "
+      "AuditTarget TEXT NOT NULL DEFAULT '', "
+      "BeforeValue TEXT, "
+      "AfterValue TEXT)",
+      "CREATE INDEX IF NOT EXISTS SYS_Audit_time ON SYS_Audit(AuditTime)",
+      "CREATE INDEX IF NOT EXISTS SYS_Audit_person ON SYS_Audit(PersonID, "
+      "AuditID)",
+      "CREATE INDEX IF NOT EXISTS SYS_Audit_kind ON SYS_Audit(AuditKind, "
+      "AuditID)",
+
       // The version of who may see what: every change of the roles, the
       // people's roles, the menus, the functions or the grants counts it
       // up in its own transaction, so a page host that keeps rights or

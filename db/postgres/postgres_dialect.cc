@@ -1,5 +1,6 @@
 #include "db/postgres/postgres_dialect.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -158,6 +159,24 @@ std::string PostgresDialect::RolePageList() const {
 
 std::string PostgresDialect::RoleInsertHead() const {
   return "insert into SYS_Role(";
+}
+
+std::string PostgresDialect::LastInsertedId(std::string_view table,
+                                            std::string_view column) const {
+  // The sequence's value as this session last drew it, which no other
+  // session's insert changes. The column is named as the server keeps it:
+  // in lower case.
+  std::string name(column);
+  for (char& c : name) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return "Select currval(pg_get_serial_sequence('" + std::string(table) +
+         "','" + name + "'))";
+}
+
+std::string PostgresDialect::Limited(std::string_view ordered_query,
+                                     int64_t rows, int64_t offset) const {
+  return LimitOffset(ordered_query, rows, offset);
 }
 
 }  // namespace wrenhaven

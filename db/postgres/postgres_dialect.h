@@ -34,6 +34,10 @@ class PostgresDialect : public TsqlDialect {
   std::string RoleList() const override;
   std::string RolePageList() const override;
   std::string RoleInsertHead() const override;
+  std::string LastInsertedId(std::string_view table,
+                             std::string_view column) const override;
+  std::string Limited(std::string_view ordered_query, int64_t rows,
+                      int64_t offset) const override;
 };
 
 }  // namespace wrenhaven

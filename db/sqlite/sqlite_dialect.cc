@@ -175,4 +175,14 @@ std::string SqliteDialect::RoleInsertHead() const {
   return "insert into SYS_Role(";
 }
 
+std::string SqliteDialect::LastInsertedId(std::string_view,
+                                          std::string_view) const {
+  return "Select last_insert_rowid()";
+}
+
+std::string SqliteDialect::Limited(std::string_view ordered_query, int64_t rows,
+                                   int64_t offset) const {
+  return LimitOffset(ordered_query, rows, offset);
+}
+
 }  // namespace wrenhaven

@@ -29,6 +29,10 @@ class SqliteDialect : public TsqlDialect {
                            std::string_view menu_ids) const override;
   std::string MenuDescendants(int32_t parent) const override;
   std::string RoleInsertHead() const override;
+  std::string LastInsertedId(std::string_view table,
+                             std::string_view column) const override;
+  std::string Limited(std::string_view ordered_query, int64_t rows,
+                      int64_t offset) const override;
 };
 
 }  // namespace wrenhaven

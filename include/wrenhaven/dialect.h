@@ -89,6 +89,16 @@ class Dialect {
   virtual std::string RolePageList() const = 0;
   // Role: the insert up to and including the "(" of its column list.
   virtual std::string RoleInsertHead() const = 0;
+
+  // The identifier that the latest insert on this connection gave a row of
+  // `table`, whose identity column is `column` (both the library's own
+  // names, never values from outside): one row with one whole number.
+  virtual std::string LastInsertedId(std::string_view table,
+                                     std::string_view column) const = 0;
+  // `ordered_query`, a complete query that ends in its order by, cut to
+  // the `rows` rows (1 or more) after the first `offset` (0 or more).
+  virtual std::string Limited(std::string_view ordered_query, int64_t rows,
+                              int64_t offset) const = 0;
 };
 
 // The reference texts.
@@ -126,7 +136,15 @@ class TsqlDialect : public Dialect {
   // at or after and whose ends it is before.
   static std::string LoginCounts(std::string_view with,
                                  std::string_view series);
+  std::string LastInsertedId(std::string_view table,
+                             std::string_view column) const override;
+  std::string Limited(std::string_view ordered_query, int64_t rows,
+                      int64_t offset) const override;
 };
+
+// The row limit SQLite and PostgreSQL both write: "... LIMIT n OFFSET m".
+std::string LimitOffset(std::string_view ordered_query, int64_t rows,
+                        int64_t offset);
 
 }  // namespace wrenhaven
 

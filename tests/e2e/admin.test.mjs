@@ -75,6 +75,7 @@ const ADMIN_PAGES = [
   '/admin/logins', '/admin/logins/person?id=1', '/admin/logins/record?id=1',
   '/admin/attendance', '/admin/attendance/csv', '/admin/rights',
   '/admin/rights/role?id=1', '/admin/rights/person?id=1', '/admin/sessions',
+  '/admin/audit', '/admin/audit/csv',
 ];
 
 test('an administrator adds a first-level menu and a sub-menu, and the tree shows them in order', async () => {
@@ -82,7 +83,7 @@ test('an administrator adds a first-level menu and a sub-menu, and the tree show
     await signIn(page, 'ann', 'ann123');
     // Through the main window: Administration, then Menus in the content area.
     await Promise.all([page.waitForNavigation(), page.click('.topmenu a:has-text("Administration")')]);
-    same(await leftCaptions(page), ['Menus', 'Functions', 'Roles', 'Rights', 'Login records', 'Attendance', 'Sessions'],
+    same(await leftCaptions(page), ['Menus', 'Functions', 'Roles', 'Rights', 'Login records', 'Attendance', 'Sessions', 'Audit trail'],
       'the administration menu');
     await page.click('.leftmenu a[href="/admin/menus"]');
     const frame = page.frame({ name: 'content' });
@@ -421,6 +422,28 @@ test("an administrator ends another person's session and that person's next clic
     check(await ben.isVisible('#LoginName'), 'the sign-in form is not shown');
     same(sql('SELECT loginOutTime IS NOT NULL FROM HR_Login WHERE LoginID=(SELECT MAX(LoginID) '
       + 'FROM HR_Login WHERE personID=2 AND LoginOK=1)'), '1', "the sign-out time of ben's sign-in");
+  });
+});
+
+test('the audit trail lists the changes made above, newest first, and filters them', async () => {
+  await withBrowser(async (page) => {
+    await signIn(page, 'ann', 'ann123');
+    await page.goto(at('/admin/audit'));
+    const kinds = await page.$$eval('#audit td.kind', (tds) => tds.map((td) => td.textContent));
+    check(kinds.length > 0 && kinds.includes('menu.add'), `kinds: ${kinds}`);
+    const ids = await page.$$eval('#audit tbody tr', (rows) => rows.map((r) => Number(r.dataset.id)));
+    same(ids, [...ids].sort((a, b) => b - a), 'newest first');
+    // The tests above make fewer changes than a page holds.
+    same(String(ids.length), sql('SELECT COUNT(*) FROM SYS_Audit'), 'every row listed');
+    await page.selectOption('#kind', 'menu.add');
+    await Promise.all([page.waitForNavigation(), page.click('#filters button')]);
+    const added = await page.$$eval('#audit td.kind', (tds) => tds.map((td) => td.textContent));
+    check(added.length > 0 && added.every((k) => k === 'menu.add'), `filtered: ${added}`);
+    same(await page.$$eval('#audit td.person', (tds) => [...new Set(tds.map((td) => td.textContent))]), ['ann'], 'who');
+    await page.fill('#from', 'yesterday');
+    await Promise.all([page.waitForNavigation(), page.click('#filters button')]);
+    check((await page.textContent('#error')).includes('must be a date'), 'a bad date is said so');
+    await shot(page, 'admin-audit');
   });
 });
 

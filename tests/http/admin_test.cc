@@ -45,6 +45,9 @@ const std::vector<std::string> kAdminAddresses = {
     "/admin/rights/person?id=2",
     "/admin/sessions",
     "/admin/sessions?account=ann&size=5&page=1",
+    "/admin/audit",
+    "/admin/audit?kind=menu&from=2026-01-01&size=5&page=1",
+    "/admin/audit/csv",
 };
 
 // A memory store through which a test can change a session's values as
@@ -738,7 +741,7 @@ TEST_P(AdminTest, AdministrationCannotBeGivenAwayByDelegation) {
                 .status,
             403);
   EXPECT_EQ(Text("SELECT FunID FROM SYS_Menu WHERE MenuID=2"), "1");
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu"), 21);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu"), 22);
   EXPECT_EQ(Get(*As("cho"), "/admin/rights").status, 403);
   // What does not lead to administration stays Ben's to change
   // ("/administration-guide" is a page of its own).
@@ -1029,6 +1032,147 @@ TEST_P(AdminTest, AttendanceMonthAsCalendarAndCsv) {
   EXPECT_EQ(Get(*ann, "/admin/attendance/csv?month=2024-5x").status, 400);
   EXPECT_TRUE(
       Has(Get(*ann, "/admin/attendance?month=1999-01").body, "id=\"nobody\""));
+}
+
+// ----- The audit trail
+
+TEST_P(AdminTest, EveryChangeThroughThePagesIsInTheAuditTrail) {
+  auto ann = As("ann");
+  const std::string token = Token(*ann);
+  const auto ok = [&](const std::string& path,
+                      const std::vector<std::pair<std::string, std::string>>&
+                          items) {
+    std::vector<std::pair<std::string, std::string>> all = {{"token", token}};
+    all.insert(all.end(), items.begin(), items.end());
+    EXPECT_EQ(Post(*ann, path, all).status, 302) << path;
+  };
+  ok("/admin/functions/new", {{"FunName", "Reports"}, {"FunUrl", "/apps/r"}});
+  const std::string fun =
+      Text("SELECT FunID FROM SYS_Function WHERE FunName='Reports'");
+  ok("/admin/functions/edit",
+     {{"id", fun}, {"FunName", "Reports 2"}, {"FunUrl", "/apps/r"}});
+  ok("/admin/functions/delete", {{"id", fun}});
+  ok("/admin/menus/new", {{"MenuName", "Audit me"}, {"MenuParentID", "1"}});
+  const std::string menu =
+      Text("SELECT MenuID FROM SYS_Menu WHERE MenuName='Audit me'");
+  ok("/admin/menus/edit",
+     {{"id", menu}, {"MenuName", "Audited"}, {"MenuParentID", "1"}});
+  ok("/admin/menus/delete", {{"id", menu}});
+  ok("/admin/roles/new", {{"RoleName", "Auditor"}});
+  const std::string role =
+      Text("SELECT RoleID FROM SYS_Role WHERE RoleName='Auditor'");
+  ok("/admin/roles/edit", {{"id", role}, {"RoleName", "Auditors"}});
+  ok("/admin/roles/delete", {{"id", role}});
+  ok("/admin/rights/role", {{"id", "3"}, {"menu", "1"}, {"menu", "2"}});
+  ok("/admin/rights/person", {{"id", "8"}, {"role", "4"}});
+
+  EXPECT_EQ(Column("SELECT AuditKind FROM SYS_Audit ORDER BY AuditID"),
+            "function.add,function.update,function.delete,menu.add,"
+            "menu.update,menu.delete,role.add,role.update,role.delete,"
+            "grant.update,person_role.update");
+  EXPECT_EQ(Column("SELECT AuditTarget FROM SYS_Audit ORDER BY AuditID"),
+            fun + "," + fun + "," + fun + "," + menu + "," + menu + "," + menu +
+                "," + role + "," + role + "," + role + ",3,8");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Audit WHERE PersonID=1 AND "
+                  "PersonAccount='ann' AND ClientIP='127.0.0.1'"),
+            11);
+  EXPECT_EQ(Text("SELECT AfterValue FROM SYS_Audit WHERE "
+                 "AuditKind='person_role.update'"),
+            "{\"PersonID\":8,\"RoleIDs\":[4]}");
+  EXPECT_EQ(Text("SELECT BeforeValue FROM SYS_Audit WHERE "
+                 "AuditKind='grant.update'"),
+            "{\"roleID\":3,\"menuIDs\":[1,2,3,5,6,7]}");
+  EXPECT_TRUE(Has(Text("SELECT BeforeValue FROM SYS_Audit WHERE "
+                       "AuditKind='menu.update'"),
+                  "\"MenuName\":\"Audit me\""));
+
+  // A change the database refuses leaves no row; nor does a forbidden one.
+  EXPECT_EQ(Post(*ann, "/admin/menus/new",
+                 {{"token", token},
+                  {"MenuName", "Kept"},
+                  {"MenuOrder", "first"},
+                  {"MenuParentID", "15"}})
+                .status,
+            200);
+  auto ben = As("ben");
+  EXPECT_EQ(Post(*ben, "/admin/rights/person",
+                 {{"token", Token(*ann)}, {"id", "2"}, {"role", "1"}})
+                .status,
+            403);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Audit"), 11);
+}
+
+TEST_P(AdminTest, TheAuditPageListsNewestFirstFiltersAndExports) {
+  db_->Exec(
+      "INSERT INTO SYS_Audit (AuditTime,PersonID,PersonAccount,ClientIP,"
+      "AuditKind,AuditTarget,BeforeValue,AfterValue) VALUES "
+      "('2026-03-01 09:00:00',1,'ann','10.0.0.8','menu.update','4',"
+      "'{\"MenuName\":\"<b>old</b>\"}','{\"MenuName\":\"=HYPERLINK(1)\"}'),"
+      "('2026-03-02 09:00:00',9,'ivy','10.0.0.9','role.delete','5',"
+      "'{\"RoleName\":\"Sales\"}',NULL),"
+      "('2026-03-03 09:00:00',1,'ann','10.0.0.8','grant.update','2','{}',"
+      "'{}')");
+  auto ann = As("ann");
+  const std::string all = Get(*ann, "/admin/audit").body;
+  const size_t grant = all.find("<td class=\"kind\">grant.update</td>");
+  const size_t role = all.find("<td class=\"kind\">role.delete</td>");
+  const size_t menu = all.find("<td class=\"kind\">menu.update</td>");
+  EXPECT_LT(grant, role);
+  EXPECT_LT(role, menu);
+  EXPECT_NE(menu, std::string::npos);
+  EXPECT_TRUE(Has(all, "{&quot;MenuName&quot;:&quot;&lt;b&gt;old&lt;/b&gt;"));
+  EXPECT_FALSE(Has(all, "<b>old"));
+  EXPECT_TRUE(Has(all, "id=\"count\">3</span>"));
+
+  const std::string ivy = Get(*ann, "/admin/audit?person=9").body;
+  EXPECT_EQ(Occurrences(ivy, "<tr data-id="), 1u);
+  EXPECT_TRUE(Has(ivy, "<td class=\"person\" data-person=\"9\">ivy</td>"));
+  const std::string changes =
+      Get(*ann, "/admin/audit?kind=menu&from=2026-03-01&to=2026-03-01").body;
+  EXPECT_EQ(Occurrences(changes, "<tr data-id="), 1u);
+  EXPECT_TRUE(Has(changes, "menu.update"));
+  // One row a page: three pages, the links keep the filters.
+  const std::string paged =
+      Get(*ann, "/admin/audit?person=1&size=1&page=2").body;
+  EXPECT_EQ(Occurrences(paged, "<tr data-id="), 1u);
+  EXPECT_TRUE(Has(paged, "id=\"of\">Page 2 / 2</span>"));
+  EXPECT_TRUE(
+      Has(paged,
+          "href=\"/admin/audit?person=1&amp;kind=&amp;from=&amp;to=&amp;"
+          "size=1&amp;page=1\" rel=\"prev\""));
+
+  // Filters that are not what they should be: said so, nothing listed.
+  for (const char* bad :
+       {"/admin/audit?person=ann", "/admin/audit?kind=menu.drop",
+        "/admin/audit?from=2026-02-30", "/admin/audit?page=0",
+        "/admin/audit?from=2026-03-02&to=2026-03-01"}) {
+    const Reply r = Get(*ann, bad);
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_TRUE(Has(r.body, "id=\"error\">")) << bad;
+    EXPECT_EQ(Occurrences(r.body, "<tr data-id="), 0u) << bad;
+  }
+  EXPECT_FALSE(Has(Get(*ann, "/admin/audit?person=1%27%20or%201=1").body,
+                   "1&apos; or 1=1</"));
+
+  const Reply csv = Get(*ann, "/admin/audit/csv?person=1");
+  EXPECT_EQ(csv.status, 200);
+  EXPECT_EQ(csv.Header("Content-Type"), "text/csv; charset=utf-8");
+  const std::string id3 =
+      Text("SELECT AuditID FROM SYS_Audit WHERE AuditKind='grant.update'");
+  const std::string id1 =
+      Text("SELECT AuditID FROM SYS_Audit WHERE AuditKind='menu.update'");
+  EXPECT_EQ(csv.body,
+            "\xEF\xBB\xBF"
+            "AuditID,AuditTime,PersonID,PersonAccount,ClientIP,AuditKind,"
+            "AuditTarget,BeforeValue,AfterValue\r\n" +
+                id3 +
+                ",2026-03-03 09:00:00,1,ann,10.0.0.8,grant.update,2,{},{}\r\n" +
+                id1 +
+                ",2026-03-01 09:00:00,1,ann,10.0.0.8,menu.update,4,"
+                "\"{\"\"MenuName\"\":\"\"<b>old</b>\"\"}\","
+                "\"{\"\"MenuName\"\":\"\"=HYPERLINK(1)\"\"}\"\r\n");
+  EXPECT_EQ(Get(*ann, "/admin/audit/csv?to=tomorrow").status, 400);
+  EXPECT_EQ(Post(*ann, "/admin/audit", {{"token", Token(*ann)}}).status, 404);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, AdminTest,

@@ -45,6 +45,8 @@ class Catalogue {
   virtual const char* delete_title() const = 0;
   virtual const char* none_such() const = 0;
   virtual const char* delete_leaves() const = 0;
+  // What the audit trail calls its entries.
+  virtual AuditObject audited() const = 0;
 
   virtual std::vector<Record> All() = 0;
   // The rows of one page, row first (RowsByFields), undimensioned when the
@@ -86,6 +88,7 @@ class Functions : public Catalogue {
   const char* delete_title() const override { return "delete_function"; }
   const char* none_such() const override { return "no_such_function"; }
   const char* delete_leaves() const override { return "delete_function_stays"; }
+  AuditObject audited() const override { return AuditObject::kFunction; }
 
   std::vector<Record> All() override {
     // Row 0 holds the column names.
@@ -146,6 +149,7 @@ class Roles : public Catalogue {
   const char* delete_title() const override { return "delete_role"; }
   const char* none_such() const override { return "no_such_role"; }
   const char* delete_leaves() const override { return "delete_role_stays"; }
+  AuditObject audited() const override { return AuditObject::kRole; }
 
   std::vector<Record> All() override {
     // Field first; the empty grid when there is no role.
@@ -378,7 +382,8 @@ void New(AdminVisit& visit, Catalogue& book) {
   const std::vector<std::string> typed = Typed(visit, book);
   if (RefusedDelegation(visit, book, nullptr, &typed)) return;
   try {
-    book.Add(AsVariants(typed));
+    AuditedChange(visit, book.audited(), AuditAction::kAdd, Variant(),
+                  [&] { book.Add(AsVariants(typed)); });
   } catch (const Error& e) {
     ShowForm(visit, book, "", typed, e.description());
     return;
@@ -405,7 +410,9 @@ void Edit(AdminVisit& visit, Catalogue& book) {
   const std::vector<std::string> typed = Typed(visit, book);
   if (RefusedDelegation(visit, book, &*record, &typed)) return;
   try {
-    book.Update(Variant::String(id), AsVariants(typed));
+    AuditedChange(visit, book.audited(), AuditAction::kUpdate,
+                  Variant::String(id),
+                  [&] { book.Update(Variant::String(id), AsVariants(typed)); });
   } catch (const Error& e) {
     ShowForm(visit, book, id, typed, e.description());
     return;
@@ -425,7 +432,9 @@ void Delete(AdminVisit& visit, Catalogue& book) {
   if (visit.post()) {
     if (RefusedDelegation(visit, book, &*record, nullptr)) return;
     try {
-      book.Delete(Variant::String(id));
+      AuditedChange(visit, book.audited(), AuditAction::kDelete,
+                    Variant::String(id),
+                    [&] { book.Delete(Variant::String(id)); });
       visit.Redirect(visit.page() + "?done=deleted");
       return;
     } catch (const Error& e) {

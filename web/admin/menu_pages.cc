@@ -240,10 +240,12 @@ void NewMenu(AdminVisit& visit) {
   const std::vector<std::string> v = TypedValues(visit);
   if (RefusedDelegation(visit, "", v[0])) return;
   try {
-    menu->AddData(Variant::String(v[0]), Variant::String(v[1]),
-                  Variant::String(v[2]), Variant::String(v[3]),
-                  Variant::String(v[4]), Variant::String(v[5]),
-                  Variant::String(v[6]), Variant::String(v[7]));
+    AuditedChange(visit, AuditObject::kMenu, AuditAction::kAdd, Variant(), [&] {
+      menu->AddData(Variant::String(v[0]), Variant::String(v[1]),
+                    Variant::String(v[2]), Variant::String(v[3]),
+                    Variant::String(v[4]), Variant::String(v[5]),
+                    Variant::String(v[6]), Variant::String(v[7]));
+    });
   } catch (const Error& e) {
     ShowForm(visit, tree, "", v, e.description());
     return;
@@ -293,10 +295,15 @@ void EditMenu(AdminVisit& visit) {
   }
   if (RefusedDelegation(visit, before(kFunID).ToText(), v[0])) return;
   try {
-    menu->UpdateData(
-        Variant::String(id), Variant::String(v[0]), Variant::String(v[1]),
-        Variant::String(v[2]), Variant::String(v[3]), Variant::String(v[4]),
-        Variant::String(v[5]), Variant::String(v[6]), Variant::String(v[7]));
+    AuditedChange(visit, AuditObject::kMenu, AuditAction::kUpdate,
+                  Variant::String(id), [&] {
+                    menu->UpdateData(
+                        Variant::String(id), Variant::String(v[0]),
+                        Variant::String(v[1]), Variant::String(v[2]),
+                        Variant::String(v[3]), Variant::String(v[4]),
+                        Variant::String(v[5]), Variant::String(v[6]),
+                        Variant::String(v[7]));
+                  });
   } catch (const Error& e) {
     ShowForm(visit, tree, id, v, e.description());
     return;
@@ -317,7 +324,9 @@ void DeleteMenu(AdminVisit& visit) {
   if (visit.post()) {
     if (RefusedDelegation(visit, record(kFunID).ToText(), "")) return;
     try {
-      menu->DelData(Variant::String(id));
+      AuditedChange(visit, AuditObject::kMenu, AuditAction::kDelete,
+                    Variant::String(id),
+                    [&] { menu->DelData(Variant::String(id)); });
       visit.Redirect(visit.page() + "?done=deleted");
       return;
     } catch (const Error& e) {

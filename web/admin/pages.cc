@@ -28,6 +28,7 @@ constexpr AdminEntry kAdminPages[] = {
     {"/admin/roles", RolesPage},           {"/admin/logins", LoginsPage},
     {"/admin/attendance", AttendancePage}, {"/admin/rights", RightsPage},
     {"/admin/sessions", SessionsPage},
+    {"/admin/audit", AuditPage},
 };
 
 // Every path below "/admin/" comes here first. Nothing of a page runs
@@ -140,6 +141,13 @@ void AdminVisit::Message(int status, const std::string& heading,
 
 void AdminVisit::Redirect(const std::string& address) {
   http_.response().Redirect(address);
+}
+
+void AuditedChange(AdminVisit& visit, AuditObject object, AuditAction action,
+                   const Variant& id, const std::function<void()>& change) {
+  const AuditActor actor{visit.http().session().Get("PersonID"),
+                         visit.http().request().ServerVariable("REMOTE_ADDR")};
+  Create<AuditTrail>(visit.http())->Audited(object, action, id, actor, change);
 }
 
 std::map<std::string, std::string> DepartmentNames(AdminVisit& visit) {

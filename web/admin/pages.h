@@ -8,6 +8,8 @@
 //                      calendar and as CSV
 //   /admin/rights      the menus of a role, the roles of a person
 //   /admin/sessions    who is signed in now; ending sessions
+//   /admin/audit       the changes made on these pages, newest first, and
+//                      as CSV
 //
 // Every page first reads the visitor's roles again when they changed
 // since the session's (web/signed_in.h). A visitor who is not signed in,

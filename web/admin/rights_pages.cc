@@ -139,7 +139,11 @@ void RoleMenus(AdminVisit& visit) {
       std::sort(keep.begin(), keep.end());
       keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
       try {
-        rights->UpdateRoleMenus(*n, Variant::String(JoinIds(keep)));
+        AuditedChange(visit, AuditObject::kGrant, AuditAction::kUpdate,
+                      Variant::Long(*n), [&] {
+                        rights->UpdateRoleMenus(*n,
+                                                Variant::String(JoinIds(keep)));
+                      });
         visit.Redirect(visit.page() + "/role?id=" + id + "&done=saved");
         return;
       } catch (const Error& e) {
@@ -190,7 +194,11 @@ void PersonRoles(AdminVisit& visit) {
       error = visit.Text("bad_choice");
     } else {
       try {
-        rights->UpdatePersonRoles(*n, Variant::String(JoinIds(*ticked)));
+        AuditedChange(visit, AuditObject::kPersonRole, AuditAction::kUpdate,
+                      Variant::Long(*n), [&] {
+                        rights->UpdatePersonRoles(
+                            *n, Variant::String(JoinIds(*ticked)));
+                      });
         visit.Redirect(visit.page() + "/person?id=" + id + "&done=saved");
         return;
       } catch (const Error& e) {

@@ -196,6 +196,19 @@ constexpr PageText kTexts[] = {
     {"wd_fri", "五", "Fr"},
     {"wd_sat", "六", "Sa"},
 
+    // The audit trail.
+    {"audit", "审计记录", "Audit trail"},
+    {"everybody", "所有人", "Everybody"},
+    {"audit_kind", "变更类型", "Kind of change"},
+    {"audit_from", "从", "From"},
+    {"audit_to", "到", "To"},
+    {"audit_time", "时间", "Time"},
+    {"audit_target", "对象编号", "Identifier"},
+    {"audit_before", "变更前", "Before"},
+    {"audit_after", "变更后", "After"},
+    {"no_changes", "没有符合条件的变更记录。",
+     "No change matches these filters."},
+
     // Rights.
     {"rights", "权限", "Rights"},
     {"menus_of", "角色的菜单：", "Menus of the role"},

@@ -45,17 +45,6 @@ std::string ClockOf(const Variant& cell) {
 
 }  // namespace
 
-std::optional<int32_t> ParseId(std::string_view text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  int64_t value = 0;
-  for (const char c : text) {
-    if (!IsDigit(c)) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value > INT32_MAX) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
-
 std::optional<std::vector<int32_t>> ParseIdList(std::string_view text) {
   std::vector<int32_t> ids;
   if (TrimBlanks(text).empty()) return ids;
@@ -236,23 +225,6 @@ std::vector<AttendanceDepartment> BuildAttendance(
 
 bool IsLate(std::string_view time, std::string_view start) {
   return !time.empty() && time > start;
-}
-
-std::string CsvField(std::string_view text) {
-  std::string value(text);
-  if (!value.empty() &&
-      (value[0] == '=' || value[0] == '+' || value[0] == '-' ||
-       value[0] == '@' || value[0] == '\t' || value[0] == '\r')) {
-    value.insert(value.begin(), '\'');
-  }
-  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
-  std::string out = "\"";
-  for (const char c : value) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
 }
 
 std::string AttendanceCsv(const std::vector<AttendanceDepartment>& grid,

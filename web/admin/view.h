@@ -13,13 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/text.h"
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven::web {
 
-// A whole number written in decimal digits only (no sign, no blanks),
-// 0 to 2147483647; nullopt for anything else.
-std::optional<int32_t> ParseId(std::string_view text);
+// ParseId: a whole number written in decimal digits only (frame/text.h).
+using wrenhaven::ParseId;
 
 // A comma list of whole numbers as the session's "RoleID" holds it ("2",
 // "2,5,11"; blanks around a number are allowed). "" is the empty list;
@@ -102,11 +102,8 @@ std::vector<AttendanceDepartment> BuildAttendance(
 // True when `time` ("HH:MM") is after `start` ("HH:MM").
 bool IsLate(std::string_view time, std::string_view start);
 
-// One CSV field: quoted when it holds a comma, a quote or a line break,
-// quotes doubled; a field that a spreadsheet would read as a formula
-// (starting with =, +, -, @, a tab or a carriage return) gets a leading
-// apostrophe.
-std::string CsvField(std::string_view text);
+// CsvField: one CSV field, never read as a formula (frame/text.h).
+using wrenhaven::CsvField;
 
 // The grid as CSV (UTF-8 with a byte-order mark, CRLF line ends): a header
 // row "Department,Person,1,...,N,Late", then one row per person with the

@@ -15,6 +15,7 @@
 
 #include "web/create.h"
 #include "web/render.h"
+#include "wrenhaven/audit.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/http_page.h"
 
@@ -74,6 +75,13 @@ void LoginsPage(AdminVisit& visit);
 void AttendancePage(AdminVisit& visit);
 void RightsPage(AdminVisit& visit);
 void SessionsPage(AdminVisit& visit);
+void AuditPage(AdminVisit& visit);
+
+// Makes a change through the page and writes its row of the audit trail
+// in the same transaction (AuditTrail::Audited), naming the session's
+// person and the client's address. Raises what the change raised.
+void AuditedChange(AdminVisit& visit, AuditObject object, AuditAction action,
+                   const Variant& id, const std::function<void()>& change);
 
 // The personnel tables as the pages show them, read through the class
 // Personnel.
