@@ -81,57 +81,57 @@ TEST_P(AuditTrailTest, EachKindOfChangeLeavesOneRowWithItsValues) {
     c.trail.Audited(o, a, id, kAnn, change);
   };
 
-  // Menus: the demo's last menu is 22, so the new one is 23.
+  // Menus: the demo's last menu is 23, so the new one is 24.
   audited(AuditObject::kMenu, AuditAction::kAdd, Variant(), [&] {
     c.menu.AddData(s(""), s("15"), s("Audit"), s("tip"), s("Audit E"),
                    s("tip E"), s("a.gif"), s("8"));
   });
   AuditRow row = Newest(db);
   EXPECT_EQ(row.kind, "menu.add");
-  EXPECT_EQ(row.target, "23");
+  EXPECT_EQ(row.target, "24");
   EXPECT_EQ(row.person, "1");
   EXPECT_EQ(row.account, "ann");
   EXPECT_EQ(row.address, "10.0.0.8");
   EXPECT_TRUE(row.before.is_null());
-  EXPECT_EQ(row.after["MenuID"], 23);
+  EXPECT_EQ(row.after["MenuID"], 24);
   EXPECT_EQ(row.after["MenuName"], "Audit");
   EXPECT_EQ(row.after["MenuParentID"], 15);
   EXPECT_TRUE(row.after["FunID"].is_null());
   EXPECT_EQ(row.after["MenuOrder"], 8);
   EXPECT_EQ(row.after.size(), 9u);
 
-  audited(AuditObject::kMenu, AuditAction::kUpdate, s("23"), [&] {
-    c.menu.UpdateData(s("23"), s("3"), s("15"), s("Audit 2"), s("tip"),
+  audited(AuditObject::kMenu, AuditAction::kUpdate, s("24"), [&] {
+    c.menu.UpdateData(s("24"), s("3"), s("15"), s("Audit 2"), s("tip"),
                       s("Audit E"), s("tip E"), s("a.gif"), s("9"));
   });
   row = Newest(db);
   EXPECT_EQ(row.kind, "menu.update");
-  EXPECT_EQ(row.target, "23");
+  EXPECT_EQ(row.target, "24");
   EXPECT_EQ(row.before["MenuName"], "Audit");
   EXPECT_TRUE(row.before["FunID"].is_null());
   EXPECT_EQ(row.after["MenuName"], "Audit 2");
   EXPECT_EQ(row.after["FunID"], 3);
   EXPECT_EQ(row.after["MenuOrder"], 9);
 
-  audited(AuditObject::kMenu, AuditAction::kDelete, s("23"),
-          [&] { c.menu.DelData(s("23")); });
+  audited(AuditObject::kMenu, AuditAction::kDelete, s("24"),
+          [&] { c.menu.DelData(s("24")); });
   row = Newest(db);
   EXPECT_EQ(row.kind, "menu.delete");
   EXPECT_EQ(row.before["MenuName"], "Audit 2");
   EXPECT_TRUE(row.after.is_null());
 
-  // Functions: the demo's last is 17.
+  // Functions: the demo's last is 18.
   audited(AuditObject::kFunction, AuditAction::kAdd, Variant(), [&] {
     c.function.AddData(s("Reports"), s("It's new"), s("1"), s("2"), s("Office"),
                        s("/apps/reports"));
   });
   row = Newest(db);
   EXPECT_EQ(row.kind, "function.add");
-  EXPECT_EQ(row.target, "18");
+  EXPECT_EQ(row.target, "19");
   EXPECT_EQ(row.after["FunMemo"], "It's new");
   EXPECT_EQ(row.after["FunUrl"], "/apps/reports");
-  audited(AuditObject::kFunction, AuditAction::kUpdate, s("18"), [&] {
-    c.function.UpdateData(s("18"), s("Reports"), s(""), s(""), s("3"),
+  audited(AuditObject::kFunction, AuditAction::kUpdate, s("19"), [&] {
+    c.function.UpdateData(s("19"), s("Reports"), s(""), s(""), s("3"),
                           s("Office"), s("/apps/reports2"));
   });
   row = Newest(db);
@@ -139,8 +139,8 @@ TEST_P(AuditTrailTest, EachKindOfChangeLeavesOneRowWithItsValues) {
   EXPECT_EQ(row.before["FunType"], 1);
   EXPECT_TRUE(row.after["FunType"].is_null());
   EXPECT_EQ(row.after["FunUrl"], "/apps/reports2");
-  audited(AuditObject::kFunction, AuditAction::kDelete, s("18"),
-          [&] { c.function.DelData(s("18")); });
+  audited(AuditObject::kFunction, AuditAction::kDelete, s("19"),
+          [&] { c.function.DelData(s("19")); });
   row = Newest(db);
   EXPECT_EQ(row.kind, "function.delete");
   EXPECT_EQ(row.before["FunName"], "Reports");

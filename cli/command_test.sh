@@ -135,7 +135,7 @@ check "call of a change exits 0" 0 $?
 check "call writes its audit row" '9|ivy|10.1.2.3|person_role.update|8|{"PersonID":8,"RoleIDs":[]}|{"PersonID":8,"RoleIDs":[4,5]}' \
   "$(sqlite3 "$aud" "select PersonID,PersonAccount,ClientIP,AuditKind,AuditTarget,BeforeValue,AfterValue from SYS_Audit")"
 "$wrenhaven" call --db "$aud" Wrenhaven.Function AddData Reports '' 1 2 Office /apps/reports >/dev/null
-check "an add without a session names nobody" '|function.add|18|Reports' \
+check "an add without a session names nobody" '|function.add|19|Reports' \
   "$(sqlite3 "$aud" "select PersonID,AuditKind,AuditTarget,json_extract(AfterValue,'$.FunName') from SYS_Audit where AuditID=2")"
 "$wrenhaven" call --db "$aud" Wrenhaven.Menu DelData '"x"' >/dev/null
 check "a refused change exits 1" 1 $?

@@ -179,9 +179,10 @@ TEST_F(OutageTest, SignInsDuringAnOutageAreBusyAndNoneIsLost) {
     // done, none for the others.
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_Login WHERE LoginOK=1"),
               Variant::Long(signed_in));
-    EXPECT_GE(db.Scalar("SELECT COUNT(*) FROM SYS_Session WHERE Expires > 0")
-                  .ToLong(),
-              signed_in);
+    EXPECT_GE(
+        db.Scalar("SELECT COUNT(*) FROM SYS_OnlineSession WHERE Expires > 0")
+            .ToLong(),
+        signed_in);
   }
 }
 
