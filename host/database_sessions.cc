@@ -261,9 +261,10 @@ class DatabaseSessionStore : public SessionStore {
     const int64_t now = Micros(now_());
     int64_t open = 0;
     Use("The open sessions could not be counted", [&](Connection& conn) {
-      auto rs = conn.Open("SELECT COUNT(*) FROM SYS_OnlineSession WHERE Expires > " +
-                              std::to_string(now),
-                          CursorType::kForwardOnly);
+      auto rs =
+          conn.Open("SELECT COUNT(*) FROM SYS_OnlineSession WHERE Expires > " +
+                        std::to_string(now),
+                    CursorType::kForwardOnly);
       open = rs->Value(0).ToLong();
       rs->Close();
     });
@@ -357,8 +358,8 @@ class DatabaseSessionStore : public SessionStore {
 }  // namespace
 
 SessionsEnded MakeSignOutRecorder(ConnectionFactory connections) {
-  auto pool = std::make_shared<host::ConnectionPool>(std::move(connections),
-                                                     2, kStoreWait);
+  auto pool = std::make_shared<host::ConnectionPool>(std::move(connections), 2,
+                                                     kStoreWait);
   return [pool](const std::vector<int64_t>& login_ids) {
     std::shared_ptr<Connection> conn;
     try {

@@ -235,8 +235,7 @@ struct HttpHost::Impl {
        std::unique_ptr<SessionStore> store)
       : options(std::move(opts)),
         factory(connections),
-        pool(connections, options.database_connections,
-             options.database_wait),
+        pool(connections, options.database_connections, options.database_wait),
         sessions(store ? std::move(store)
                        : MakeMemorySessionStore(
                              options.session_limits, &SessionClock::now,

@@ -137,7 +137,8 @@ TEST(VerifierProcessesTest, ChildrenEndWithTheirServer) {
   waitpid(server, nullptr, 0);
   // The child is the init process's now; it ends once it sees its channel
   // closed.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!Gone(child) && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -146,7 +147,8 @@ TEST(VerifierProcessesTest, ChildrenEndWithTheirServer) {
 
 TEST(VerifierProcessesTest, CallersBeyondTheWaitingLimitAreRefusedAtOnce) {
   VerifierProcesses pool(1, 1, &Slowly, &Reversed);
-  auto busy = std::async(std::launch::async, [&] { return pool.Verify("a", "a"); });
+  auto busy =
+      std::async(std::launch::async, [&] { return pool.Verify("a", "a"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   auto waiting =
       std::async(std::launch::async, [&] { return pool.Verify("a", "b"); });

@@ -142,9 +142,10 @@ TEST_F(LimitsTest, ABodyOverTheLimitIsRefusedFromItsLength) {
   // URL-encoded form has the HTTP library's own, lower limit of 8 KiB.)
   const std::string body((1 << 20), 'b');
   RawConnection c(port());
-  ASSERT_TRUE(c.Send("POST /size HTTP/1.1\r\nHost: h\r\nContent-Type: "
-                     "text/plain\r\nExpect: 100-continue\r\nContent-Length: " +
-                     std::to_string(body.size()) + "\r\n\r\n"));
+  ASSERT_TRUE(
+      c.Send("POST /size HTTP/1.1\r\nHost: h\r\nContent-Type: "
+             "text/plain\r\nExpect: 100-continue\r\nContent-Length: " +
+             std::to_string(body.size()) + "\r\n\r\n"));
   EXPECT_EQ(c.Answer(5s), "HTTP/1.1 100 Continue\r\n\r\n");
   ASSERT_TRUE(c.Send(body));
   const std::string answer = c.Answer(10s);

@@ -27,8 +27,7 @@ constexpr AdminEntry kAdminPages[] = {
     {"/admin/menus", MenusPage},           {"/admin/functions", FunctionsPage},
     {"/admin/roles", RolesPage},           {"/admin/logins", LoginsPage},
     {"/admin/attendance", AttendancePage}, {"/admin/rights", RightsPage},
-    {"/admin/sessions", SessionsPage},
-    {"/admin/audit", AuditPage},
+    {"/admin/sessions", SessionsPage},     {"/admin/audit", AuditPage},
 };
 
 // Every path below "/admin/" comes here first. Nothing of a page runs
