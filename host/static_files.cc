@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "frame/text.h"
 #include "host/wire.h"
 #include "wrenhaven/error.h"
 
@@ -76,7 +77,7 @@ std::string ReadWhole(const fs::path& file, uintmax_t size) {
 bool QualityAboveZero(std::string_view params) {
   while (!params.empty()) {
     const size_t semi = params.find(';');
-    const std::string_view param = TrimOws(params.substr(0, semi));
+    const std::string_view param = TrimBlanks(params.substr(0, semi));
     params = semi == std::string_view::npos ? std::string_view()
                                             : params.substr(semi + 1);
     if (param.size() < 2 || (param[0] != 'q' && param[0] != 'Q') ||
@@ -228,7 +229,7 @@ bool AcceptsGzip(std::string_view header) {
     header = comma == std::string_view::npos ? std::string_view()
                                              : header.substr(comma + 1);
     const size_t semi = element.find(';');
-    const std::string coding = Lower(TrimOws(element.substr(0, semi)));
+    const std::string coding = Lower(TrimBlanks(element.substr(0, semi)));
     const std::string_view params = semi == std::string_view::npos
                                         ? std::string_view()
                                         : element.substr(semi + 1);
@@ -242,7 +243,7 @@ bool AcceptsGzip(std::string_view header) {
 
 bool NoneMatchHolds(std::string_view header, std::string_view etag) {
   if (header.size() > kLongestHeader) return false;
-  header = TrimOws(header);
+  header = TrimBlanks(header);
   if (header == "*") return true;
   while (true) {
     while (!header.empty() && (header.front() == ',' || header.front() == ' ' ||

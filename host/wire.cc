@@ -31,16 +31,6 @@ bool IsCookieOctet(unsigned char c) {
 
 }  // namespace
 
-std::string_view TrimOws(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 std::string PercentDecode(std::string_view text, bool plus_as_space) {
   std::string out;
   out.reserve(text.size());

@@ -13,9 +13,6 @@
 
 namespace wrenhaven::host {
 
-// Blanks and tabs (HTTP's optional white space) cut from both ends.
-std::string_view TrimOws(std::string_view text);
-
 // %XX sequences decoded (a malformed one stays as it is); with
 // `plus_as_space`, "+" reads as a blank, as in query strings and forms.
 std::string PercentDecode(std::string_view text, bool plus_as_space);

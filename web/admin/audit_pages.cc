@@ -137,28 +137,9 @@ void ShowTrail(AdminVisit& visit) {
         static_cast<int32_t>(std::max<int64_t>(1, (total + size - 1) / size));
     const std::string base = visit.page() + "?" + FilterQuery(filter) +
                              "&size=" + std::to_string(size) + "&page=";
-    TemplateData numbers = List();
-    for (const int32_t n : PageNumbers(current, pages)) {
-      TemplateData item;
-      if (n == 0) {
-        item.set("gap", TemplateData(true));
-      } else {
-        item.set("number", std::to_string(n));
-        item.set("href", base + std::to_string(n));
-        item.set("current", TemplateData(n == current));
-      }
-      numbers.push_back(item);
-    }
-    TemplateData pager;
-    pager.set("numbers", numbers);
-    if (current > 1) {
-      pager.set("prev",
-                base + std::to_string(std::min(current, pages + 1) - 1));
-    }
-    if (current < pages) pager.set("next", base + std::to_string(current + 1));
-    pager.set("of", visit.Text("page") + " " + std::to_string(current) + " / " +
-                        std::to_string(pages));
-    data.set("pager", pager);
+    data.set("pager", Pager(visit, current, pages, [&base](int32_t n) {
+               return base + std::to_string(n);
+             }));
     data.set("count", std::to_string(total));
     data.set("size", std::to_string(size));
     data.set("csv", visit.page() + "/csv?" + FilterQuery(filter));
