@@ -125,7 +125,9 @@ TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
        "GetError() UpdateLogin() GetLoginAll() GetAllData() "
        "GetPersonData(ByRef personID) GetMonthLogin(ByRef dtDate) "
        "GetData(ID) Sub LoginMain() GetNewestData(ByRef personID,most) "
-       "GetDayCounts() GetHourCounts() ",
+       "GetDayCounts() GetHourCounts() GetSummaryPage(first,most) "
+       "GetMonthLoginPage(ByRef dtDate,first,most) "
+       "GetPersonPage(ByRef personID,first,most) ",
        "GetAllData",
        {}},
       {"Wrenhaven.RoleRight",

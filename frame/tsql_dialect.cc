@@ -65,6 +65,29 @@ std::string TsqlDialect::MonthLogin(int year, int month) const {
          "day(loginTime) ORDER BY  HR_Person.DeptID,HR_Login.personID";
 }
 
+std::string TsqlDialect::MonthLoginPage(int year, int month, int64_t rows,
+                                        int64_t offset) const {
+  const std::string in_month =
+      "YEAR(loginTime) =" + std::to_string(year) +
+      " and month(loginTime)=" + std::to_string(month) +
+      " and DATEPART(hh, loginTime)>5";
+  return "SELECT  HR_Login.PersonID,p.personName,p.DeptID, day(loginTime), "
+         "CONVERT(char(16), min(loginTime), 120),count(*) FROM (" +
+         Limited(MonthPeople(in_month), rows, offset) +
+         ") p JOIN HR_login ON HR_Login.personID = p.PersonID AND " + in_month +
+         " GROUP BY HR_Login.PersonID,p.personName,p.DeptID, day(loginTime) "
+         "ORDER BY p.DeptID,HR_Login.personID";
+}
+
+std::string MonthPeople(std::string_view in_month) {
+  return "SELECT HR_person.PersonID,HR_person.personName,HR_person.DeptID "
+         "FROM HR_person JOIN HR_Dept ON HR_person.DeptID=HR_Dept.DeptID "
+         "WHERE EXISTS (SELECT 1 FROM HR_Login WHERE HR_Login.personID = "
+         "HR_person.PersonID AND " +
+         std::string(in_month) +
+         ") ORDER BY HR_person.DeptID,HR_person.PersonID";
+}
+
 std::string TsqlDialect::NewestLogins(std::string_view person, int most) const {
   return "SELECT TOP " + std::to_string(most) +
          " * from hr_login where personID=" + std::string(person) +

@@ -45,6 +45,12 @@ const ClassInfo& Login::Info() {
                  {ByRef("personID"), ByVal("most")}),
           Method("GetDayCounts", &Login::GetDayCounts),
           Method("GetHourCounts", &Login::GetHourCounts),
+          Method("GetSummaryPage", &Login::GetSummaryPage,
+                 {ByVal("first"), ByVal("most")}),
+          Method("GetMonthLoginPage", &Login::GetMonthLoginPage,
+                 {ByRef("dtDate"), ByVal("first"), ByVal("most")}),
+          Method("GetPersonPage", &Login::GetPersonPage,
+                 {ByRef("personID"), ByVal("first"), ByVal("most")}),
       },
       [] { return std::make_shared<Login>(); },
   };
@@ -74,6 +80,15 @@ constexpr std::string_view kSummary =
     "HR_Login,HR_person  where HR_Login.personID=HR_Person.personID and "
     "LoginOK=1 GROUP BY HR_Login.PersonID,personName ORDER BY MAX(loginTime) "
     "DESC";
+
+// The same rows from the summary the triggers keep (HR_LoginSummary), in
+// the same order, ties broken by the person, so that a page of them reads
+// only its rows.
+constexpr std::string_view kSummaryPage =
+    "SELECT HR_LoginSummary.personID AS PersonID, personName, lastTime, "
+    "outTime, Times FROM HR_LoginSummary JOIN HR_person ON "
+    "HR_LoginSummary.personID = HR_person.personID ORDER BY lastTime DESC, "
+    "HR_LoginSummary.personID";
 
 // The dates a page can pass: 1 January 100 to 31 December 9999.
 constexpr double kFirstDate = -657434.0;
@@ -377,18 +392,82 @@ VariantArray Login::GetNewestData(const Variant& person_id, int32_t most) {
   });
 }
 
+namespace {
+
+// The year and month of a date a page passed; raises for one outside the
+// years 100 to 9999.
+std::pair<int, int> MonthOf(const Variant& date) {
+  const Date when = date.ToDate();
+  if (!(when.serial >= kFirstDate && when.serial < kLastDate)) {
+    Raise(ErrorCode::kOverflow, "Overflow: dtDate " + date.Debug() +
+                                    " lies outside the years 100 to 9999");
+  }
+  int year, month, day, hour, minute, second;
+  when.ToParts(&year, &month, &day, &hour, &minute, &second);
+  return {year, month};
+}
+
+void RequirePage(int32_t first, int32_t most, int32_t limit) {
+  if (first < 0) {
+    Raise(
+        ErrorCode::kInvalidArgument,
+        "The first row wanted must be 0 or more, not " + std::to_string(first));
+  }
+  if (most < 1 || most > limit) {
+    Raise(ErrorCode::kInvalidArgument,
+          "The number of rows wanted must be 1 to " + std::to_string(limit) +
+              ", not " + std::to_string(most));
+  }
+}
+
+}  // namespace
+
 Variant Login::GetMonthLogin(const Variant& date) {
   return Guarded([&] {
-    const Date when = date.ToDate();
-    if (!(when.serial >= kFirstDate && when.serial < kLastDate)) {
-      Raise(ErrorCode::kOverflow, "Overflow: dtDate " + date.Debug() +
-                                      " lies outside the years 100 to 9999");
-    }
-    int year, month, day, hour, minute, second;
-    when.ToParts(&year, &month, &day, &hour, &minute, &second);
+    const auto [year, month] = MonthOf(date);
     Connection& db = conn();
     return Variant::Array(Query(db, db.dialect().MonthLogin(year, month),
                                 CursorType::kForwardOnly, ReadAllRows));
+  });
+}
+
+VariantArray Login::GetSummaryPage(int32_t first, int32_t most) {
+  return Guarded([&] {
+    RequirePage(first, most, kMostPageRows);
+    Connection& db = conn();
+    return Query(db, db.dialect().Limited(kSummaryPage, most, first),
+                 CursorType::kStatic, ReadTitledTable);
+  });
+}
+
+VariantArray Login::GetPersonPage(const Variant& person_id, int32_t first,
+                                  int32_t most) {
+  return Guarded([&] {
+    RequireId(person_id, "personID", "person whose records are wanted");
+    RequirePage(first, most, kMostPageRows);
+    // The newest first; records of the same second by their number, the
+    // newest first too, so that pages neither repeat nor skip one.
+    Statement s;
+    s.Text("SELECT * from hr_login where personID=")
+        .Bare(person_id, "personID")
+        .Text(" order by loginTime desc, LoginID desc");
+    Connection& db = conn();
+    return Query(db, db.dialect().Limited(s.Finish(), most, first),
+                 CursorType::kForwardOnly, [](Recordset& rs) {
+                   return rs.Eof() ? ReadNamesRow(rs) : rs.GetRows();
+                 });
+  });
+}
+
+Variant Login::GetMonthLoginPage(const Variant& date, int32_t first,
+                                 int32_t most) {
+  return Guarded([&] {
+    RequirePage(first, most, kMostPagePeople);
+    const auto [year, month] = MonthOf(date);
+    Connection& db = conn();
+    return Variant::Array(
+        Query(db, db.dialect().MonthLoginPage(year, month, most, first),
+              CursorType::kForwardOnly, ReadAllRows));
   });
 }
 

@@ -48,6 +48,9 @@ const std::vector<std::string_view>& PostgresSchema() {
       "PersonJobCode text)",
       "CREATE INDEX IF NOT EXISTS HR_person_account ON "
       "HR_person(personAccount)",
+      // The month view lists people by department, a page at a time.
+      "CREATE INDEX IF NOT EXISTS HR_person_dept ON HR_person(DeptID, "
+      "PersonID)",
       "CREATE OR REPLACE TRIGGER HR_person_ids AFTER INSERT ON HR_person "
       "FOR EACH STATEMENT EXECUTE FUNCTION "
       "identity_past_explicit_ids('personid')",
@@ -82,6 +85,83 @@ const std::vector<std::string_view>& PostgresSchema() {
       "CREATE OR REPLACE TRIGGER HR_Login_ids AFTER INSERT ON HR_Login "
       "FOR EACH STATEMENT EXECUTE FUNCTION "
       "identity_past_explicit_ids('loginid')",
+
+      // Each person's successful sign-ins in one row (the latest, the
+      // latest sign-out, how many), kept by the triggers below whoever
+      // writes the records, so that a page of the summary reads a page of
+      // rows instead of grouping every record. Filled from the records the
+      // first time.
+      "CREATE TABLE IF NOT EXISTS HR_LoginSummary ("
+      "personID integer PRIMARY KEY, "
+      "lastTime timestamp(0) without time zone NOT NULL, "
+      "outTime timestamp(0) without time zone, "
+      "Times integer NOT NULL)",
+      "CREATE INDEX IF NOT EXISTS HR_LoginSummary_last ON "
+      "HR_LoginSummary(lastTime DESC, personID)",
+      "INSERT INTO HR_LoginSummary (personID, lastTime, outTime, Times) "
+      "SELECT personID, MAX(loginTime), MAX(loginOutTime), COUNT(*) FROM "
+      "HR_Login WHERE LoginOK = 1 AND personID IS NOT NULL AND NOT EXISTS "
+      "(SELECT 1 FROM HR_LoginSummary) GROUP BY personID",
+      // Once per statement, over the rows it wrote (a bulk insert or a
+      // prune in one step, not a row at a time): the records removed or
+      // changed are taken out as they were (the latest times are looked up
+      // again, through the person's index, only for those they held), and
+      // the records added or changed are counted in as they are now.
+      // The functions keep the schema they were made in, whichever
+      // search path the writing session has.
+      "CREATE OR REPLACE FUNCTION hr_login_summary_follow() RETURNS "
+      "trigger LANGUAGE plpgsql SET search_path FROM CURRENT AS $$\n"
+      "BEGIN\n"
+      "  IF TG_OP <> 'INSERT' THEN\n"
+      "    UPDATE hr_loginsummary s SET times = s.times - d.n,\n"
+      "      lasttime = CASE WHEN d.latest < s.lasttime THEN s.lasttime\n"
+      "        ELSE coalesce((SELECT max(l.logintime) FROM hr_login l\n"
+      "          WHERE l.personid = s.personid AND l.loginok = 1),\n"
+      "          s.lasttime) END,\n"
+      "      outtime = CASE WHEN d.latest_out IS NULL\n"
+      "          OR d.latest_out < s.outtime THEN s.outtime\n"
+      "        ELSE (SELECT max(l.loginouttime) FROM hr_login l\n"
+      "          WHERE l.personid = s.personid AND l.loginok = 1) END\n"
+      "    FROM (SELECT personid, count(*) AS n, max(logintime) AS latest,\n"
+      "                 max(loginouttime) AS latest_out\n"
+      "          FROM removed WHERE loginok = 1 AND personid IS NOT NULL\n"
+      "          GROUP BY personid) d\n"
+      "    WHERE s.personid = d.personid;\n"
+      "    DELETE FROM hr_loginsummary s\n"
+      "      USING (SELECT DISTINCT personid FROM removed\n"
+      "             WHERE loginok = 1) d\n"
+      "      WHERE s.personid = d.personid AND s.times <= 0;\n"
+      "  END IF;\n"
+      "  IF TG_OP <> 'DELETE' THEN\n"
+      "    INSERT INTO hr_loginsummary AS s (personid, lasttime, outtime,\n"
+      "                                      times)\n"
+      "      SELECT personid, max(logintime), max(loginouttime), count(*)\n"
+      "      FROM inserted WHERE loginok = 1 AND personid IS NOT NULL\n"
+      "      GROUP BY personid\n"
+      "    ON CONFLICT (personid) DO UPDATE SET\n"
+      "      lasttime = GREATEST(s.lasttime, EXCLUDED.lasttime),\n"
+      "      outtime = GREATEST(s.outtime, EXCLUDED.outtime),\n"
+      "      times = s.times + EXCLUDED.times;\n"
+      "  END IF;\n"
+      "  RETURN NULL;\n"
+      "END $$",
+      "CREATE OR REPLACE TRIGGER HR_Login_summary_insert AFTER INSERT ON "
+      "HR_Login REFERENCING NEW TABLE AS inserted FOR EACH STATEMENT "
+      "EXECUTE FUNCTION hr_login_summary_follow()",
+      "CREATE OR REPLACE TRIGGER HR_Login_summary_update AFTER UPDATE ON "
+      "HR_Login REFERENCING OLD TABLE AS removed NEW TABLE AS inserted FOR "
+      "EACH STATEMENT EXECUTE FUNCTION hr_login_summary_follow()",
+      "CREATE OR REPLACE TRIGGER HR_Login_summary_delete AFTER DELETE ON "
+      "HR_Login REFERENCING OLD TABLE AS removed FOR EACH STATEMENT "
+      "EXECUTE FUNCTION hr_login_summary_follow()",
+      "CREATE OR REPLACE FUNCTION hr_login_summary_empty() RETURNS trigger "
+      "LANGUAGE plpgsql SET search_path FROM CURRENT AS $$\n"
+      "BEGIN\n"
+      "  TRUNCATE hr_loginsummary;\n"
+      "  RETURN NULL;\n"
+      "END $$",
+      "CREATE OR REPLACE TRIGGER HR_Login_summary_truncate AFTER TRUNCATE ON "
+      "HR_Login FOR EACH STATEMENT EXECUTE FUNCTION hr_login_summary_empty()",
 
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID integer NOT NULL, RoleID integer NOT NULL, "

@@ -3,6 +3,36 @@
 #include "schema/schema_internal.h"
 
 namespace wrenhaven {
+namespace {
+
+// The summary's row of OLD.personID without OLD (when it was a successful
+// sign-in): one fewer, gone at none; the latest times looked up again
+// only when OLD held one of them.
+#define SUMMARY_REMOVE_OLD                                                  \
+  "DELETE FROM HR_LoginSummary WHERE personID = OLD.personID AND Times <= " \
+  "1 AND OLD.LoginOK = 1; "                                                 \
+  "UPDATE HR_LoginSummary SET Times = Times - 1, "                          \
+  "lastTime = CASE WHEN OLD.loginTime < lastTime THEN lastTime ELSE "       \
+  "coalesce((SELECT MAX(loginTime) FROM HR_Login WHERE personID = "         \
+  "OLD.personID AND LoginOK = 1), lastTime) END, "                          \
+  "outTime = CASE WHEN OLD.loginOutTime IS NULL OR OLD.loginOutTime < "     \
+  "outTime THEN outTime ELSE (SELECT MAX(loginOutTime) FROM HR_Login "      \
+  "WHERE personID = OLD.personID AND LoginOK = 1) END "                     \
+  "WHERE personID = OLD.personID AND OLD.LoginOK = 1; "
+
+// NEW counted into its person's row (when it is a successful sign-in).
+#define SUMMARY_ADD_NEW                                                \
+  "INSERT INTO HR_LoginSummary (personID, lastTime, outTime, Times) "  \
+  "SELECT NEW.personID, NEW.loginTime, NEW.loginOutTime, 1 "           \
+  "WHERE NEW.LoginOK = 1 AND NEW.personID IS NOT NULL "                \
+  "ON CONFLICT (personID) DO UPDATE SET "                              \
+  "lastTime = CASE WHEN excluded.lastTime > lastTime THEN "            \
+  "excluded.lastTime ELSE lastTime END, "                              \
+  "outTime = CASE WHEN outTime IS NULL OR excluded.outTime > outTime " \
+  "THEN excluded.outTime ELSE outTime END, "                           \
+  "Times = Times + 1; "
+
+}  // namespace
 
 const std::vector<std::string_view>& SqliteSchema() {
   static const std::vector<std::string_view> kStatements = {
@@ -19,6 +49,8 @@ const std::vector<std::string_view>& SqliteSchema() {
       "PersonJobCode TEXT)",
       "CREATE INDEX IF NOT EXISTS HR_person_account ON "
       "HR_person(personAccount)",
+      // The month view lists people by department, a page at a time.
+      "CREATE INDEX IF NOT EXISTS HR_person_dept ON HR_person(DeptID)",
 
       // loginTime is the local date and time of the insert.
       "CREATE TABLE IF NOT EXISTS HR_Login ("
@@ -44,6 +76,35 @@ const std::vector<std::string_view>& SqliteSchema() {
       "HR_Login(LoginAccount, loginTime)",
       "CREATE INDEX IF NOT EXISTS HR_Login_ip_time ON HR_Login(LoginIP, "
       "loginTime)",
+
+      // Each person's successful sign-ins in one row (the latest, the
+      // latest sign-out, how many), kept by the triggers below whoever
+      // writes the records, so that a page of the summary reads a page of
+      // rows instead of grouping every record. Filled from the records the
+      // first time; the key takes whatever a record's personID holds.
+      "CREATE TABLE IF NOT EXISTS HR_LoginSummary ("
+      "personID INTEGER NOT NULL PRIMARY KEY, "
+      "lastTime DATETIME NOT NULL, "
+      "outTime DATETIME, "
+      "Times INTEGER NOT NULL) WITHOUT ROWID",
+      "CREATE INDEX IF NOT EXISTS HR_LoginSummary_last ON "
+      "HR_LoginSummary(lastTime DESC, personID)",
+      "INSERT INTO HR_LoginSummary (personID, lastTime, outTime, Times) "
+      "SELECT personID, MAX(loginTime), MAX(loginOutTime), COUNT(*) FROM "
+      "HR_Login WHERE LoginOK = 1 AND personID IS NOT NULL AND NOT EXISTS "
+      "(SELECT 1 FROM HR_LoginSummary) GROUP BY personID",
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_insert AFTER INSERT ON "
+      "HR_Login BEGIN " SUMMARY_ADD_NEW "END",
+      // A change or a delete takes the record as it was out (the latest
+      // times are looked up again only when it held one of them, through
+      // the person's index) and, on a change, counts it in as it is now.
+      // Removing the oldest records one by one so costs a step each.
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_update AFTER UPDATE OF "
+      "personID, LoginOK, loginTime, loginOutTime ON HR_Login "
+      "BEGIN " SUMMARY_REMOVE_OLD SUMMARY_ADD_NEW "END",
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_delete AFTER DELETE ON "
+      "HR_Login WHEN OLD.LoginOK = 1 AND OLD.personID IS NOT NULL "
+      "BEGIN " SUMMARY_REMOVE_OLD "END",
 
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "
@@ -231,5 +292,8 @@ const std::vector<std::string_view>& SqliteSchema() {
   };
   return kStatements;
 }
+
+#undef SUMMARY_REMOVE_OLD
+#undef SUMMARY_ADD_NEW
 
 }  // namespace wrenhaven

@@ -73,6 +73,24 @@ std::string PostgresDialect::MonthLogin(int year, int month) const {
          "HR_Person.DeptID,HR_Login.personID";
 }
 
+std::string PostgresDialect::MonthLoginPage(int year, int month, int64_t rows,
+                                            int64_t offset) const {
+  const int next_year = month == 12 ? year + 1 : year;
+  const int next_month = month == 12 ? 1 : month + 1;
+  const std::string in_month =
+      "loginTime >= " + MonthStart(year, month) + " AND loginTime < " +
+      MonthStart(next_year, next_month) + " and EXTRACT(HOUR FROM loginTime)>5";
+  return "SELECT  HR_Login.PersonID,p.personName,p.DeptID, "
+         "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER), "
+         "to_char(min(loginTime),'YYYY-MM-DD HH24:MI'),count(*) FROM (" +
+         LimitOffset(MonthPeople(in_month), rows, offset) +
+         ") p JOIN HR_login ON HR_Login.personID = p.PersonID AND " + in_month +
+         " GROUP BY HR_Login.PersonID,p.personName,p.DeptID, "
+         "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER) ORDER BY "
+         "p.DeptID,HR_Login.personID, "
+         "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER)";
+}
+
 std::string PostgresDialect::NewestLogins(std::string_view person,
                                           int most) const {
   return "SELECT * from hr_login where personID=" + std::string(person) +

@@ -15,6 +15,8 @@ class PostgresDialect : public TsqlDialect {
   std::string_view name() const override { return "postgresql"; }
   std::string LoginInsertHead() const override;
   std::string MonthLogin(int year, int month) const override;
+  std::string MonthLoginPage(int year, int month, int64_t rows,
+                             int64_t offset) const override;
   std::string SignInWait(std::string_view condition, int attempts,
                          int window_seconds) const override;
   std::string NewestLogins(std::string_view person, int most) const override;

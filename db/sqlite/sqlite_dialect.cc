@@ -91,6 +91,22 @@ std::string SqliteDialect::MonthLogin(int year, int month) const {
          "HR_person.personName,substr(loginTime,9,2)";
 }
 
+std::string SqliteDialect::MonthLoginPage(int year, int month, int64_t rows,
+                                          int64_t offset) const {
+  const std::string in_month =
+      "loginTime >= " + MonthBound(year, month, "01 00:00:00") +
+      " AND loginTime < " + MonthBound(year, month, "32") +
+      " and CAST(substr(loginTime,12,2) AS INTEGER)>5";
+  return "SELECT  HR_Login.PersonID,p.personName,p.DeptID, "
+         "CAST(substr(loginTime,9,2) AS INTEGER), "
+         "substr(min(loginTime),1,16),count(*) FROM (" +
+         LimitOffset(MonthPeople(in_month), rows, offset) +
+         ") p JOIN HR_login ON HR_Login.personID = p.PersonID AND " + in_month +
+         " GROUP BY p.DeptID,HR_Login.PersonID,p.personName, "
+         "substr(loginTime,9,2) ORDER BY p.DeptID,HR_Login.PersonID,"
+         "p.personName,substr(loginTime,9,2)";
+}
+
 // A menu is visible when one of the roles is granted it: its few grants
 // are read through the menuID index and each compared with the roles.
 // Up to kChainedRoles roles, the comparisons stand one after another: as

@@ -36,6 +36,12 @@ class Dialect {
   // Login: the attendance view of one month (first sign-in after 05:59 per
   // person and day).
   virtual std::string MonthLogin(int year, int month) const = 0;
+  // Login: the same view for the `rows` people (1 or more) after the first
+  // `offset` (0 or more) of those it names, by department, then person;
+  // the people are found in that order, each with one look at its own
+  // records of the month.
+  virtual std::string MonthLoginPage(int year, int month, int64_t rows,
+                                     int64_t offset) const = 0;
   // Login: how long the failed sign-ins that match `condition` hold back
   // the next one. `condition` is a test of HR_Login's columns with its
   // values already quoted; `attempts` (1 or more) and `window_seconds`
@@ -107,6 +113,8 @@ class TsqlDialect : public Dialect {
   std::string_view name() const override { return "tsql"; }
   std::string LoginInsertHead() const override;
   std::string MonthLogin(int year, int month) const override;
+  std::string MonthLoginPage(int year, int month, int64_t rows,
+                             int64_t offset) const override;
   std::string SignInWait(std::string_view condition, int attempts,
                          int window_seconds) const override;
   std::string NewestLogins(std::string_view person, int most) const override;
@@ -145,6 +153,10 @@ class TsqlDialect : public Dialect {
 // The row limit SQLite and PostgreSQL both write: "... LIMIT n OFFSET m".
 std::string LimitOffset(std::string_view ordered_query, int64_t rows,
                         int64_t offset);
+// MonthLoginPage's people, in order, for the month test `in_month` of
+// HR_Login's loginTime (its values written by the dialect, none from
+// outside).
+std::string MonthPeople(std::string_view in_month);
 
 }  // namespace wrenhaven
 

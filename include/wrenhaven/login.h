@@ -9,7 +9,8 @@
 // visit of the sign-in page abandons the session.
 //
 // The administration pages read the login records back with GetAllData,
-// GetPersonData, GetMonthLogin, GetData, GetDayCounts and GetHourCounts;
+// GetPersonData, GetMonthLogin, GetData, GetDayCounts and GetHourCounts,
+// and a page at a time with GetSummaryPage and GetMonthLoginPage;
 // those need the connection only.
 //
 // Every method but GetError clears the thread's current error when it
@@ -68,13 +69,13 @@ class Login : public PageBoundClass {
   // Slot 10. The record `id` as one row (0 To F-1); a one-cell array
   // (0 To 0) holding Empty when there is none.
   VariantArray GetData(int32_t id);
-  // Slot 12. The records of the last kCountedDays days by the database's
+  // Slot 13. The records of the last kCountedDays days by the database's
   // clock, today the last, field first: (0 To 2, 0 To kCountedDays-1),
   // each day as "YYYY-MM-DD", the number of successful sign-ins on it
   // (LoginOK 1) and of failed attempts (LoginOK 0); 0 for a day without
   // records. Raises when the database gives another number of days.
   VariantArray GetDayCounts();
-  // Slot 13. The same for the 24 hours of today by the database's clock:
+  // Slot 14. The same for the 24 hours of today by the database's clock:
   // (0 To 2, 0 To 23), each the hour (0 to 23), the successful and the
   // failed records.
   VariantArray GetHourCounts();
@@ -110,6 +111,32 @@ class Login : public PageBoundClass {
   // kMostNewestRecords. Anything else raises before a statement is sent.
   VariantArray GetNewestData(const Variant& person_id, int32_t most);
   static constexpr int32_t kMostNewestRecords = 1000;
+
+  // Slot 15. The rows of GetAllData after the first `first`, at most
+  // `most` of them, in the same shape (the names row, then the rows) and
+  // order, persons with the same latest sign-in by PersonID. Read from
+  // HR_LoginSummary, which triggers on HR_Login keep, so the database
+  // reads only these rows and the ones skipped.
+  // REQUIRES: 0 <= `first`; 1 <= `most` <= kMostPageRows. Anything else
+  // raises before a statement is sent.
+  VariantArray GetSummaryPage(int32_t first, int32_t most);
+  static constexpr int32_t kMostPageRows = 1000;
+  // Slot 16. GetMonthLogin for the people after the first `first` of
+  // those with a sign-in that month, at most `most` of them, ordered by
+  // department, then person: the same fields and order, the same rows for
+  // those people. The database visits people in that order until it has
+  // them, and reads only their records of the month.
+  // REQUIRES: `date` as for GetMonthLogin; 0 <= `first`; 1 <= `most` <=
+  // kMostPagePeople.
+  Variant GetMonthLoginPage(const Variant& date, int32_t first, int32_t most);
+  static constexpr int32_t kMostPagePeople = 1000;
+  // Slot 17. The records of GetPersonData after the first `first`, at most
+  // `most` of them, in the same shape; records of the same time the newest
+  // (highest LoginID) first.
+  // REQUIRES: `person_id` as for GetPersonData; 0 <= `first`; 1 <= `most`
+  // <= kMostPageRows.
+  VariantArray GetPersonPage(const Variant& person_id, int32_t first,
+                             int32_t most);
 
   // After LoginMain, for the host (not late bound).
   // Seconds the attempt was held back for (0 when it was not): the limits

@@ -1025,13 +1025,98 @@ TEST_P(AdminTest, AttendanceMonthAsCalendarAndCsv) {
                 ",1\r\n"
                 "Sales,Eva Lindqvist,,,,09:00,," +
                 days + ",1\r\n");
-  // A typed value that is no month is said so; the CSV refuses it.
-  const Reply typo = Get(*ann, "/admin/attendance?month=May&start=25:00");
-  EXPECT_TRUE(Has(typo.body, "Not a month: &quot;May&quot;"));
-  EXPECT_TRUE(Has(typo.body, "Not a time of day: &quot;25:00&quot;"));
+  // A typed value that is no month is said so, without showing it again;
+  // the CSV refuses it.
+  const Reply typo = Get(*ann, "/admin/attendance?month=Mayx&start=25:00");
+  EXPECT_TRUE(Has(typo.body, "The month is written YYYY-MM."));
+  EXPECT_TRUE(Has(typo.body, "The time of day is written HH:MM."));
+  EXPECT_FALSE(Has(typo.body, "Mayx"));
+  EXPECT_FALSE(Has(typo.body, "25:00"));
   EXPECT_EQ(Get(*ann, "/admin/attendance/csv?month=2024-5x").status, 400);
   EXPECT_TRUE(
       Has(Get(*ann, "/admin/attendance?month=1999-01").body, "id=\"nobody\""));
+}
+
+// Every listing of the login records shows a page of 50 rows with links to
+// the pages either side: 120 more people signed in, each in a department
+// of the demo office, one of them 60 times.
+TEST_P(AdminTest, LoginListingsComeAPageAtATime) {
+  std::string people, records;
+  for (int p = 1001; p <= 1120; ++p) {
+    people += std::string(people.empty() ? "" : ",") + "(" + std::to_string(p) +
+              ",'x" + std::to_string(p) + "','pw','Extra " + std::to_string(p) +
+              "',1)";
+    const int day = p % 28 + 1;
+    records += std::string(records.empty() ? "" : ",") + "(" +
+               std::to_string(p) + ",'x','******',1,'2024-05-" +
+               (day < 10 ? "0" : "") + std::to_string(day) + " 08:00:00')";
+  }
+  for (int n = 0; n < 60; ++n) {
+    records += ",(1001,'x','******',1,'2024-05-01 09:" +
+               std::string(n < 10 ? "0" : "") + std::to_string(n) + ":00')";
+  }
+  db_->Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+      "PersonName, DeptID) VALUES " +
+      people);
+  db_->Exec(
+      "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+      "loginTime) VALUES " +
+      records);
+  auto ann = As("ann");
+  const auto rows = [](const std::string& body, const std::string& mark) {
+    size_t n = 0;
+    for (size_t at = body.find(mark); at != std::string::npos;
+         at = body.find(mark, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+
+  // The summary: ann's sign-in and the 120 extra people, 50 a page.
+  const std::string first = Get(*ann, "/admin/logins").body;
+  EXPECT_EQ(rows(first, "class=\"person\""), 50u);
+  EXPECT_TRUE(Has(first, "<a href=\"/admin/logins?page=2\" rel=\"next\""));
+  EXPECT_FALSE(Has(first, "rel=\"prev\""));
+  const std::string last = Get(*ann, "/admin/logins?page=3").body;
+  EXPECT_EQ(rows(last, "class=\"person\""), 121u - 100u);
+  EXPECT_TRUE(Has(last, "<a href=\"/admin/logins?page=2\" rel=\"prev\""));
+  EXPECT_FALSE(Has(last, "rel=\"next\""));
+  EXPECT_TRUE(Has(last, "Page 3"));
+  // A page number that is none shows the first page; one far past the end
+  // the last page a link may ask for, empty, with the way back.
+  EXPECT_EQ(Get(*ann, "/admin/logins?page=x1").body, first);
+  EXPECT_EQ(Get(*ann, "/admin/logins?page=99999999999").body, first);
+  const std::string beyond = Get(*ann, "/admin/logins?page=5000000").body;
+  EXPECT_EQ(rows(beyond, "class=\"person\""), 0u);
+  EXPECT_TRUE(Has(beyond, "Page 1000000"));
+  EXPECT_TRUE(Has(beyond, "?page=999999\" rel=\"prev\""));
+
+  // One person's 61 records: 50, then 11.
+  const std::string history = Get(*ann, "/admin/logins/person?id=1001").body;
+  EXPECT_EQ(rows(history, "class=\"record\""), 50u);
+  EXPECT_TRUE(Has(history,
+                  "href=\"/admin/logins/person?id=1001&amp;page=2\" "
+                  "rel=\"next\""));
+  EXPECT_EQ(rows(Get(*ann, "/admin/logins/person?id=1001&page=2").body,
+                 "class=\"record\""),
+            11u);
+
+  // The month's calendar: 120 people (ann signed in today, not in May
+  // 2024), by department, 50 a page.
+  const std::string may =
+      Get(*ann, "/admin/attendance?month=2024-05&start=09:00").body;
+  EXPECT_EQ(rows(may, "<tr data-person="), 50u);
+  EXPECT_TRUE(Has(may,
+                  "href=\"/admin/attendance?month=2024-05&amp;start=09:00&amp;"
+                  "page=2\" rel=\"next\""));
+  EXPECT_EQ(rows(Get(*ann, "/admin/attendance?month=2024-05&page=3").body,
+                 "<tr data-person="),
+            20u);
+  // The CSV holds the whole month.
+  const std::string csv =
+      Get(*ann, "/admin/attendance/csv?month=2024-05&start=09:00").body;
+  EXPECT_EQ(rows(csv, "\r\n"), 121u);
 }
 
 // ----- The audit trail

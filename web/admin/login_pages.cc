@@ -1,15 +1,25 @@
 // "/admin/logins" and "/admin/attendance": the login records read back.
 //
-//   GET /admin/logins                   sign-ins and failed attempts per
+//   GET /admin/logins?page=P            sign-ins and failed attempts per
 //                                       day and per hour of today as
 //                                       charts; successful sign-ins per
-//                                       person
-//   GET /admin/logins/person?id=N       one person's records, newest first
+//                                       person, a page of them
+//   GET /admin/logins/person?id=N&page=P
+//                                       one person's records, newest
+//                                       first, a page of them
 //   GET /admin/logins/record?id=N       one record
-//   GET /admin/attendance?month=YYYY-MM&start=HH:MM
+//   GET /admin/attendance?month=YYYY-MM&start=HH:MM&page=P
 //                                       the month's first sign-ins as a
-//                                       calendar, late ones marked
-//   GET /admin/attendance/csv?...       the same grid as CSV
+//                                       calendar, late ones marked, a
+//                                       page of people
+//   GET /admin/attendance/csv?...       the whole month's grid as CSV
+//
+// Every listing reads one page of rows from the database (and one more,
+// to know whether a next page exists), however many records there are.
+#include <algorithm>
+#include <climits>
+#include <optional>
+
 #include "web/admin/chart.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
@@ -37,6 +47,21 @@ constexpr const char* kLoginLabels[kLoginColumns] = {
     "login_id",     "person",        "login_account", "login_pwd",
     "login_result", "login_ip",      "login_browser", "login_screen",
     "login_time",   "login_out_time"};
+
+// Rows (people, on the calendar) per page, and the last page number a
+// link may ask for; a larger one shows that last page.
+constexpr int32_t kRowsPerPage = 50;
+constexpr int32_t kMostPages = 1000000;
+static_assert(int64_t{kMostPages} * (kRowsPerPage + 1) < INT32_MAX);
+
+// The page asked for: 1 when none or no whole number is given.
+int32_t PageAsked(const AdminVisit& visit) {
+  const auto n = ParseId(visit.Query("page"));
+  if (!n || *n < 1) return 1;
+  return std::min(*n, kMostPages);
+}
+
+int32_t FirstRow(int32_t page) { return (page - 1) * kRowsPerPage; }
 
 void NotFound(AdminVisit& visit, const char* what, const std::string& id) {
   visit.Message(404, visit.Text("logins"), visit.Labelled(what, id));
@@ -68,10 +93,13 @@ void ShowSummary(AdminVisit& visit) {
   auto login = Create<Login>(visit.http());
   // Row 0 names the fields (person, name, last sign-in, last sign-out,
   // count); the rows hold them in that order.
-  const VariantArray all = login->GetAllData();
+  const int32_t page = PageAsked(visit);
+  const VariantArray all =
+      login->GetSummaryPage(FirstRow(page), kRowsPerPage + 1);
+  const int32_t found = all.UBound(1);
   TemplateData data = visit.Data(visit.Text("logins"));
   TemplateData rows = List();
-  for (int32_t r = 1; r <= all.UBound(1); ++r) {
+  for (int32_t r = 1; r <= std::min(found, kRowsPerPage); ++r) {
     TemplateData row;
     row.set("id", all(r, 0).ToText());
     row.set("name", all(r, 1).ToText());
@@ -81,7 +109,12 @@ void ShowSummary(AdminVisit& visit) {
     rows.push_back(row);
   }
   data.set("rows", rows);
-  data.set("has_rows", TemplateData(all.UBound(1) > 0));
+  data.set("has_rows", TemplateData(found > 0));
+  if (page > 1 || found > kRowsPerPage) {
+    data.set("steps", Steps(visit, page, found > kRowsPerPage, [&](int32_t n) {
+               return visit.page() + "?page=" + std::to_string(n);
+             }));
+  }
   data.set("charts", Charts(visit, *login));
   visit.Show("admin/logins", data);
 }
@@ -97,14 +130,17 @@ void ShowPerson(AdminVisit& visit) {
   auto login = Create<Login>(visit.http());
   // Field first; a person without records gets the names row alone, whose
   // first bound is 0.
-  const VariantArray records = login->GetPersonData(Variant::Long(*n));
+  const int32_t page = PageAsked(visit);
+  const VariantArray records =
+      login->GetPersonPage(Variant::Long(*n), FirstRow(page), kRowsPerPage + 1);
+  const int32_t found = records.UBound(1) > 0 ? records.UBound(2) + 1 : 0;
   TemplateData data = visit.Data(visit.Labelled("history_of", person->name));
   data.set("person", person->name);
   data.set("account", person->account);
   data.set("department", person->department);
   TemplateData rows = List();
-  if (records.UBound(1) > 0) {
-    for (int32_t r = 0; r <= records.UBound(2); ++r) {
+  if (found > 0) {
+    for (int32_t r = 0; r < std::min(found, kRowsPerPage); ++r) {
       TemplateData row;
       row.set("id", records(kLoginID, r).ToText());
       row.set("time", TimeText(records(kLoginTime, r)));
@@ -119,6 +155,12 @@ void ShowPerson(AdminVisit& visit) {
   }
   data.set("rows", rows);
   data.set("has_rows", TemplateData(!rows.is_empty_list()));
+  if (page > 1 || found > kRowsPerPage) {
+    data.set("steps", Steps(visit, page, found > kRowsPerPage, [&](int32_t p) {
+               return visit.page() + "/person?id=" + std::to_string(*n) +
+                      "&page=" + std::to_string(p);
+             }));
+  }
   visit.Show("admin/login_person", data);
 }
 
@@ -169,7 +211,8 @@ MonthChoice Choose(const AdminVisit& visit) {
     if (const auto m = Month::Parse(month)) {
       choice.month = *m;
     } else {
-      choice.error = visit.Text("bad_month") + " \"" + month + "\"";
+      // What was typed is not shown again: the error says what is wanted.
+      choice.error = visit.Text("bad_month");
     }
   }
   const std::string start = visit.Query("start");
@@ -178,16 +221,22 @@ MonthChoice Choose(const AdminVisit& visit) {
       choice.start = *s;
     } else {
       if (!choice.error.empty()) choice.error += " ";
-      choice.error += visit.Text("bad_start") + " \"" + start + "\"";
+      choice.error += visit.Text("bad_start");
     }
   }
   return choice;
 }
 
-std::vector<AttendanceDepartment> ReadMonth(AdminVisit& visit, Month month) {
+// The month's calendar: everybody's rows, or with `page` that page of
+// people (and the first person of the next page, when there is one).
+std::vector<AttendanceDepartment> ReadMonth(AdminVisit& visit, Month month,
+                                            std::optional<int32_t> page) {
   auto login = Create<Login>(visit.http());
-  const Variant result = login->GetMonthLogin(
-      Variant::FromDate(Date::FromParts(month.year, month.month, 1)));
+  const Variant first =
+      Variant::FromDate(Date::FromParts(month.year, month.month, 1));
+  const Variant result =
+      page ? login->GetMonthLoginPage(first, FirstRow(*page), kRowsPerPage + 1)
+           : login->GetMonthLogin(first);
   const auto departments = DepartmentNames(visit);
   const std::string unnamed = visit.Text("department");
   return BuildAttendance(result.array(), month.Days(),
@@ -207,9 +256,24 @@ void ShowAttendance(AdminVisit& visit) {
   const MonthChoice choice = Choose(visit);
   const Month month = choice.month;
   const int days = month.Days();
-  const auto grid = ReadMonth(visit, month);
+  const int32_t page = PageAsked(visit);
+  auto grid = ReadMonth(visit, month, page);
+  // One person more than a page shows says that there is a next page.
+  size_t people = 0;
+  for (const AttendanceDepartment& dept : grid) people += dept.people.size();
+  const bool more = people > static_cast<size_t>(kRowsPerPage);
+  if (more) {
+    grid.back().people.pop_back();
+    if (grid.back().people.empty()) grid.pop_back();
+  }
 
   TemplateData data = visit.Data(visit.Text("attendance") + " " + month.Text());
+  if (page > 1 || more) {
+    data.set("steps", Steps(visit, page, more, [&](int32_t n) {
+               return visit.page() + MonthQuery(month, choice.start) +
+                      "&page=" + std::to_string(n);
+             }));
+  }
   if (!choice.error.empty()) data.set("error", choice.error);
   data.set("month", month.Text());
   data.set("start", choice.start);
@@ -277,7 +341,7 @@ void SendCsv(AdminVisit& visit) {
     visit.Message(400, visit.Text("attendance"), choice.error);
     return;
   }
-  const auto grid = ReadMonth(visit, choice.month);
+  const auto grid = ReadMonth(visit, choice.month, std::nullopt);
   HttpResponse& response = visit.http().response();
   response.SetContentType("text/csv; charset=utf-8");
   response.Write(AttendanceCsv(grid, choice.month.Days(), choice.start,

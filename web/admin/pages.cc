@@ -245,6 +245,15 @@ TemplateData Pager(const AdminVisit& visit, int32_t current, int32_t pages,
   return pager;
 }
 
+TemplateData Steps(const AdminVisit& visit, int32_t current, bool more,
+                   const std::function<std::string(int32_t)>& link) {
+  TemplateData pager;
+  if (current > 1) pager.set("prev", link(current - 1));
+  if (more) pager.set("next", link(current + 1));
+  pager.set("of", visit.Text("page") + " " + std::to_string(current));
+  return pager;
+}
+
 void SetNotice(const AdminVisit& visit, TemplateData& data) {
   const std::string done = visit.Query("done");
   for (const char* known : {"added", "saved", "deleted"}) {

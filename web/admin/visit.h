@@ -104,6 +104,11 @@ TemplateData List();
 TemplateData Pager(const AdminVisit& visit, int32_t current, int32_t pages,
                    const std::function<std::string(int32_t)>& link);
 
+// Previous and next links around page `current` of a listing whose
+// length is not counted ("Page N"): `more` says that a next page exists.
+TemplateData Steps(const AdminVisit& visit, int32_t current, bool more,
+                   const std::function<std::string(int32_t)>& link);
+
 // A notice after a change ("done=added" gives the text "done_added").
 void SetNotice(const AdminVisit& visit, TemplateData& data);
 
