@@ -14,7 +14,8 @@ namespace {
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
 // The plain pages' own style sheet, allowed by its hash: a plain page
-// needs no static folder.
+// needs no static folder. Their icon is an empty one, so that a browser
+// does not ask for /favicon.ico and meet a 404 of its own.
 constexpr std::string_view kPlainStyle =
     "body{font:15px/1.5 system-ui,sans-serif;margin:3em "
     "auto;max-width:40em;color:#222}h1{font-size:1.3em}"
@@ -23,7 +24,7 @@ constexpr std::string_view kPlainStyle =
 
 std::string PlainPage(std::string_view title, std::string_view message) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
-         "charset=\"utf-8\"><title>" +
+         "charset=\"utf-8\"><link rel=\"icon\" href=\"data:,\"><title>" +
          HtmlEscape(title) + "</title><style>" + std::string(kPlainStyle) +
          "</style></head><body><main><h1>" + HtmlEscape(title) +
          "</h1><p class=\"detail\">" + HtmlEscape(message) +

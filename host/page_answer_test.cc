@@ -58,6 +58,9 @@ TEST(PageAnswerTest, PlainPagesNameTheirLanguageAndMainPart) {
   ASSERT_NE(main, std::string::npos) << res.body;
   EXPECT_LT(main, res.body.find("There is &lt;no&gt; page."));
   EXPECT_LT(res.body.find("Sign-in page</a>"), res.body.find("</main>"));
+  // An icon of its own ("data:", which the policy allows for images).
+  EXPECT_NE(res.body.find("<link rel=\"icon\" href=\"data:,\">"),
+            std::string::npos);
 }
 
 TEST(PageAnswerTest, ThePageStatusHeadersAndCookiesAreSent) {
