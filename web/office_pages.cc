@@ -107,10 +107,11 @@ struct SignInCounts {
   MetricCounter& held_back;
 };
 
-// The answer scripts LoginMain wrote (the failure alert, or the script
-// that opens the main window) run under the page's policy by their hashes:
-// only what LoginMain wrote after `before` is looked at, never the rest of
-// the page, which shows what the visitor typed.
+// The answer scripts LoginMain wrote (the failure alert, the held-back
+// alert, or the script that opens the main window) run under the page's
+// policy by their hashes: only what LoginMain wrote after `before` is
+// looked at, never the rest of the page, which shows what the visitor
+// typed. Without such a script the page keeps the host's plain policy.
 void AllowLoginScripts(HttpResponse& response, size_t before) {
   const std::string& written = response.written();
   if (written.size() <= before) return;
