@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "frame/text.h"
+#include "host/content_policy.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::host {
@@ -129,7 +130,9 @@ std::string RefusalText(int status) {
                      "Content-Length: " +
                      std::to_string(body.size()) +
                      "\r\nConnection: close\r\nCache-Control: no-store\r\n"
-                     "X-Content-Type-Options: nosniff\r\n";
+                     "X-Content-Type-Options: nosniff\r\n"
+                     "Content-Security-Policy: " +
+                     std::string(kContentSecurityPolicy) + "\r\n";
   if (status == 503) text += "Retry-After: 5\r\n";
   return text + "\r\n" + body;
 }

@@ -564,6 +564,13 @@ HttpHost::HttpHost(HttpHostOptions options, ConnectionFactory connections,
   // Every path, line breaks included, comes to Handle.
   impl.server.Get("[\\s\\S]*", handle);
   impl.server.Post("[\\s\\S]*", handle);
+  // The answers cpp-httplib gives itself (another method, a request line it
+  // cannot read) carry the security headers too.
+  impl.server.set_error_handler(httplib::Server::HandlerWithResponse(
+      [](const httplib::Request&, httplib::Response& res) {
+        host::AddSecurityHeaders(res);
+        return httplib::Server::HandlerResponse::Unhandled;
+      }));
 }
 
 HttpHost::~HttpHost() { Stop(); }

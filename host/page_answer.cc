@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "host/content_policy.h"
 #include "host/sessions.h"
 #include "host/wire.h"
 #include "wrenhaven/error.h"
@@ -12,17 +13,29 @@ namespace {
 
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
+// The plain pages' own style sheet, allowed by its hash: a plain page
+// needs no static folder. Their icon is an empty one, so that a browser
+// does not ask for /favicon.ico and meet a 404 of its own.
+constexpr std::string_view kPlainStyle =
+    "body{font:15px/1.5 system-ui,sans-serif;margin:3em "
+    "auto;max-width:40em;color:#222}h1{font-size:1.3em}"
+    "p.detail{background:#f6f6f6;border-left:4px solid #b33;padding:"
+    ".6em 1em;white-space:pre-wrap}";
+
 std::string PlainPage(std::string_view title, std::string_view message) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
-         "charset=\"utf-8\"><title>" +
-         HtmlEscape(title) +
-         "</title><style>body{font:15px/1.5 system-ui,sans-serif;margin:3em "
-         "auto;max-width:40em;color:#222}h1{font-size:1.3em}"
-         "p.detail{background:#f6f6f6;border-left:4px solid #b33;padding:"
-         ".6em 1em;white-space:pre-wrap}</style></head><body><main><h1>" +
-         HtmlEscape(title) + "</h1><p class=\"detail\">" + HtmlEscape(message) +
+         "charset=\"utf-8\"><link rel=\"icon\" href=\"data:,\"><title>" +
+         HtmlEscape(title) + "</title><style>" + std::string(kPlainStyle) +
+         "</style></head><body><main><h1>" + HtmlEscape(title) +
+         "</h1><p class=\"detail\">" + HtmlEscape(message) +
          "</p><p><a href=\"/\" target=\"_top\">Sign-in page</a></p>"
          "</main></body></html>\n";
+}
+
+const std::string& PlainPagePolicy() {
+  static const std::string policy =
+      PolicyAllowing({}, {HashSource(kPlainStyle)});
+  return policy;
 }
 
 bool SafeHeaderValue(std::string_view value) {
@@ -87,6 +100,7 @@ void AnswerPlain(int status, std::string_view title, std::string_view message,
                  httplib::Response& res) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
+  res.set_header("Content-Security-Policy", PlainPagePolicy());
   res.set_content(PlainPage(title, message), kHtml);
 }
 
@@ -95,6 +109,7 @@ void AddSecurityHeaders(httplib::Response& res) {
       {"X-Content-Type-Options", "nosniff"},
       {"X-Frame-Options", "SAMEORIGIN"},
       {"Referrer-Policy", "same-origin"},
+      {"Content-Security-Policy", kContentSecurityPolicy.data()},
   };
   for (const auto& [name, value] : kHeaders) {
     if (!res.has_header(name)) res.set_header(name, value);

@@ -38,12 +38,15 @@ void AnswerPage(const HttpResponse& page,
 // unavailability, 500 otherwise; it shows the reference, never the text.
 void AnswerFailure(const Failure& failure, httplib::Response& res);
 
-// A short page of the host's own, e.g. 404 "Not found".
+// A short page of the host's own, e.g. 404 "Not found", with a policy of
+// its own that allows its inline style sheet by hash.
 void AnswerPlain(int status, std::string_view title, std::string_view message,
                  httplib::Response& res);
 
-// X-Content-Type-Options, X-Frame-Options and Referrer-Policy, each unless
-// the answer has it already. Every answer gets them.
+// X-Content-Type-Options, X-Frame-Options, Referrer-Policy and
+// Content-Security-Policy (kContentSecurityPolicy), each unless the answer
+// has it already: a page may send a policy of its own (one that names the
+// hashes of its inline scripts). Every answer gets them.
 void AddSecurityHeaders(httplib::Response& res);
 
 // Control characters as "\xXX", so that a logged text cannot forge lines.

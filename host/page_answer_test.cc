@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "host/content_policy.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven::host {
@@ -57,6 +58,9 @@ TEST(PageAnswerTest, PlainPagesNameTheirLanguageAndMainPart) {
   ASSERT_NE(main, std::string::npos) << res.body;
   EXPECT_LT(main, res.body.find("There is &lt;no&gt; page."));
   EXPECT_LT(res.body.find("Sign-in page</a>"), res.body.find("</main>"));
+  // An icon of its own ("data:", which the policy allows for images).
+  EXPECT_NE(res.body.find("<link rel=\"icon\" href=\"data:,\">"),
+            std::string::npos);
 }
 
 TEST(PageAnswerTest, ThePageStatusHeadersAndCookiesAreSent) {
@@ -95,6 +99,40 @@ TEST(PageAnswerTest, SecurityHeadersAreAddedOnceAndAPageMayTightenThem) {
   EXPECT_EQ(res.get_header_value("X-Frame-Options"), "DENY");
   EXPECT_EQ(res.get_header_value("X-Content-Type-Options"), "nosniff");
   EXPECT_EQ(res.get_header_value("Referrer-Policy"), "same-origin");
+  EXPECT_EQ(res.get_header_value("Content-Security-Policy"),
+            "default-src 'self'; script-src 'self'; style-src 'self'; "
+            "img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+            "form-action 'self'; frame-ancestors 'self'");
+
+  // A page's own policy (the hash of its inline script) is the one sent.
+  httplib::Response own;
+  own.set_header("content-security-policy", "script-src 'sha256-A='");
+  AddSecurityHeaders(own);
+  EXPECT_EQ(own.get_header_value_count("Content-Security-Policy"), 1u);
+  EXPECT_EQ(own.get_header_value("Content-Security-Policy"),
+            "script-src 'sha256-A='");
+}
+
+TEST(PageAnswerTest, PlainPagesAllowTheirOwnStyleSheetByItsHash) {
+  httplib::Response res;
+  AnswerPlain(404, "Not found", "<b>", res);
+  AddSecurityHeaders(res);
+  const std::string& body = res.body;
+  const size_t open = body.find("<style>");
+  const size_t close = body.find("</style>");
+  ASSERT_NE(open, std::string::npos);
+  ASSERT_NE(close, std::string::npos);
+  const std::string style = body.substr(open + 7, close - open - 7);
+  EXPECT_EQ(res.get_header_value_count("Content-Security-Policy"), 1u);
+  const std::string policy = res.get_header_value("Content-Security-Policy");
+  EXPECT_EQ(policy, "default-src 'self'; script-src 'self'; style-src 'self' " +
+                        HashSource(style) +
+                        "; img-src 'self' data:; object-src 'none'; "
+                        "base-uri 'none'; form-action 'self'; "
+                        "frame-ancestors 'self'");
+  EXPECT_EQ(policy.find("unsafe"), std::string::npos);
+  EXPECT_EQ(body.find("<script"), std::string::npos);
+  EXPECT_EQ(body.find(" style="), std::string::npos);
 }
 
 TEST(PageAnswerTest, LogSafeEscapesControlCharacters) {

@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "host/content_policy.h"
 #include "web/admin/gate.h"
 #include "web/admin/pages.h"
 #include "web/admin/texts.h"
@@ -105,6 +107,24 @@ struct SignInCounts {
   MetricCounter& held_back;
 };
 
+// The answer scripts LoginMain wrote (the failure alert, the held-back
+// alert, or the script that opens the main window) run under the page's
+// policy by their hashes: only what LoginMain wrote after `before` is
+// looked at, never the rest of the page, which shows what the visitor
+// typed. Without such a script the page keeps the host's plain policy.
+void AllowLoginScripts(HttpResponse& response, size_t before) {
+  const std::string& written = response.written();
+  if (written.size() <= before) return;
+  std::vector<std::string> sources;
+  for (const std::string& text :
+       host::ScriptTexts(std::string_view(written).substr(before))) {
+    sources.push_back(host::HashSource(text));
+  }
+  if (sources.empty()) return;
+  response.SetHeader("Content-Security-Policy",
+                     host::PolicyAllowing(sources, {}));
+}
+
 // "/": a plain visit runs LoginMain, which signs the visitor out, and
 // shows the form; a post runs LoginMain on the form. A successful sign-in
 // ends the page with the window script (or redirects), so only what was
@@ -125,6 +145,7 @@ void SignInPage(HttpPage& page, SignInCounts& counts) {
   // The browser's device cookie is no business of the page's scripts.
   response.KeepFromScripts(Login::kDeviceCookie);
   auto login = Create<Login>(page);
+  const size_t before = response.written().size();
   try {
     login->LoginMain();
   } catch (const Error& e) {
@@ -132,6 +153,7 @@ void SignInPage(HttpPage& page, SignInCounts& counts) {
     if (post && e.code() == ErrorCode::kUnavailable) counts.held_back.Add();
     throw;
   }
+  AllowLoginScripts(response, before);
   if (post) {
     if (response.ended() && SignedIn(page.session())) {
       counts.success.Add();

@@ -13,12 +13,13 @@ import { tmpdir } from 'node:os';
 import path from 'node:path';
 
 import {
-  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions,
+  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions, watchPolicy,
 } from './harness.mjs';
 
 // A browser of its own for each person: a fresh, empty profile folder.
 // Pages in English; a script dialog anywhere fails the test, since no
-// administration page opens one and typed values must never run.
+// administration page opens one and typed values must never run, and so
+// does a policy violation or a console message.
 async function withBrowser(body) {
   const profile = mkdtempSync(path.join(tmpdir(), 'wrenhaven-chromium-'));
   const downloads = mkdtempSync(path.join(tmpdir(), 'wrenhaven-downloads-'));
@@ -31,11 +32,13 @@ async function withBrowser(body) {
   });
   const dialogs = [];
   context.on('page', (p) => p.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss(); }));
+  const said = await watchPolicy(context);
   try {
     const page = context.pages()[0] ?? (await context.newPage());
     page.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss(); });
     const result = await body(page, context);
     if (dialogs.length > 0) throw new Error(`a script dialog opened: ${JSON.stringify(dialogs)}`);
+    said.check('the pages of this test');
     return result;
   } finally {
     await context.close();
@@ -445,6 +448,35 @@ test('the audit trail lists the changes made above, newest first, and filters th
     check((await page.textContent('#error')).includes('must be a date'), 'a bad date is said so');
     await shot(page, 'admin-audit');
   });
+});
+
+// No style attribute indents the trees (the policy would refuse it):
+// admin.css indents the first levels, admin.js the deeper ones, each
+// level 24px further in. A chain of twelve menus is put in for this test
+// and taken out after it.
+test('menu trees deeper than the style sheet knows are still indented level by level', async () => {
+  const ids = [];
+  let parent = 'NULL';
+  for (let level = 1; level <= 12; level += 1) {
+    parent = sql(`INSERT INTO SYS_Menu (MenuParentID, MenuName, MenuEnglish, MenuOrder) VALUES (${
+      parent}, '层${level}', 'Depth ${level}', 90) RETURNING MenuID`);
+    ids.push(parent);
+  }
+  try {
+    await withBrowser(async (page) => {
+      await signIn(page, 'ann', 'ann123');
+      const indents = async (selector) => Promise.all(ids.map((id) => page.$eval(selector(id),
+        (e) => parseFloat(getComputedStyle(e).paddingLeft))));
+      await page.goto(at('/admin/menus'));
+      same(await page.$$eval('#tree tr[data-level="12"]', (rows) => rows.length), 1, 'the deepest row');
+      same(await indents((id) => `tr[data-id="${id}"] td.name`), ids.map((_, k) => 8 + 24 * k), 'the menu tree');
+      await page.goto(at('/admin/rights/role?id=1'));
+      same(await indents((id) => `#menus li:has(input[value="${id}"])`), ids.map((_, k) => 24 * k), 'the check boxes');
+      await shot(page, 'admin-rights-deep');
+    });
+  } finally {
+    sql(`DELETE FROM SYS_Menu WHERE MenuID IN (${ids.join(',')})`);
+  }
 });
 
 await runTests();

@@ -43,6 +43,44 @@ export async function launch(profile, settings) {
   return context;
 }
 
+// Watches every page and frame of `context` for what the browser says
+// about them: each Content-Security-Policy violation (the
+// securitypolicyviolation event, listened for from the driver so that the
+// policy cannot keep the listener out) and each console message. A page
+// the test asked for that answered with an error status makes Chromium
+// say so in the console; that one message, about the document itself, is
+// what the test wanted and is left out. `check(what)` throws when anything
+// else was said; `forget()` drops what was said so far.
+export async function watchPolicy(context) {
+  const said = [];
+  await context.exposeBinding('wrenhavenPolicyViolation', ({ frame }, text) => {
+    said.push(`policy violation in ${frame.url()}: ${text}`);
+  });
+  await context.addInitScript(() => {
+    document.addEventListener('securitypolicyviolation', (e) => {
+      window.wrenhavenPolicyViolation(`${e.effectiveDirective} refused ${e.blockedURI || 'inline'} at ${
+        e.sourceFile}:${e.lineNumber} (${e.disposition}) ${e.sample}`);
+    }, true);
+  });
+  const listen = (page) => page.on('console', (m) => {
+    const where = m.location()?.url ?? '';
+    const documents = page.frames().map((f) => f.url());
+    if (/^Failed to load resource: the server responded with a status of [45]\d\d\b/.test(m.text())
+        && documents.includes(where)) {
+      return;
+    }
+    said.push(`console ${m.type()} in ${page.url()}: ${m.text()} (${where})`);
+  });
+  context.pages().forEach(listen);
+  context.on('page', listen);
+  return {
+    check(what) {
+      if (said.length > 0) throw new Error(`${what}: the browser said\n    ${said.join('\n    ')}`);
+    },
+    forget() { said.length = 0; },
+  };
+}
+
 export function sql(query) {
   return execFileSync('sqlite3', [options.db, query], { encoding: 'utf8' }).trim();
 }

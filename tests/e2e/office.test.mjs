@@ -10,10 +10,11 @@ import { tmpdir } from 'node:os';
 import path from 'node:path';
 
 import {
-  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions,
+  at, check, launch, leftCaptions, runTests, same, shot, sql, test, topCaptions, watchPolicy,
 } from './harness.mjs';
 
-// A browser of its own for each test: a fresh, empty profile folder.
+// A browser of its own for each test: a fresh, empty profile folder. A
+// policy violation or a console message on any of its pages fails the test.
 async function withBrowser({ english = false } = {}, body) {
   const profile = mkdtempSync(path.join(tmpdir(), 'wrenhaven-chromium-'));
   const context = await launch(profile, {
@@ -23,9 +24,12 @@ async function withBrowser({ english = false } = {}, body) {
     },
     viewport: { width: 1280, height: 800 },
   });
+  const said = await watchPolicy(context);
   try {
     const page = context.pages()[0] ?? (await context.newPage());
-    return await body(page, context);
+    const result = await body(page, context);
+    said.check('the pages of this test');
+    return result;
   } finally {
     await context.close();
     rmSync(profile, { recursive: true, force: true });

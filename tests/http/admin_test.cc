@@ -50,6 +50,17 @@ const std::vector<std::string> kAdminAddresses = {
     "/admin/audit/csv",
 };
 
+// The policy of every administration page, and what it would refuse
+// there: style attributes and elements, event handler attributes,
+// "javascript:" addresses and script elements with text of their own.
+constexpr char kPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; "
+    "img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'self'";
+const std::regex kInline(
+    "\\sstyle=|<style|\\son[a-z]+=|javascript:|<script(?![^>]*\\ssrc=)",
+    std::regex::icase);
+
 // A memory store through which a test can change a session's values as
 // they are loaded, as if an earlier page had written them.
 class AlteringStore : public SessionStore {
@@ -195,7 +206,15 @@ TEST_P(AdminTest, EveryPageIsForbiddenToPeopleWithoutTheAdministratorRole) {
   }
   auto ann = As("ann");
   for (const std::string& path : kAdminAddresses) {
-    EXPECT_EQ(Get(*ann, path).status, 200) << path;
+    const Reply r = Get(*ann, path);
+    EXPECT_EQ(r.status, 200) << path;
+    // Under the plain policy, with nothing inline that it would refuse.
+    EXPECT_EQ(r.All("Content-Security-Policy"),
+              std::vector<std::string>{kPolicy})
+        << path;
+    std::smatch inline_text;
+    EXPECT_FALSE(std::regex_search(r.body, inline_text, kInline))
+        << path << ": " << inline_text.str();
   }
 }
 

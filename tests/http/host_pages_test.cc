@@ -5,10 +5,12 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -504,6 +506,83 @@ TEST_F(HostPagesTest, SecurityHeadersOnEveryAnswer) {
     EXPECT_EQ(r.Header("X-Frame-Options"), "SAMEORIGIN") << path;
     EXPECT_EQ(r.Header("Referrer-Policy"), "same-origin") << path;
   }
+}
+
+// The policy every answer carries: nothing inline but what a hash names.
+constexpr char kPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; "
+    "img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'self'";
+
+// The policy with its hash sources left out, and how many there were.
+std::pair<std::string, int> WithoutHashes(const std::string& policy) {
+  static const std::regex kHash(" 'sha256-[A-Za-z0-9+/]{43}='");
+  const auto count =
+      std::distance(std::sregex_iterator(policy.begin(), policy.end(), kHash),
+                    std::sregex_iterator());
+  return {std::regex_replace(policy, kHash, ""), static_cast<int>(count)};
+}
+
+TEST_F(HostPagesTest, EveryAnswerCarriesThePolicyWithoutUnsafeInline) {
+  struct Case {
+    const char* path;
+    int status;
+    int style_hashes;  // the host's plain pages allow their style sheet
+  };
+  Browser b(port());
+  for (const Case& c :
+       {Case{"/echo", 200, 0}, Case{"/go?to=/", 302, 0},
+        Case{"/static/css/site.css", 200, 0}, Case{"/nowhere", 404, 1},
+        Case{"/static/none.css", 404, 1}, Case{"/fail", 500, 1},
+        Case{"/busy", 503, 1}, Case{"/echo?x=%FF", 400, 1}}) {
+    const Reply r = b.Get(c.path);
+    EXPECT_EQ(r.status, c.status) << c.path;
+    const std::vector<std::string> all = r.All("Content-Security-Policy");
+    ASSERT_EQ(all.size(), 1u) << c.path;
+    EXPECT_EQ(all[0].find("unsafe"), std::string::npos) << c.path;
+    const auto [rest, hashes] = WithoutHashes(all[0]);
+    EXPECT_EQ(rest, kPolicy) << c.path << ": " << all[0];
+    EXPECT_EQ(hashes, c.style_hashes) << c.path << ": " << all[0];
+    if (hashes > 0) {
+      EXPECT_NE(all[0].find("style-src 'self' 'sha256-"), std::string::npos)
+          << all[0];
+    }
+  }
+  // A 304 of a static file too.
+  const Reply css = b.Get("/static/css/site.css");
+  const Reply same =
+      b.Get("/static/css/site.css", {{"If-None-Match", css.Header("ETag")}});
+  EXPECT_EQ(same.status, 304);
+  EXPECT_EQ(same.All("Content-Security-Policy"),
+            std::vector<std::string>{kPolicy});
+
+  // An answer of cpp-httplib's own, to a method no page takes.
+  const std::vector<std::string> put = HeaderLines(
+      RawExchange(port(),
+                  "PUT /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n"
+                  "Connection: close\r\n\r\n"));
+  ASSERT_FALSE(put.empty());
+  EXPECT_EQ(put[0].substr(0, 10), "HTTP/1.1 4") << put[0];
+  EXPECT_EQ(std::count(put.begin(), put.end(),
+                       std::string("Content-Security-Policy: ") + kPolicy),
+            1)
+      << put[0];
+
+  // The front door's own refusal of headers past their limit.
+  std::string big;
+  for (int i = 0; i < 5; ++i) {
+    big += "X-B" + std::to_string(i) + ": " + std::string(8000, 'w') + "\r\n";
+  }
+  const std::string raw =
+      RawExchange(port(), "GET /echo HTTP/1.1\r\nHost: x\r\n" + big +
+                              "Connection: close\r\n\r\n");
+  const std::vector<std::string> lines = HeaderLines(raw);
+  ASSERT_FALSE(lines.empty()) << raw;
+  EXPECT_EQ(lines[0], "HTTP/1.1 431 Request Header Fields Too Large");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       std::string("Content-Security-Policy: ") + kPolicy),
+            1)
+      << raw;
 }
 
 TEST_F(HostPagesTest, TextThatIsNotUtf8IsRefusedBeforeThePage) {

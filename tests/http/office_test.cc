@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "host/content_policy.h"
 #include "testing/test_db.h"
 #include "tests/http/http_support.h"
 #include "web/office_pages.h"
@@ -24,6 +25,18 @@ namespace {
 constexpr char kSession[] = "WRENHAVEN_SESSION";
 constexpr char kFailureScript[] =
     "<script language='javascript'>\r\n   alert(\"登陆失败!\")</script>\r\n";
+
+// The policy of every page but a sign-in that wrote an answer script, and
+// that policy with the script's hash source.
+constexpr char kPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; "
+    "img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'self'";
+std::string PolicyWithScript(const std::string& source) {
+  return "default-src 'self'; script-src 'self' " + source +
+         "; style-src 'self'; img-src 'self' data:; object-src 'none'; "
+         "base-uri 'none'; form-action 'self'; frame-ancestors 'self'";
+}
 
 // New connections to the test's database, as the host's pool wants them.
 ConnectionFactory Connections(const TestDb& db, std::atomic<int>* made) {
@@ -155,6 +168,11 @@ TEST_P(OfficeTest, WrongPasswordShowsTheFailureAndRecordsOneAttempt) {
   EXPECT_EQ(r.SetCookie("pname").rfind("pname=ann; Path=/; Expires=", 0), 0u)
       << r.SetCookie("pname");
   EXPECT_EQ(r.SetCookie("name"), "");
+  // The failure script runs by its hash, the browser's text of it being
+  // "\n   alert(...)" (printf ... | openssl dgst -sha256 -binary | base64).
+  EXPECT_EQ(r.All("Content-Security-Policy"),
+            std::vector<std::string>{PolicyWithScript(
+                "'sha256-5iEg5cQXEAV7cd+uQjQ07bl4R5BlLx7V5dBfNgsCANY='")});
   EXPECT_EQ(Count("1=1"), 1);
   EXPECT_EQ(Count("LoginAccount='ann' AND LoginOK=0 AND personID IS NULL AND "
                   "LoginIP='127.0.0.1' AND "
@@ -162,6 +180,36 @@ TEST_P(OfficeTest, WrongPasswordShowsTheFailureAndRecordsOneAttempt) {
             1);
   // Not signed in.
   EXPECT_EQ(b.Get("/MyOffice/").Header("Location"), "/");
+}
+
+// Only the answer script of the sign-in is allowed, by its hash: not the
+// page's other script elements, not what the visitor typed; pages without
+// an answer script have the plain policy.
+TEST_P(OfficeTest, OnlyTheSignInAnswerScriptIsAllowedByItsHash) {
+  Browser b(port());
+  const Reply form = b.Get("/");
+  EXPECT_EQ(form.status, 200);
+  EXPECT_NE(form.body.find("<script src=\""), std::string::npos);
+  EXPECT_EQ(form.All("Content-Security-Policy"),
+            std::vector<std::string>{kPolicy});
+
+  const Reply typed =
+      b.Post("/", SignInForm("</script><script>alert(1)</script>", "wrong"));
+  EXPECT_EQ(typed.status, 200);
+  EXPECT_NE(typed.body.find(kFailureScript), std::string::npos);
+  EXPECT_EQ(typed.body.find("<script>alert(1)"), std::string::npos);
+  EXPECT_EQ(typed.All("Content-Security-Policy"),
+            std::vector<std::string>{PolicyWithScript(
+                "'sha256-5iEg5cQXEAV7cd+uQjQ07bl4R5BlLx7V5dBfNgsCANY='")});
+
+  SignIn(b, "ann", "ann123");
+  for (const char* path : {"/MyOffice/", "/MyOffice/home"}) {
+    const Reply page = b.Get(path);
+    EXPECT_EQ(page.status, 200) << path;
+    EXPECT_EQ(page.All("Content-Security-Policy"),
+              std::vector<std::string>{kPolicy})
+        << path;
+  }
 }
 
 TEST_P(OfficeTest, RightPasswordOpensTheMainWindow) {
@@ -214,14 +262,23 @@ TEST_P(OfficeTest, WithoutTheSwitchTheWindowScriptEndsThePage) {
   const Reply r = b.Post("/", SignInForm("ben", "ben123", /*oldwin=*/false));
   EXPECT_EQ(r.status, 200);
   static const std::regex script(
-      "<script language='javascript'>\r\n"
+      "<script language='javascript'>("
+      "\r\n"
       "var tesselWin=window\\.open\\('MyOffice/\\?[0-9]+','tessel','toolbars="
       "no,statusbar=1'\\);\r\n"
       "tesselWin\\.moveTo\\(0,0\\);\r\n"
       "tesselWin\\.resizeTo\\(screen\\.width,screen\\.height-30\\);\r\n"
       "tesselWin\\.focus\\(\\);\r\n"
-      "</script>\r\n$");
-  EXPECT_TRUE(std::regex_search(r.body, script)) << r.body;
+      ")</script>\r\n$");
+  std::smatch window;
+  ASSERT_TRUE(std::regex_search(r.body, window, script)) << r.body;
+  // Allowed by the hash of its text as the browser reads it: each CR LF
+  // a LF.
+  const std::string text =
+      std::regex_replace(window.str(1), std::regex("\r\n"), "\n");
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_EQ(r.All("Content-Security-Policy"),
+            std::vector<std::string>{PolicyWithScript(host::HashSource(text))});
   EXPECT_EQ(r.body.find("<form"), std::string::npos);
   EXPECT_NE(r.body.find("id=\"opened\""), std::string::npos);
   EXPECT_EQ(b.Get("/MyOffice/").status, 200);

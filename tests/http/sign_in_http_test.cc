@@ -97,6 +97,14 @@ TEST_P(SignInHttpTest, TheSixthAttemptIsHeldBackAlikeForKnownAndUnknown) {
     EXPECT_NE(held.body.find("id=\"held-back\""), std::string::npos);
     EXPECT_EQ(held.body.find("id=\"failed\""), std::string::npos);
     EXPECT_EQ(held.SetCookie("WRENHAVEN_SESSION"), "");
+    // The held-back alert ("\n   alert(...15...)" to the browser) runs by
+    // its hash.
+    EXPECT_NE(
+        held.Header("Content-Security-Policy")
+            .find("script-src 'self' "
+                  "'sha256-93d3Z1iKUzJ3HTEqF7Sx/pwn/tT/3W1v9Kcp0fA3MyQ=';"),
+        std::string::npos)
+        << held.Header("Content-Security-Policy");
     answers[k] = held.body.substr(held.body.find("id=\"held-back\""), 120);
   }
   EXPECT_EQ(answers[0], answers[1]);

@@ -104,7 +104,6 @@ void ShowTree(AdminVisit& visit) {
     TemplateData row;
     row.set("id", std::to_string(t.id));
     row.set("level", std::to_string(t.level));
-    row.set("indent", std::to_string((t.level - 1) * 24 + 8));
     row.set("name", a(t.row, kMenuName).ToText());
     row.set("english", a(t.row, kMenuEnglish).ToText());
     row.set("tip", a(t.row, kMenuTip).ToText());

@@ -162,7 +162,7 @@ void RoleMenus(AdminVisit& visit) {
   for (const TreeRow& t : rows) {
     TemplateData item;
     item.set("id", std::to_string(t.id));
-    item.set("indent", std::to_string((t.level - 1) * 24));
+    item.set("level", std::to_string(t.level));
     item.set("name", tree(t.row, 3).ToText());
     item.set("english", tree(t.row, 5).ToText());
     item.set("checked", TemplateData(granted.count(t.id) > 0));
