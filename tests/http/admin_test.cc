@@ -878,6 +878,39 @@ TEST_P(AdminTest, TheTreeShowsTheFirstLevelAndOneBranch) {
       "/admin/menus?branch=6&done=deleted");
 }
 
+TEST_P(AdminTest, TheMenuFormOffersTheFirstLevelAndOneBranchAsParents) {
+  auto ann = As("ann");
+  // The options of the parent's list after its first ("" for none).
+  auto parents = [](const std::string& body) {
+    const size_t from = body.find("name=\"MenuParentID\"");
+    const std::string list =
+        body.substr(from, body.find("</select>", from) - from);
+    return ListedMenus(list, "<option value=\"");
+  };
+  // The branch of the menu's parent, the menu itself and what lies below
+  // it left out.
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=13").body),
+            "1,6,9,12,14,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=12").body), "1,6,9,15");
+  // A first-level menu's form opens its own branch.
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=6").body), "1,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/new?parent=2").body),
+            "1,2,3,4,5,6,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/new").body), "1,6,9,12,15");
+  // A menu moves to another branch through that branch's first-level menu.
+  const std::string token = Token(*ann);
+  ASSERT_EQ(Post(*ann, "/admin/menus/edit",
+                 {{"token", token},
+                  {"id", "14"},
+                  {"MenuName", "订单"},
+                  {"MenuParentID", "1"}})
+                .Header("Location"),
+            "/admin/menus?branch=14&done=saved");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=13").body), "1,6,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=14").body),
+            "1,2,3,4,5,6,9,12,15");
+}
+
 TEST_P(AdminTest, RoleGrantsAreReplacedBranchByBranch) {
   auto ann = As("ann");
   const std::string token = Token(*ann);

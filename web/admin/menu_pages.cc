@@ -46,26 +46,6 @@ constexpr const char* kItems[] = {"FunID",    "MenuParentID", "MenuName",
                                   "MenuTip",  "MenuEnglish",  "MenuEnglishTip",
                                   "MenuIcon", "MenuOrder"};
 
-struct Tree {
-  VariantArray rows;  // Menu.GetAllData(0)
-  std::vector<TreeRow> order;
-  // Why the listing was refused (a menu numbered 0 inside the tree): the
-  // pages then go on without the tree, so that the menu at fault can
-  // still be changed or deleted by its number.
-  std::string error;
-};
-
-Tree ReadTree(Menu& menu) {
-  Tree tree;
-  try {
-    tree.rows = menu.GetAllData(0);
-    tree.order = MenuTreeRows(tree.rows);
-  } catch (const Error& e) {
-    tree.error = e.description();
-  }
-  return tree;
-}
-
 struct FunctionInfo {
   std::string name;
   std::string url;
@@ -90,9 +70,9 @@ std::string Indent(int level) {
   return out;
 }
 
-std::string Caption(const VariantArray& rows, int32_t r) {
-  const std::string name = rows(r, kMenuName).ToText();
-  return name.empty() ? rows(r, kMenuEnglish).ToText() : name;
+std::string Caption(const ShownMenu& m) {
+  const std::string name = m.cells[kMenuName].ToText();
+  return name.empty() ? m.cells[kMenuEnglish].ToText() : name;
 }
 
 // The address of the tree with the branch of `menu` open; the first level
@@ -162,8 +142,23 @@ void ShowTree(AdminVisit& visit) {
   visit.Show("admin/menus", data);
 }
 
+// Menu `id` and the rows below it in `view` (depth first: the deeper rows
+// right after it); `id` alone when the view does not show it.
+std::vector<int32_t> BelowInView(const BranchView& view, int32_t id) {
+  std::vector<int32_t> out = {id};
+  for (size_t i = 0; i < view.rows.size(); ++i) {
+    if (view.rows[i].id != id) continue;
+    for (size_t j = i + 1;
+         j < view.rows.size() && view.rows[j].level > view.rows[i].level; ++j) {
+      out.push_back(view.rows[j].id);
+    }
+    break;
+  }
+  return out;
+}
+
 // The form's fields, filled with `values` (in the order of kItems).
-std::vector<FormField> MenuFields(AdminVisit& visit, const Tree& tree,
+std::vector<FormField> MenuFields(AdminVisit& visit, const BranchView& tree,
                                   const std::vector<std::string>& values,
                                   const std::vector<int32_t>& not_parents) {
   std::vector<FormOption> functions = {{"", visit.Text("no_function")}};
@@ -171,13 +166,12 @@ std::vector<FormField> MenuFields(AdminVisit& visit, const Tree& tree,
     functions.push_back({id, info.name + "  (" + info.url + ")"});
   }
   std::vector<FormOption> parents = {{"", visit.Text("first_level")}};
-  for (const TreeRow& t : tree.order) {
-    if (std::find(not_parents.begin(), not_parents.end(), t.id) !=
+  for (const ShownMenu& m : tree.rows) {
+    if (std::find(not_parents.begin(), not_parents.end(), m.id) !=
         not_parents.end()) {
       continue;
     }
-    parents.push_back(
-        {std::to_string(t.id), Indent(t.level) + Caption(tree.rows, t.row)});
+    parents.push_back({std::to_string(m.id), Indent(m.level) + Caption(m)});
   }
   std::vector<FormField> fields = {
       {"MenuName", visit.Text("menu_name"), values[2], {}, false},
@@ -198,17 +192,29 @@ std::vector<std::string> TypedValues(const AdminVisit& visit) {
   return values;
 }
 
+// The form offers as parents the first-level menus and the branch of the
+// parent in the form (of the menu itself when it has none), never the
+// menu's own subtree: a menu moves to another branch through that
+// branch's first-level menu, and the form then offers that branch.
 void ShowForm(AdminVisit& visit, Menu& menu, const std::string& id,
               const std::vector<std::string>& values,
               const std::string& error) {
-  const Tree tree = ReadTree(menu);
   const bool editing = !id.empty();
+  const int32_t n = editing ? ParseId(id).value_or(0) : 0;
+  int32_t branch = 0;
+  const auto parent = ParseId(std::string(TrimSpaces(values[1])));
+  if (parent && *parent > 0 && !menu.GetData(*parent).undimensioned()) {
+    branch = *parent;
+  } else if (n > 0) {
+    branch = n;
+  }
+  const BranchView tree = ReadBranch(menu, branch);
   TemplateData data =
       visit.Data(visit.Text(editing ? "edit_menu" : "add_menu"));
   std::vector<int32_t> not_parents;
   if (editing) {
     data.set("id", id);
-    if (const auto n = ParseId(id)) not_parents = SubtreeOf(tree.order, *n);
+    not_parents = BelowInView(tree, n);
   }
   data.set("fields", FormFields(MenuFields(visit, tree, values, not_parents)));
   data.set("action", visit.page() + (editing ? "/edit" : "/new"));
