@@ -229,7 +229,8 @@ void RoleMenus(AdminVisit& visit) {
       link.set("href",
                m.open ? here : here + "&branch=" + std::to_string(m.id));
       link.set("id", std::to_string(m.id));
-      link.set("name", m.cells[3].ToText());
+      const std::string name = m.cells[3].ToText();
+      link.set("name", name.empty() ? m.cells[5].ToText() : name);
       link.set("open", TemplateData(m.open));
       branches.push_back(link);
     }
