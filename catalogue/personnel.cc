@@ -6,6 +6,9 @@
 #include "frame/guard.h"
 #include "frame/shapes.h"
 #include "frame/statement.h"
+#include "frame/text.h"
+#include "wrenhaven/dialect.h"
+#include "wrenhaven/error.h"
 
 namespace wrenhaven {
 
@@ -20,6 +23,11 @@ const ClassInfo& Personnel::Info() {
           Method("GetDeptName", &Personnel::GetDeptName, {ByVal("DeptID")}),
           Method("GetPeople", &Personnel::GetPeople),
           Method("GetPerson", &Personnel::GetPerson, {ByVal("PersonID")}),
+          Method("GetPeoplePage", &Personnel::GetPeoplePage,
+                 {ByVal("Search"), ByVal("Offset"), ByVal("Count")}),
+          Method("CountPeople", &Personnel::CountPeople, {ByVal("Search")}),
+          Method("GetPersonByAccount", &Personnel::GetPersonByAccount,
+                 {ByVal("Account")}),
       },
       [] { return std::make_shared<Personnel>(); },
   };
@@ -36,6 +44,39 @@ constexpr std::string_view kPeople =
     "Select HR_person.PersonID,PersonName,personAccount,HR_person.DeptID,"
     "DeptName from HR_person left join HR_Dept on "
     "HR_person.DeptID=HR_Dept.DeptID";
+
+// The search (or account) as text; raises (without repeating it) unless
+// it is short, well-formed UTF-8.
+std::string SearchText(const Variant& search, std::string_view what) {
+  if (search.is_empty() || search.is_null()) return std::string();
+  std::string text = search.ToText();
+  if (!IsValidUtf8(text) || Utf8Length(text) > kMaxPeopleSearchLength) {
+    Raise(ErrorCode::kInvalidArgument,
+          std::string(what) + " must be text of at most " +
+              std::to_string(kMaxPeopleSearchLength) + " characters");
+  }
+  return text;
+}
+
+constexpr std::string_view kSearch = "The search for people";
+
+// " where ..." for people whose name or account contains `text`; "" for
+// the empty text. The wildcards and the escape mark itself are escaped,
+// so that every character matches only itself.
+std::string PeopleCondition(const Dialect& dialect, const std::string& text) {
+  if (text.empty()) return std::string();
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '!' || c == '%' || c == '_' || c == '[') pattern += '!';
+    pattern += c;
+  }
+  pattern += '%';
+  Statement literal;
+  literal.Text("'").Quoted(Variant::String(pattern)).Text("'");
+  const std::string quoted = literal.Finish();
+  return " where (" + dialect.TextLike("PersonName", quoted) + " or " +
+         dialect.TextLike("personAccount", quoted) + ")";
+}
 
 }  // namespace
 
@@ -76,6 +117,58 @@ VariantArray Personnel::GetPerson(int32_t person_id) {
     s.Text(kPeople)
         .Text(" where HR_person.PersonID=")
         .Bare(Variant::Long(person_id), "PersonID");
+    return Query(conn(), s.Finish(), CursorType::kForwardOnly, ReadFirstRecord);
+  });
+}
+
+VariantArray Personnel::GetPeoplePage(const Variant& search, int32_t offset,
+                                      int32_t count) {
+  return Guarded([&] {
+    const std::string text = SearchText(search, kSearch);
+    if (count < 1 || count > kMaxPeoplePageSize || offset < 0) {
+      Raise(ErrorCode::kInvalidArgument,
+            "A page of people holds 1 to " +
+                std::to_string(kMaxPeoplePageSize) +
+                " people from an offset of 0 or more");
+    }
+    Connection& db = conn();
+    const Dialect& dialect = db.dialect();
+    // The page is cut from HR_person alone, so that the people before it
+    // are only counted off, never joined with their departments.
+    const std::string page = dialect.Limited(
+        "Select PersonID,PersonName,personAccount,DeptID from HR_person" +
+            PeopleCondition(dialect, text) + " order by PersonID",
+        count, offset);
+    return Query(db,
+                 "Select p.PersonID,p.PersonName,p.personAccount,p.DeptID,"
+                 "DeptName from (" +
+                     page +
+                     ") p left join HR_Dept on p.DeptID=HR_Dept.DeptID "
+                     "order by p.PersonID",
+                 CursorType::kForwardOnly, ReadAllRows);
+  });
+}
+
+Variant Personnel::CountPeople(const Variant& search) {
+  return Guarded([&] {
+    const std::string text = SearchText(search, kSearch);
+    Connection& db = conn();
+    const VariantArray row = Query(
+        db,
+        "Select count(*) from HR_person" + PeopleCondition(db.dialect(), text),
+        CursorType::kForwardOnly, ReadFirstRecord);
+    return Variant::Long(row.undimensioned() ? 0 : row(0).ToLong());
+  });
+}
+
+VariantArray Personnel::GetPersonByAccount(const Variant& account) {
+  return Guarded([&] {
+    const std::string text = SearchText(account, "An account");
+    Statement s;
+    s.Text(kPeople)
+        .Text(" where personAccount='")
+        .Quoted(Variant::String(text))
+        .Text("'");
     return Query(conn(), s.Finish(), CursorType::kForwardOnly, ReadFirstRecord);
   });
 }

@@ -178,13 +178,16 @@ bool RoleRight::MayUseFunction(const Variant& role_ids,
     Connection& db = conn();
     const std::vector<std::string> roles = IdList(role_ids, "RoleIDs");
     if (roles.empty()) return false;
+    // From the menus that open the page to their grants, so that the
+    // work follows those few menus, not every grant of the roles (a
+    // visitor of twenty roles holds thousands at office scale).
     Statement s;
     s.Text(
-         "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
-         "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
+         "SELECT COUNT(*) FROM SYS_right WHERE SYS_right.menuID IN (SELECT "
+         "SYS_Menu.MenuID FROM SYS_Menu, SYS_Function WHERE SYS_Menu.FunID = "
          "SYS_Function.FunID AND SYS_Function.FunUrl = '")
         .Quoted(fun_url)
-        .Text("' AND SYS_right.roleID IN (");
+        .Text("') AND SYS_right.roleID IN (");
     for (size_t i = 0; i < roles.size(); ++i) {
       s.Text(i == 0 ? "" : ",").Text(roles[i]);
     }

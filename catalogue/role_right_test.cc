@@ -92,8 +92,8 @@ TEST_P(RoleRightDbTest, WhoMayUseAFunctionAndWhatIsAsked) {
   auto tap = std::make_shared<TappedConnection>(db_.conn());
   rr_.SetConn(tap);
   const std::string head =
-      "SELECT COUNT(*) FROM SYS_right, SYS_Menu, SYS_Function WHERE "
-      "SYS_right.menuID = SYS_Menu.MenuID AND SYS_Menu.FunID = "
+      "SELECT COUNT(*) FROM SYS_right WHERE SYS_right.menuID IN (SELECT "
+      "SYS_Menu.MenuID FROM SYS_Menu, SYS_Function WHERE SYS_Menu.FunID = "
       "SYS_Function.FunID AND SYS_Function.FunUrl = '";
   const struct {
     Variant roles;
@@ -102,13 +102,13 @@ TEST_P(RoleRightDbTest, WhoMayUseAFunctionAndWhatIsAsked) {
     std::string statement;  // "" when none is sent
   } cases[] = {
       {Variant::String("1"), "/admin/menus", true,
-       head + "/admin/menus' AND SYS_right.roleID IN (1)"},
+       head + "/admin/menus') AND SYS_right.roleID IN (1)"},
       {Variant::String("2,3,5"), "/admin/menus", false,
-       head + "/admin/menus' AND SYS_right.roleID IN (2,3,5)"},
+       head + "/admin/menus') AND SYS_right.roleID IN (2,3,5)"},
       {Variant::Long(4), "/it's", true,
-       head + "/it''s' AND SYS_right.roleID IN (4)"},
+       head + "/it''s') AND SYS_right.roleID IN (4)"},
       {Variant::String("5"), "/it's", false,
-       head + "/it''s' AND SYS_right.roleID IN (5)"},
+       head + "/it''s') AND SYS_right.roleID IN (5)"},
       {Variant::String(""), "/admin/menus", false, ""},
       {Variant(), "/admin/menus", false, ""},
   };

@@ -146,7 +146,8 @@ TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
        "GetAllData(ParentID) GetData(ID) AddData(FunID,MenuParentID,"
        "MenuName,MenuTip,MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) "
        "DelData(ByRef ID) UpdateData(ID,FunID,MenuParentID,MenuName,"
-       "MenuTip,MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) ",
+       "MenuTip,MenuEnglish,MenuEnglishTip,MenuIcon,MenuOrder) "
+       "GetChildren(ParentID) ",
        "GetData",
        {Variant::Long(3)}},
       {"Wrenhaven.Function",
@@ -168,7 +169,9 @@ TEST(EveryClassTest, InterfaceConnectionAndErrorsAsPagesSeeThem) {
       {"Wrenhaven.Personnel",
        "_Personnel",
        "Sub SetConn(ByRef pConn) GetError() GetDepartments() "
-       "GetDeptName(DeptID) GetPeople() GetPerson(PersonID) ",
+       "GetDeptName(DeptID) GetPeople() GetPerson(PersonID) "
+       "GetPeoplePage(Search,Offset,Count) CountPeople(Search) "
+       "GetPersonByAccount(Account) ",
        "GetPeople",
        {}},
   };

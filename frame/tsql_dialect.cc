@@ -176,6 +176,12 @@ std::string TsqlDialect::RolePageList() const {
 
 std::string TsqlDialect::RoleInsertHead() const { return "insert SYS_Role("; }
 
+// The reference database compares text without regard to case.
+std::string TsqlDialect::TextLike(std::string_view column,
+                                  std::string_view pattern) const {
+  return std::string(column) + " like " + std::string(pattern) + " escape '!'";
+}
+
 std::string TsqlDialect::LastInsertedId(std::string_view,
                                         std::string_view) const {
   return "Select @@IDENTITY";

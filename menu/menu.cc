@@ -43,6 +43,7 @@ const ClassInfo& Menu::Info() {
               {ByVal("ID"), ByVal("FunID"), ByVal("MenuParentID"),
                ByVal("MenuName"), ByVal("MenuTip"), ByVal("MenuEnglish"),
                ByVal("MenuEnglishTip"), ByVal("MenuIcon"), ByVal("MenuOrder")}),
+          Method("GetChildren", &Menu::GetChildren, {ByVal("ParentID")}),
       },
       [] { return std::make_shared<Menu>(); },
   };
@@ -427,6 +428,18 @@ VariantArray Menu::GetAllData(int32_t parent_id) {
       }
     }
     return Titled(rows, fields);
+  });
+}
+
+VariantArray Menu::GetChildren(int32_t parent_id) {
+  return Guarded([&] {
+    Connection& db = conn();
+    VariantArray level = Query(db, db.dialect().MenuLevel(parent_id),
+                               CursorType::kStatic, ReadTitledTable);
+    for (int32_t r = 1; r <= level.UBound(1); ++r) {
+      CheckWalk(level(r, 0).ToLong(), {parent_id});
+    }
+    return level;
   });
 }
 

@@ -616,6 +616,49 @@ TEST_P(MenuTest, TreeListingIsDepthFirstWithSiblingsByOrder) {
   EXPECT_EQ(Lower(Ids(menu.GetAllData(2))), "menuid");
 }
 
+TEST_P(MenuTest, ChildrenAreOneLevelOfTheTree) {
+  TestDb db(GetParam(), /*demo=*/false);
+  SmallTree(db);
+  Menu menu;
+  menu.SetConn(db.conn());
+  const VariantArray first = menu.GetChildren(0);
+  ASSERT_EQ(Bounds(first), "(0 To 2, 0 To 8)");
+  EXPECT_EQ(Lower(Row(first, 0)), Lower(Row(menu.GetAllData(0), 0)));
+  EXPECT_EQ(Row(first, 1), "5|Null|Null|A|A tip|A en|A en tip|A.gif|1");
+  EXPECT_EQ(Ids(first, 1), "5,1");
+  EXPECT_EQ(Ids(menu.GetChildren(5), 1), "4,3");
+  EXPECT_EQ(Ids(menu.GetChildren(4), 1), "2");
+  // A leaf, and a menu that does not exist, keep the titles row.
+  EXPECT_EQ(Lower(Ids(menu.GetChildren(2))), "menuid");
+  EXPECT_EQ(Lower(Ids(menu.GetChildren(99))), "menuid");
+
+  // Menu 0 would stand for the first level; a menu below itself loops.
+  AddMenu(db, 0, "NULL", "Zero", "3");
+  AddMenu(db, 6, "6", "Self", "1");
+  EXPECT_THROW(menu.GetChildren(0), Error);
+  EXPECT_THROW(menu.GetChildren(6), Error);
+  EXPECT_NE(menu.GetError().find("menu 6 is its own ancestor"),
+            std::string::npos)
+      << menu.GetError();
+}
+
+TEST(MenuStatementTest, ChildrenAreReadWithOneStatement) {
+  auto conn = std::make_shared<RecordingConnection>();
+  Menu menu;
+  menu.SetConn(conn);
+  const std::vector<std::string> names = {"MenuID", "MenuParentID"};
+  conn->Queue({names, {}});
+  conn->Queue({names, {{Variant::Long(8), Variant::Long(7)}}});
+  EXPECT_EQ(Bounds(menu.GetChildren(0)), "(0 To 0, 0 To 1)");
+  EXPECT_EQ(Ids(menu.GetChildren(7)), "MenuID,8");
+  EXPECT_EQ(conn->sent,
+            (std::vector<std::string>{
+                "Select * from SYS_Menu where MenuParentID IS NULL  order by "
+                "menuorder",
+                "Select * from SYS_Menu where MenuParentID=7 order by "
+                "menuorder"}));
+}
+
 TEST_P(MenuTest, ANullOrderSortsFirstAmongSiblings) {
   TestDb db(GetParam(), /*demo=*/false);
   SmallTree(db);

@@ -179,6 +179,15 @@ std::string PostgresDialect::RoleInsertHead() const {
   return "insert into SYS_Role(";
 }
 
+// LIKE refuses the accounts' case-blind collation; ILIKE under "C" folds
+// the letters A to Z alone, as the reference database's comparison and
+// SQLite's LIKE do.
+std::string PostgresDialect::TextLike(std::string_view column,
+                                      std::string_view pattern) const {
+  return "(" + std::string(column) + " collate \"C\") ilike " +
+         std::string(pattern) + " escape '!'";
+}
+
 std::string PostgresDialect::LastInsertedId(std::string_view table,
                                             std::string_view column) const {
   // The sequence's value as this session last drew it, which no other

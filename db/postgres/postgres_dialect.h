@@ -2,7 +2,8 @@
 // INSERT with INTO, LEFT JOIN for the outer join, EXTRACT and to_char for
 // the date parts with the month selected as a range of loginTime, and
 // NULLS FIRST where a listing orders by a nullable column, since the
-// reference database sorts nulls before every value.
+// reference database sorts nulls before every value, and ILIKE under the
+// "C" collation for a text test that ignores case.
 #ifndef WRENHAVEN_DB_POSTGRES_POSTGRES_DIALECT_H_
 #define WRENHAVEN_DB_POSTGRES_POSTGRES_DIALECT_H_
 
@@ -36,6 +37,8 @@ class PostgresDialect : public TsqlDialect {
   std::string RoleList() const override;
   std::string RolePageList() const override;
   std::string RoleInsertHead() const override;
+  std::string TextLike(std::string_view column,
+                       std::string_view pattern) const override;
   std::string LastInsertedId(std::string_view table,
                              std::string_view column) const override;
   std::string Limited(std::string_view ordered_query, int64_t rows,

@@ -96,6 +96,13 @@ class Dialect {
   // Role: the insert up to and including the "(" of its column list.
   virtual std::string RoleInsertHead() const = 0;
 
+  // Personnel: the test that `column` (one of the library's own column
+  // names, never a value from outside) is like `pattern`, a quoted literal
+  // ('...', its quotes doubled) in which "!" escapes the next character,
+  // letters A to Z matching in either case.
+  virtual std::string TextLike(std::string_view column,
+                               std::string_view pattern) const = 0;
+
   // The identifier that the latest insert on this connection gave a row of
   // `table`, whose identity column is `column` (both the library's own
   // names, never values from outside): one row with one whole number.
@@ -134,6 +141,8 @@ class TsqlDialect : public Dialect {
   std::string RoleList() const override;
   std::string RolePageList() const override;
   std::string RoleInsertHead() const override;
+  std::string TextLike(std::string_view column,
+                       std::string_view pattern) const override;
 
  protected:
   // The statement of LoginsPerDay and LoginsPerHour around a series of

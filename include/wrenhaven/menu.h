@@ -75,6 +75,11 @@ class Menu : public PageBoundClass {
   // per menu in the table's column order. Raises naming the menu when the
   // parent links below `parent_id` form a loop or reach a menu numbered 0.
   VariantArray GetAllData(int32_t parent_id);
+  // Slot 12. The menus right below `parent_id` (0: the first level) by
+  // MenuOrder, in GetAllData's shape (row 0 the column names) but without
+  // what lies further down: one statement, whatever the size of the tree.
+  // Raises as GetAllData does for a menu numbered 0 or its own parent.
+  VariantArray GetChildren(int32_t parent_id);
   // Slot 8. One menu's row, (0 To F-1); UndimensionedArray when absent.
   VariantArray GetData(int32_t id);
   // Slot 9. Adds a menu; FunID and MenuParentID are numbers or empty (then

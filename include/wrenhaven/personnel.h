@@ -12,6 +12,7 @@
 #ifndef WRENHAVEN_PERSONNEL_H_
 #define WRENHAVEN_PERSONNEL_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,11 @@
 #include "wrenhaven/variant.h"
 
 namespace wrenhaven {
+
+// The longest search text GetPeoplePage and CountPeople take, in
+// characters, and the most people one page holds.
+inline constexpr size_t kMaxPeopleSearchLength = 64;
+inline constexpr int32_t kMaxPeoplePageSize = 200;
 
 // Slots 1 and 2 are SetConn and GetError of ClassBase
 // (wrenhaven/class_base.h).
@@ -45,6 +51,25 @@ class Personnel : public ClassBase {
   // Slot 6. The person `person_id` with the same five columns: (0 To 4);
   // UndimensionedArray when nobody has it.
   VariantArray GetPerson(int32_t person_id);
+
+  // Slot 7. One page of the people whose name or account contains
+  // `search` (letters A to Z in either case; Empty, Null or "" for
+  // everybody), by PersonID: at most `count` (1 to kMaxPeoplePageSize) of
+  // them after the first `offset` (0 or more), with GetPeople's columns and
+  // shape; EmptyGrid past the last. A search that is not well-formed UTF-8
+  // of at most kMaxPeopleSearchLength characters, or a count or offset out
+  // of range, raises kInvalidArgument before any statement is sent.
+  VariantArray GetPeoplePage(const Variant& search, int32_t offset,
+                             int32_t count);
+  // Slot 8. How many people GetPeoplePage finds for `search` (a Long); the
+  // same checks.
+  Variant CountPeople(const Variant& search);
+  // Slot 9. The person whose account is `account`, letter case aside,
+  // with GetPerson's columns and shape; UndimensionedArray when nobody has
+  // it. An account that is not well-formed UTF-8 of at most
+  // kMaxPeopleSearchLength characters raises kInvalidArgument before any
+  // statement is sent.
+  VariantArray GetPersonByAccount(const Variant& account);
 };
 
 }  // namespace wrenhaven

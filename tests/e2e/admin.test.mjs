@@ -116,11 +116,19 @@ test('an administrator adds a first-level menu and a sub-menu, and the tree show
     await submit(frame);
     same(await frame.textContent('#notice'), 'Added.', 'the notice');
 
+    // The page opens the branch of the new menu, below the first level.
+    await frame.waitForURL(new RegExp(`/admin/menus\\?branch=${reports}&done=added$`));
     const rows = await tree(frame);
     const i = rows.indexOf('1:报表');
     check(i > 0, `the new menu is not in the tree: ${rows}`);
-    same(rows.slice(i - 3, i + 3), ['1:销售', '2:客户', '2:订单', '1:报表', '2:月报', '1:系统管理'],
+    same(rows.slice(i - 1, i + 3), ['1:销售', '1:报表', '2:月报', '1:系统管理'],
       'the tree around the new menus');
+    same(rows.filter((r) => r.startsWith('2:')), ['2:月报'], 'one branch open');
+    // Another branch: Sales and its two menus, Reports closed.
+    await Promise.all([frame.waitForNavigation(), frame.click('tr[data-id="12"] a.branch')]);
+    const sales = await tree(frame);
+    const j = sales.indexOf('1:销售');
+    same(sales.slice(j, j + 4), ['1:销售', '2:客户', '2:订单', '1:报表'], 'the branch of Sales');
     await shot(page, 'admin-menus');
   });
 });
@@ -133,8 +141,13 @@ test('a menu granted to a role shows for a person of that role', async () => {
     await signIn(page, 'ivy', 'ivy123');
     await page.goto(at('/admin/rights'));
     await Promise.all([page.waitForNavigation(), page.click('#roles a:has-text("Sales")')]);
-    check(!(await page.isChecked(`input[name=menu][value="${reports}"]`)), 'granted already');
+    // The first level alone; Sales' own branch holds its grants.
+    same((await page.$$('input[name=menu][value="13"]')).length, 0, 'a branch shown before it is opened');
+    await Promise.all([page.waitForNavigation(), page.click('#branches a:has-text("销售")')]);
     check(await page.isChecked('input[name=menu][value="13"]'), 'the grants of Sales are not ticked');
+    await Promise.all([page.waitForNavigation(), page.click('#branches a:has-text("报表")')]);
+    check(!(await page.isChecked(`input[name=menu][value="${reports}"]`)), 'granted already');
+    check(await page.isChecked('input[name=menu][value="12"]'), 'the first level is not ticked');
     await page.check(`input[name=menu][value="${reports}"]`);
     await page.check(`input[name=menu][value="${monthly}"]`);
     await shot(page, 'admin-rights-role');
@@ -143,6 +156,8 @@ test('a menu granted to a role shows for a person of that role', async () => {
   });
   same(sql(`SELECT COUNT(*) FROM SYS_right WHERE roleID=5 AND menuID IN (${reports},${monthly})`), '2',
     'the grants');
+  same(sql('SELECT COUNT(*) FROM SYS_right WHERE roleID=5 AND menuID IN (13,14)'), '2',
+    'the grants of the branch not on the form');
   await withBrowser(async (page) => {
     await signIn(page, 'eva', 'eva123');
     same(await topCaptions(page), ['Office', 'Sales', 'Reports'], "eva's top menu");
@@ -377,7 +392,7 @@ test('a cross-site post without the token changes nothing', async () => {
       }
       await shot(page, 'admin-forged-post');
       // The administrator is still signed in, and the menu is still there.
-      await page.goto(at('/admin/menus'));
+      await page.goto(at('/admin/menus?branch=1'));
       same(await page.$$eval('#tree tr[data-id="2"]', (rows) => rows.length), 1, 'menu 2 in the tree');
     });
   } finally {

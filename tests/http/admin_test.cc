@@ -513,19 +513,21 @@ TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
             302);
   const std::string top =
       Text("SELECT MenuID FROM SYS_Menu WHERE MenuName='Reports'");
-  ASSERT_EQ(Post(*ann, "/admin/menus/new",
-                 {{"token", token},
-                  {"MenuName", "Monthly"},
-                  {"MenuOrder", "1"},
-                  {"MenuParentID", top},
-                  {"FunID", "3"}})
-                .status,
-            302);
+  const Reply added = Post(*ann, "/admin/menus/new",
+                           {{"token", token},
+                            {"MenuName", "Monthly"},
+                            {"MenuOrder", "1"},
+                            {"MenuParentID", top},
+                            {"FunID", "3"}});
+  ASSERT_EQ(added.status, 302);
+  // On to the branch the new menu is in.
+  EXPECT_EQ(added.Header("Location"),
+            "/admin/menus?branch=" + top + "&done=added");
   const std::string child =
       Text("SELECT MenuID FROM SYS_Menu WHERE MenuName='Monthly'");
   // In the tree: after Sales (order 4), before Administration (order 9),
   // the child right below it and one level deeper.
-  const std::string tree = Get(*ann, "/admin/menus").body;
+  const std::string tree = Get(*ann, "/admin/menus?branch=" + top).body;
   const size_t sales = tree.find("data-id=\"12\" data-level=\"1\"");
   const size_t reports = tree.find("data-id=\"" + top + "\" data-level=\"1\"");
   const size_t monthly =
@@ -535,6 +537,12 @@ TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
   EXPECT_LT(reports, monthly);
   EXPECT_LT(monthly, admin);
   EXPECT_NE(admin, std::string::npos);
+  // The first level alone, each with the link that opens its branch.
+  const std::string first = Get(*ann, "/admin/menus").body;
+  EXPECT_TRUE(Has(first, "data-id=\"" + top + "\" data-level=\"1\""));
+  EXPECT_FALSE(Has(first, "data-id=\"" + child + "\""));
+  EXPECT_TRUE(Has(first, "href=\"/admin/menus?branch=" + top +
+                             "\" class=\"branch\">Open</a>"));
 
   // The edit form is filled from the menu; a menu cannot go below its own
   // child.
@@ -553,15 +561,15 @@ TEST_P(AdminTest, MenusAreAddedChangedAndDeleted) {
                   top),
             1);
 
-  ASSERT_EQ(Post(*ann, "/admin/menus/edit",
+  EXPECT_EQ(Post(*ann, "/admin/menus/edit",
                  {{"token", token},
                   {"id", child},
                   {"MenuName", "Monthly sums"},
                   {"MenuOrder", ""},
                   {"MenuParentID", top},
                   {"FunID", ""}})
-                .status,
-            302);
+                .Header("Location"),
+            "/admin/menus?branch=" + child + "&done=saved");
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE MenuName='Monthly "
                   "sums' AND FunID IS NULL AND MenuOrder IS NULL"),
             1);
@@ -781,7 +789,148 @@ TEST_P(AdminTest, AdministrationCannotBeGivenAwayByDelegation) {
 
 // ----- Rights
 
-TEST_P(AdminTest, RoleGrantsAreReplacedWhole) {
+// The menus a page lists, by the data-id of its rows (tree) or boxes.
+std::string ListedMenus(const std::string& body, const std::string& mark) {
+  std::string ids;
+  for (size_t at = body.find(mark); at != std::string::npos;
+       at = body.find(mark, at + 1)) {
+    const size_t from = at + mark.size();
+    ids += (ids.empty() ? "" : ",") +
+           body.substr(from, body.find('"', from) - from);
+  }
+  return ids;
+}
+
+TEST_P(AdminTest, ThePeopleOfTheRightsPageComeAPageAtATime) {
+  std::string values;
+  for (int i = 1; i <= 120; ++i) {
+    const std::string n = std::to_string(1000 + i);
+    values += (i > 1 ? "," : "") +
+              ("(" + n + ",'t" + n + "','pw','Temp " + n + "',NULL,NULL)");
+  }
+  db_->Exec(
+      "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+      "PersonName, DeptID, PersonJobCode) VALUES " +
+      values + ",(2000,'sure','pw','Hundred% Sure',NULL,NULL)");
+  const int64_t everybody = Count("SELECT COUNT(*) FROM HR_person");
+  auto ann = As("ann");
+  const std::string person = "<li><a href=\"/admin/rights/person?id=";
+  const std::string first = Get(*ann, "/admin/rights").body;
+  EXPECT_EQ(Occurrences(first, person), 50u);
+  EXPECT_TRUE(Has(first, "id=\"count\">" + std::to_string(everybody) + "<"));
+  EXPECT_TRUE(Has(first, "id=\"of\">Page 1 / 3</span>"));
+  EXPECT_TRUE(Has(first, person + "1\""));
+  // Every role is still listed.
+  EXPECT_EQ(Occurrences(first, "<li><a href=\"/admin/rights/role?id="),
+            static_cast<size_t>(Count("SELECT COUNT(*) FROM SYS_Role")));
+  const std::string last = Get(*ann, "/admin/rights?page=3").body;
+  EXPECT_EQ(Occurrences(last, person), static_cast<size_t>(everybody - 100));
+  EXPECT_TRUE(Has(last, person + "2000\""));
+
+  // The search, and the pages of what it finds.
+  const std::string temp = Get(*ann, "/admin/rights?search=TEMP&page=3").body;
+  EXPECT_EQ(Occurrences(temp, person), 20u);
+  EXPECT_TRUE(Has(temp, person + "1101\""));
+  EXPECT_TRUE(Has(temp, "id=\"count\">120<"));
+  EXPECT_TRUE(Has(temp, "name=\"search\" value=\"TEMP\""));
+  EXPECT_TRUE(Has(temp, "href=\"/admin/rights?page=2&amp;search=TEMP\""));
+  const std::string percent = Get(*ann, "/admin/rights?search=%25").body;
+  EXPECT_EQ(Occurrences(percent, person), 1u);
+  EXPECT_TRUE(Has(percent, person + "2000\""));
+  EXPECT_TRUE(Has(Get(*ann, "/admin/rights?search=o%27n%20").body,
+                  "name=\"search\" value=\"o&apos;n\""));
+  // Past the last page: nobody, and the way back.
+  const std::string past = Get(*ann, "/admin/rights?search=temp&page=9").body;
+  EXPECT_EQ(Occurrences(past, person), 0u);
+  EXPECT_TRUE(Has(past, "Nobody matches."));
+  EXPECT_TRUE(Has(past, "rel=\"prev\""));
+
+  // Refused before anything is read, without repeating what was typed.
+  // The limit counts characters: 64 of three bytes each are allowed.
+  std::string wide;
+  for (int i = 0; i < 64; ++i) wide += "%E5%BC%A0";
+  for (const std::string& bad :
+       {"search=" + std::string(65, 'q'), "search=" + wide + "%E5%BC%A0",
+        std::string("page=0"), std::string("page=abc"),
+        std::string("page=99999999")}) {
+    const Reply r = Get(*ann, "/admin/rights?" + bad);
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_FALSE(Has(r.body, "qqqq")) << bad;
+    EXPECT_EQ(Occurrences(r.body, person), 0u) << bad;
+  }
+  EXPECT_EQ(Get(*ann, "/admin/rights?search=" + std::string(64, 'q')).status,
+            200);
+  EXPECT_EQ(Get(*ann, "/admin/rights?search=" + wide).status, 200);
+}
+
+TEST_P(AdminTest, TheTreeShowsTheFirstLevelAndOneBranch) {
+  auto ann = As("ann");
+  db_->Exec(
+      "INSERT INTO SYS_Menu (MenuID, MenuParentID, MenuName, MenuOrder) "
+      "VALUES (90, 89, 'Orphan', 1), (91, 90, 'Below orphan', 1)");
+  const std::string tr = "<tr data-id=\"";
+  EXPECT_EQ(ListedMenus(Get(*ann, "/admin/menus").body, tr), "1,6,9,12,15");
+  // A first-level menu, or any menu in its branch, opens that branch.
+  for (const char* branch : {"6", "7", "8"}) {
+    const std::string page =
+        Get(*ann, std::string("/admin/menus?branch=") + branch).body;
+    EXPECT_EQ(ListedMenus(page, tr), "1,6,7,8,9,12,15") << branch;
+    EXPECT_TRUE(Has(page, "data-id=\"8\" data-level=\"2\""));
+    EXPECT_TRUE(Has(page, "href=\"/admin/menus\" class=\"branch\">Close</a>"));
+  }
+  EXPECT_EQ(ListedMenus(Get(*ann, "/admin/menus?branch=15").body, tr),
+            "1,6,9,12,15,16,17,18,19,20,21,22,23");
+  // A branch that no first-level menu reaches opens at the end.
+  const std::string orphan = Get(*ann, "/admin/menus?branch=91").body;
+  EXPECT_EQ(ListedMenus(orphan, tr), "1,6,9,12,15,90,91");
+  EXPECT_TRUE(Has(orphan, "data-id=\"90\" data-level=\"1\""));
+  EXPECT_TRUE(Has(orphan, "data-id=\"91\" data-level=\"2\""));
+  for (const char* bad : {"0", "999", "abc", "-6", "6%20or%201=1"}) {
+    const Reply r = Get(*ann, std::string("/admin/menus?branch=") + bad);
+    EXPECT_EQ(r.status, 404) << bad;
+    EXPECT_FALSE(Has(r.body, tr)) << bad;
+  }
+  // Deleting a sub-menu goes back to its branch.
+  EXPECT_EQ(
+      Post(*ann, "/admin/menus/delete", {{"token", Token(*ann)}, {"id", "8"}})
+          .Header("Location"),
+      "/admin/menus?branch=6&done=deleted");
+}
+
+TEST_P(AdminTest, TheMenuFormOffersTheFirstLevelAndOneBranchAsParents) {
+  auto ann = As("ann");
+  // The options of the parent's list after its first ("" for none).
+  auto parents = [](const std::string& body) {
+    const size_t from = body.find("name=\"MenuParentID\"");
+    const std::string list =
+        body.substr(from, body.find("</select>", from) - from);
+    return ListedMenus(list, "<option value=\"");
+  };
+  // The branch of the menu's parent, the menu itself and what lies below
+  // it left out.
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=13").body),
+            "1,6,9,12,14,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=12").body), "1,6,9,15");
+  // A first-level menu's form opens its own branch.
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=6").body), "1,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/new?parent=2").body),
+            "1,2,3,4,5,6,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/new").body), "1,6,9,12,15");
+  // A menu moves to another branch through that branch's first-level menu.
+  const std::string token = Token(*ann);
+  ASSERT_EQ(Post(*ann, "/admin/menus/edit",
+                 {{"token", token},
+                  {"id", "14"},
+                  {"MenuName", "订单"},
+                  {"MenuParentID", "1"}})
+                .Header("Location"),
+            "/admin/menus?branch=14&done=saved");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=13").body), "1,6,9,12,15");
+  EXPECT_EQ(parents(Get(*ann, "/admin/menus/edit?id=14").body),
+            "1,2,3,4,5,6,9,12,15");
+}
+
+TEST_P(AdminTest, RoleGrantsAreReplacedBranchByBranch) {
   auto ann = As("ann");
   const std::string token = Token(*ann);
   // A grant of a menu the tree does not reach (its parent is gone).
@@ -789,31 +938,84 @@ TEST_P(AdminTest, RoleGrantsAreReplacedWhole) {
       "INSERT INTO SYS_Menu (MenuID, MenuParentID, MenuName, MenuOrder) "
       "VALUES (90, 89, 'Orphan', 1)");
   db_->Exec("INSERT INTO SYS_right (menuID, roleID) VALUES (90, 3)");
-  const std::string page = Get(*ann, "/admin/rights/role?id=3").body;
+  const std::string box = "name=\"menu\" value=\"";
+  // The first level alone, with the links to the branches.
+  const std::string first = Get(*ann, "/admin/rights/role?id=3").body;
+  EXPECT_EQ(ListedMenus(first, box), "1,6,9,12,15");
+  EXPECT_TRUE(Has(first, "name=\"menu\" value=\"6\" checked>"));
+  EXPECT_TRUE(Has(first, "name=\"menu\" value=\"9\">"));
+  EXPECT_TRUE(Has(first, "href=\"/admin/rights/role?id=3&amp;branch=6\""));
+  EXPECT_FALSE(Has(first, "name=\"branch\""));
+  // One branch: its boxes beside the first level's.
+  const std::string page = Get(*ann, "/admin/rights/role?id=3&branch=6").body;
+  EXPECT_EQ(ListedMenus(page, box), "1,6,7,8,9,12,15");
   EXPECT_TRUE(Has(page, "name=\"menu\" value=\"7\" checked>"));
   EXPECT_TRUE(Has(page, "name=\"menu\" value=\"8\">"));
+  EXPECT_TRUE(Has(page, "name=\"branch\" value=\"6\""));
   EXPECT_FALSE(Has(page, "value=\"90\""));
+
+  // Saving the branch of Finance changes the grants on its form alone:
+  // Office's (1 is on the form, 2, 3 and 5 are not) and the orphan's stay,
+  // and a box of a menu not on the form (Mail, 2) changes nothing.
   const Reply r = Post(*ann, "/admin/rights/role",
                        {{"token", token},
                         {"id", "3"},
+                        {"branch", "6"},
                         {"menu", "1"},
                         {"menu", "6"},
-                        {"menu", "8"}});
-  EXPECT_EQ(r.Header("Location"), "/admin/rights/role?id=3&done=saved");
+                        {"menu", "8"},
+                        {"menu", "13"}});
+  EXPECT_EQ(r.Header("Location"),
+            "/admin/rights/role?id=3&branch=6&done=saved");
   EXPECT_EQ(Column("SELECT menuID FROM SYS_right WHERE roleID=3 ORDER BY "
                    "menuID"),
-            "1,6,8,90");
+            "1,2,3,5,6,8,90");
   // Ben (a clerk) sees Budgets now, at his next page.
   auto ben = As("ben");
   const std::string office = Get(*ben, "/MyOffice/?top=6").body;
   EXPECT_TRUE(Has(office, "/apps/budgets"));
   EXPECT_FALSE(Has(office, "/apps/expenses"));
-  // Something that is no menu number changes nothing.
+
+  // A save on the branch of Office never drops a grant of Finance's.
+  EXPECT_EQ(Post(*ann, "/admin/rights/role",
+                 {{"token", token},
+                  {"id", "3"},
+                  {"branch", "1"},
+                  {"menu", "1"},
+                  {"menu", "4"},
+                  {"menu", "6"}})
+                .status,
+            302);
+  EXPECT_EQ(Column("SELECT menuID FROM SYS_right WHERE roleID=3 ORDER BY "
+                   "menuID"),
+            "1,4,6,8,90");
+  // The first-level form: nothing ticked takes the first level's grants
+  // alone.
+  EXPECT_EQ(
+      Post(*ann, "/admin/rights/role", {{"token", token}, {"id", "3"}}).status,
+      302);
+  EXPECT_EQ(Column("SELECT menuID FROM SYS_right WHERE roleID=3 ORDER BY "
+                   "menuID"),
+            "4,8,90");
+
+  // Something that is no menu number, or a branch that is no menu,
+  // changes nothing.
   EXPECT_EQ(Post(*ann, "/admin/rights/role",
                  {{"token", token}, {"id", "3"}, {"menu", "1 OR 1=1"}})
                 .status,
             200);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE roleID=3"), 4);
+  for (const char* bad : {"999", "0", "abc"}) {
+    EXPECT_EQ(Post(*ann, "/admin/rights/role",
+                   {{"token", token}, {"id", "3"}, {"branch", bad}})
+                  .status,
+              404)
+        << bad;
+    EXPECT_EQ(
+        Get(*ann, std::string("/admin/rights/role?id=3&branch=") + bad).status,
+        404)
+        << bad;
+  }
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_right WHERE roleID=3"), 3);
 }
 
 TEST_P(AdminTest, APersonsNewRolesComeWithTheNextPage) {
@@ -1231,6 +1433,27 @@ TEST_P(AdminTest, TheAuditPageListsNewestFirstFiltersAndExports) {
   const std::string ivy = Get(*ann, "/admin/audit?person=9").body;
   EXPECT_EQ(Occurrences(ivy, "<tr data-id="), 1u);
   EXPECT_TRUE(Has(ivy, "<td class=\"person\" data-person=\"9\">ivy</td>"));
+  // The person given by number shows with the account; an account typed
+  // (in any case) is the same filter, and its pages link by number.
+  EXPECT_TRUE(Has(ivy, "name=\"account\" value=\"ivy\""));
+  const std::string typed = Get(*ann, "/admin/audit?account=%20IVY").body;
+  EXPECT_EQ(Occurrences(typed, "<tr data-id="), 1u);
+  EXPECT_TRUE(Has(typed, "<td class=\"person\" data-person=\"9\">ivy</td>"));
+  EXPECT_TRUE(Has(typed, "name=\"account\" value=\"ivy\""));
+  EXPECT_TRUE(Has(typed, "href=\"/admin/audit/csv?person=9&amp;"));
+  // The filter never lists the people to choose from.
+  EXPECT_FALSE(Has(all, "<option value=\"9\""));
+  for (const std::string& bad :
+       {std::string("nobody%25"), std::string(65, 'q')}) {
+    const Reply r = Get(*ann, "/admin/audit?account=" + bad);
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_EQ(Occurrences(r.body, "<tr data-id="), 0u) << bad;
+    EXPECT_TRUE(Has(r.body, "id=\"error\">")) << bad;
+    EXPECT_FALSE(Has(r.body, "nobody")) << bad;
+    EXPECT_FALSE(Has(r.body, "qqqqqqqq")) << bad;
+  }
+  EXPECT_TRUE(Has(Get(*ann, "/admin/audit?account=nobody").body,
+                  "id=\"error\">Nobody has this account.</div>"));
   const std::string changes =
       Get(*ann, "/admin/audit?kind=menu&from=2026-03-01&to=2026-03-01").body;
   EXPECT_EQ(Occurrences(changes, "<tr data-id="), 1u);

@@ -3,6 +3,9 @@
 //   GET /admin/audit?person=&kind=&from=&to=&page=&size=   one page
 //   GET /admin/audit/csv?person=&kind=&from=&to=           the same rows as
 //                                                          CSV
+//   GET /admin/audit?account=A&...                         the changes of the
+//                                                          person whose
+//                                                          account is A
 //
 // The filters are checked by the library before any statement is sent; a
 // filter that is not what it should be is answered 400 with the reason.
@@ -83,25 +86,42 @@ TemplateData KindOptions(const std::string& chosen) {
 }
 
 void ShowTrail(AdminVisit& visit) {
-  const AuditFilter filter = FilterOf(visit);
+  AuditFilter filter = FilterOf(visit);
   const std::string size_text = visit.Query("size");
   const std::string page_text = visit.Query("page");
+  std::string account(TrimSpaces(visit.Query("account")));
   auto trail = Create<AuditTrail>(visit.http());
 
   TemplateData data = visit.Data(visit.Text("audit"));
-  data.set("person", filter.person);
   data.set("from", filter.from);
   data.set("to", filter.to);
   data.set("kinds", KindOptions(filter.kind));
-  TemplateData people = List();
-  for (const PersonInfo& p : AllPeople(visit)) {
-    TemplateData option;
-    option.set("value", p.id);
-    option.set("label", p.name + " (" + p.account + ")");
-    option.set("selected", TemplateData(p.id == filter.person));
-    people.push_back(option);
+  // The person filter is typed as an account and resolved to its person
+  // here; a person given by number shows with that person's account.
+  std::string refusal;
+  if (!account.empty()) {
+    if (!PeopleSearchFits(account)) {
+      refusal = visit.Text("bad_account");
+      account.clear();
+    } else if (const auto who = FindAccount(visit, account)) {
+      filter.person = who->id;
+      account = who->account;
+    } else {
+      refusal = visit.Text("no_such_account");
+      account.clear();
+    }
+  } else if (const auto n = ParseId(filter.person)) {
+    if (const auto who = FindPerson(visit, *n)) account = who->account;
   }
-  data.set("people", people);
+  data.set("account", account);
+  if (!refusal.empty()) {
+    visit.http().response().SetStatus(400);
+    data.set("error", refusal);
+    data.set("rows", List());
+    data.set("has_rows", TemplateData(false));
+    visit.Show("admin/audit", data);
+    return;
+  }
 
   TemplateData rows = List();
   try {

@@ -1,7 +1,12 @@
-// "/admin/menus": the whole menu tree, and the forms that add, change and
-// delete menus.
+// "/admin/menus": the menu tree a branch at a time, and the forms that add,
+// change and delete menus.
 //
-//   GET  /admin/menus               the tree
+//   GET  /admin/menus               the first-level menus
+//   GET  /admin/menus?branch=N      the first-level menus with the branch of
+//                                   N opened: the first-level menu above N
+//                                   and everything below it (a menu that no
+//                                   first-level menu reaches opens at the
+//                                   end, with everything below it)
 //   GET  /admin/menus/new?parent=N  the form for a menu under N (none:
 //                                   a first-level menu); POST adds it
 //   GET  /admin/menus/edit?id=N     the form filled from the menu; POST
@@ -10,6 +15,7 @@
 #include <algorithm>
 #include <map>
 
+#include "web/admin/branch.h"
 #include "web/admin/form.h"
 #include "web/admin/gate.h"
 #include "web/admin/view.h"
@@ -40,26 +46,6 @@ constexpr const char* kItems[] = {"FunID",    "MenuParentID", "MenuName",
                                   "MenuTip",  "MenuEnglish",  "MenuEnglishTip",
                                   "MenuIcon", "MenuOrder"};
 
-struct Tree {
-  VariantArray rows;  // Menu.GetAllData(0)
-  std::vector<TreeRow> order;
-  // Why the listing was refused (a menu numbered 0 inside the tree): the
-  // pages then go on without the tree, so that the menu at fault can
-  // still be changed or deleted by its number.
-  std::string error;
-};
-
-Tree ReadTree(Menu& menu) {
-  Tree tree;
-  try {
-    tree.rows = menu.GetAllData(0);
-    tree.order = MenuTreeRows(tree.rows);
-  } catch (const Error& e) {
-    tree.error = e.description();
-  }
-  return tree;
-}
-
 struct FunctionInfo {
   std::string name;
   std::string url;
@@ -84,14 +70,35 @@ std::string Indent(int level) {
   return out;
 }
 
-std::string Caption(const VariantArray& rows, int32_t r) {
-  const std::string name = rows(r, kMenuName).ToText();
-  return name.empty() ? rows(r, kMenuEnglish).ToText() : name;
+std::string Caption(const ShownMenu& m) {
+  const std::string name = m.cells[kMenuName].ToText();
+  return name.empty() ? m.cells[kMenuEnglish].ToText() : name;
+}
+
+// The address of the tree with the branch of `menu` open; the first level
+// alone for "" or anything that is no menu's number.
+std::string TreeAddress(const AdminVisit& visit, const std::string& menu,
+                        const std::string& done) {
+  const auto n = ParseId(std::string(TrimSpaces(menu)));
+  std::string address = visit.page();
+  if (n && *n > 0) address += "?branch=" + std::to_string(*n);
+  return address + (address.find('?') == std::string::npos ? "?" : "&") +
+         "done=" + done;
 }
 
 void ShowTree(AdminVisit& visit) {
   auto menu = Create<Menu>(visit.http());
-  const Tree tree = ReadTree(*menu);
+  const std::string branch_text = visit.Query("branch");
+  int32_t branch = 0;
+  if (!branch_text.empty()) {
+    const auto n = ParseId(branch_text);
+    if (!n || *n < 1 || menu->GetData(*n).undimensioned()) {
+      visit.Message(404, visit.Text("menus"), visit.Text("no_such_branch"));
+      return;
+    }
+    branch = *n;
+  }
+  const BranchView tree = ReadBranch(*menu, branch);
   std::map<std::string, FunctionInfo> functions;
   for (auto& [id, info] : ReadFunctions(visit)) functions[id] = info;
 
@@ -99,18 +106,18 @@ void ShowTree(AdminVisit& visit) {
   SetNotice(visit, data);
   if (!tree.error.empty()) data.set("error", tree.error);
   TemplateData rows = List();
-  for (const TreeRow& t : tree.order) {
-    const VariantArray& a = tree.rows;
+  for (const ShownMenu& m : tree.rows) {
+    const std::vector<Variant>& a = m.cells;  // SYS_Menu's columns
     TemplateData row;
-    row.set("id", std::to_string(t.id));
-    row.set("level", std::to_string(t.level));
-    row.set("name", a(t.row, kMenuName).ToText());
-    row.set("english", a(t.row, kMenuEnglish).ToText());
-    row.set("tip", a(t.row, kMenuTip).ToText());
-    row.set("icon", IconName(a(t.row, kMenuIcon)));
-    row.set("icon_file", a(t.row, kMenuIcon).ToText());
-    row.set("order", a(t.row, kMenuOrder).ToText());
-    const std::string fun = a(t.row, kFunID).ToText();
+    row.set("id", std::to_string(m.id));
+    row.set("level", std::to_string(m.level));
+    row.set("name", a[kMenuName].ToText());
+    row.set("english", a[kMenuEnglish].ToText());
+    row.set("tip", a[kMenuTip].ToText());
+    row.set("icon", IconName(a[kMenuIcon]));
+    row.set("icon_file", a[kMenuIcon].ToText());
+    row.set("order", a[kMenuOrder].ToText());
+    const std::string fun = a[kFunID].ToText();
     if (!fun.empty()) {
       const auto f = functions.find(fun);
       TemplateData function;
@@ -119,15 +126,38 @@ void ShowTree(AdminVisit& visit) {
       function.set("url", f == functions.end() ? "" : f->second.url);
       row.set("function", function);
     }
+    if (m.top || m.open) {
+      TemplateData link;
+      link.set("href", m.open
+                           ? visit.page()
+                           : visit.page() + "?branch=" + std::to_string(m.id));
+      link.set("label", visit.Text(m.open ? "close_branch" : "open_branch"));
+      row.set("branch", link);
+    }
     rows.push_back(row);
   }
   data.set("rows", rows);
-  data.set("has_rows", TemplateData(!tree.order.empty()));
+  data.set("has_rows", TemplateData(!tree.rows.empty()));
   visit.Show("admin/menus", data);
 }
 
+// Menu `id` and the rows below it in `view` (depth first: the deeper rows
+// right after it); `id` alone when the view does not show it.
+std::vector<int32_t> BelowInView(const BranchView& view, int32_t id) {
+  std::vector<int32_t> out = {id};
+  for (size_t i = 0; i < view.rows.size(); ++i) {
+    if (view.rows[i].id != id) continue;
+    for (size_t j = i + 1;
+         j < view.rows.size() && view.rows[j].level > view.rows[i].level; ++j) {
+      out.push_back(view.rows[j].id);
+    }
+    break;
+  }
+  return out;
+}
+
 // The form's fields, filled with `values` (in the order of kItems).
-std::vector<FormField> MenuFields(AdminVisit& visit, const Tree& tree,
+std::vector<FormField> MenuFields(AdminVisit& visit, const BranchView& tree,
                                   const std::vector<std::string>& values,
                                   const std::vector<int32_t>& not_parents) {
   std::vector<FormOption> functions = {{"", visit.Text("no_function")}};
@@ -135,13 +165,12 @@ std::vector<FormField> MenuFields(AdminVisit& visit, const Tree& tree,
     functions.push_back({id, info.name + "  (" + info.url + ")"});
   }
   std::vector<FormOption> parents = {{"", visit.Text("first_level")}};
-  for (const TreeRow& t : tree.order) {
-    if (std::find(not_parents.begin(), not_parents.end(), t.id) !=
+  for (const ShownMenu& m : tree.rows) {
+    if (std::find(not_parents.begin(), not_parents.end(), m.id) !=
         not_parents.end()) {
       continue;
     }
-    parents.push_back(
-        {std::to_string(t.id), Indent(t.level) + Caption(tree.rows, t.row)});
+    parents.push_back({std::to_string(m.id), Indent(m.level) + Caption(m)});
   }
   std::vector<FormField> fields = {
       {"MenuName", visit.Text("menu_name"), values[2], {}, false},
@@ -162,16 +191,29 @@ std::vector<std::string> TypedValues(const AdminVisit& visit) {
   return values;
 }
 
-void ShowForm(AdminVisit& visit, const Tree& tree, const std::string& id,
+// The form offers as parents the first-level menus and the branch of the
+// parent in the form (of the menu itself when it has none), never the
+// menu's own subtree: a menu moves to another branch through that
+// branch's first-level menu, and the form then offers that branch.
+void ShowForm(AdminVisit& visit, Menu& menu, const std::string& id,
               const std::vector<std::string>& values,
               const std::string& error) {
   const bool editing = !id.empty();
+  const int32_t n = editing ? ParseId(id).value_or(0) : 0;
+  int32_t branch = 0;
+  const auto parent = ParseId(std::string(TrimSpaces(values[1])));
+  if (parent && *parent > 0 && !menu.GetData(*parent).undimensioned()) {
+    branch = *parent;
+  } else if (n > 0) {
+    branch = n;
+  }
+  const BranchView tree = ReadBranch(menu, branch);
   TemplateData data =
       visit.Data(visit.Text(editing ? "edit_menu" : "add_menu"));
   std::vector<int32_t> not_parents;
   if (editing) {
     data.set("id", id);
-    if (const auto n = ParseId(id)) not_parents = SubtreeOf(tree.order, *n);
+    not_parents = BelowInView(tree, n);
   }
   data.set("fields", FormFields(MenuFields(visit, tree, values, not_parents)));
   data.set("action", visit.page() + (editing ? "/edit" : "/new"));
@@ -223,17 +265,28 @@ bool RefusedDelegation(AdminVisit& visit, const std::string& before_fun,
   return true;
 }
 
+// True when menu `id` lies below menu `ancestor`, read from `ancestor`
+// down; false also when the links below it loop (the listing is refused).
+bool IsBelow(Menu& menu, int32_t id, int32_t ancestor) {
+  try {
+    for (const TreeRow& t : MenuTreeRows(menu.GetAllData(ancestor))) {
+      if (t.id == id) return true;
+    }
+  } catch (const Error&) {
+  }
+  return false;
+}
+
 void NoSuchMenu(AdminVisit& visit, const std::string& id) {
   visit.Message(404, visit.Text("menus"), visit.Labelled("no_such_menu", id));
 }
 
 void NewMenu(AdminVisit& visit) {
   auto menu = Create<Menu>(visit.http());
-  const Tree tree = ReadTree(*menu);
   if (!visit.post()) {
     std::vector<std::string> values(std::size(kItems));
     values[1] = visit.Query("parent");
-    ShowForm(visit, tree, "", values, "");
+    ShowForm(visit, *menu, "", values, "");
     return;
   }
   const std::vector<std::string> v = TypedValues(visit);
@@ -246,15 +299,14 @@ void NewMenu(AdminVisit& visit) {
                     Variant::String(v[6]), Variant::String(v[7]));
     });
   } catch (const Error& e) {
-    ShowForm(visit, tree, "", v, e.description());
+    ShowForm(visit, *menu, "", v, e.description());
     return;
   }
-  visit.Redirect(visit.page() + "?done=added");
+  visit.Redirect(TreeAddress(visit, v[1], "added"));
 }
 
 void EditMenu(AdminVisit& visit) {
   auto menu = Create<Menu>(visit.http());
-  const Tree tree = ReadTree(*menu);
   if (!visit.post()) {
     const std::string id = visit.Query("id");
     const auto n = ParseId(id);
@@ -267,7 +319,7 @@ void EditMenu(AdminVisit& visit) {
     for (int c = kFunID; c < kMenuColumns; ++c) {
       values.push_back(record(c).ToText());
     }
-    ShowForm(visit, tree, id, values, "");
+    ShowForm(visit, *menu, id, values, "");
     return;
   }
   const std::string id = visit.Field("id");
@@ -280,10 +332,8 @@ void EditMenu(AdminVisit& visit) {
   // A menu placed below itself would hang its whole branch in a loop that
   // no first-level menu reaches.
   if (const auto parent = ParseId(v[1])) {
-    const std::vector<int32_t> below = SubtreeOf(tree.order, *n);
-    if (*parent == *n ||
-        std::find(below.begin(), below.end(), *parent) != below.end()) {
-      ShowForm(visit, tree, id, v, visit.Text("parent_loop"));
+    if (*parent == *n || IsBelow(*menu, *parent, *n)) {
+      ShowForm(visit, *menu, id, v, visit.Text("parent_loop"));
       return;
     }
   }
@@ -304,10 +354,10 @@ void EditMenu(AdminVisit& visit) {
                         Variant::String(v[7]));
                   });
   } catch (const Error& e) {
-    ShowForm(visit, tree, id, v, e.description());
+    ShowForm(visit, *menu, id, v, e.description());
     return;
   }
-  visit.Redirect(visit.page() + "?done=saved");
+  visit.Redirect(TreeAddress(visit, id, "saved"));
 }
 
 void DeleteMenu(AdminVisit& visit) {
@@ -326,23 +376,29 @@ void DeleteMenu(AdminVisit& visit) {
       AuditedChange(visit, AuditObject::kMenu, AuditAction::kDelete,
                     Variant::String(id),
                     [&] { menu->DelData(Variant::String(id)); });
-      visit.Redirect(visit.page() + "?done=deleted");
+      visit.Redirect(
+          TreeAddress(visit, record(kMenuParentID).ToText(), "deleted"));
       return;
     } catch (const Error& e) {
       error = e.description();
     }
   }
-  const Tree tree = ReadTree(*menu);
   TemplateData data = visit.Data(visit.Text("delete_menu"));
   std::string name = record(kMenuName).ToText();
   if (name.empty()) name = record(kMenuEnglish).ToText();
   data.set("what", name);
   data.set("id", id);
-  const size_t below = SubtreeOf(tree.order, *n).size();
+  // Everything below the menu, read from the menu down; none when the
+  // links below it loop (the listing is refused).
+  size_t below = 0;
+  try {
+    below = MenuTreeRows(menu->GetAllData(*n)).size();
+  } catch (const Error&) {
+  }
   data.set("consequence",
            visit.Text("delete_menu_stays") +
-               (below > 1 ? " " + visit.Text("sub_menus") + ": " +
-                                std::to_string(below - 1) + "."
+               (below > 0 ? " " + visit.Text("sub_menus") + ": " +
+                                std::to_string(below) + "."
                           : std::string()));
   data.set("action", visit.page() + "/delete");
   data.set("back", visit.page());

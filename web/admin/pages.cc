@@ -171,19 +171,37 @@ PersonInfo ToPerson(const Variant& id, const Variant& name,
 
 }  // namespace
 
-std::vector<PersonInfo> AllPeople(AdminVisit& visit) {
-  // Field first; the empty grid when there is none.
-  const VariantArray all = Create<Personnel>(visit.http())->GetPeople();
-  std::vector<PersonInfo> people;
-  if (all.UBound(1) == 0) return people;
-  for (int32_t r = 0; r <= all.UBound(2); ++r) {
-    people.push_back(ToPerson(all(0, r), all(1, r), all(2, r), all(4, r)));
+PeoplePage FindPeople(AdminVisit& visit, const std::string& search,
+                      int32_t page, int32_t per_page) {
+  auto personnel = Create<Personnel>(visit.http());
+  const Variant text = Variant::String(search);
+  // Field first; the empty grid past the last person.
+  const VariantArray rows =
+      personnel->GetPeoplePage(text, (page - 1) * per_page, per_page);
+  PeoplePage out;
+  out.total = personnel->CountPeople(text).ToLong();
+  if (rows.UBound(1) == 0) return out;
+  for (int32_t r = 0; r <= rows.UBound(2); ++r) {
+    out.people.push_back(
+        ToPerson(rows(0, r), rows(1, r), rows(2, r), rows(4, r)));
   }
-  return people;
+  return out;
+}
+
+bool PeopleSearchFits(std::string_view search) {
+  return IsValidUtf8(search) && Utf8Length(search) <= kMaxPeopleSearchLength;
 }
 
 std::optional<PersonInfo> FindPerson(AdminVisit& visit, int32_t id) {
   const VariantArray one = Create<Personnel>(visit.http())->GetPerson(id);
+  if (one.undimensioned()) return std::nullopt;
+  return ToPerson(one(0), one(1), one(2), one(4));
+}
+
+std::optional<PersonInfo> FindAccount(AdminVisit& visit,
+                                      const std::string& account) {
+  const VariantArray one = Create<Personnel>(visit.http())
+                               ->GetPersonByAccount(Variant::String(account));
   if (one.undimensioned()) return std::nullopt;
   return ToPerson(one(0), one(1), one(2), one(4));
 }
@@ -252,6 +270,23 @@ TemplateData Steps(const AdminVisit& visit, int32_t current, bool more,
   if (more) pager.set("next", link(current + 1));
   pager.set("of", visit.Text("page") + " " + std::to_string(current));
   return pager;
+}
+
+std::string UrlEncoded(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+        (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
 }
 
 void SetNotice(const AdminVisit& visit, TemplateData& data) {

@@ -1,18 +1,28 @@
 // "/admin/rights": which menus a role is granted, and which roles a person
 // holds.
 //
-//   GET  /admin/rights               the roles and the people
-//   GET  /admin/rights/role?id=N     the menu tree, a box per menu; POST
-//                                    makes the ticked menus the role's
-//                                    grants, in one go
+//   GET  /admin/rights?search=T&page=P
+//                                    the roles, and one page of the people
+//                                    whose name or account holds T (all
+//                                    when none is given), kPeoplePerPage
+//                                    to a page
+//   GET  /admin/rights/role?id=N&branch=B
+//                                    the first-level menus and the branch
+//                                    of menu B (none: the first level
+//                                    alone), a box per menu; POST makes the
+//                                    ticked ones of those menus the role's
+//                                    grants, in one go, and keeps every
+//                                    grant of a menu not on the form
 //   GET  /admin/rights/person?id=N   a box per role; POST makes the ticked
 //                                    roles the person's, in one go
 //
 // A role's new grants show at its people's next page; a person's new
 // roles at that person's next sign-in, since the session holds them.
 #include <algorithm>
+#include <limits>
 #include <set>
 
+#include "web/admin/branch.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
 #include "wrenhaven/menu.h"
@@ -21,6 +31,8 @@
 
 namespace wrenhaven::web {
 namespace {
+
+constexpr int32_t kPeoplePerPage = 50;
 
 struct RoleInfo {
   std::string id;
@@ -76,7 +88,29 @@ std::optional<std::vector<int32_t>> Ticked(const AdminVisit& visit,
   return ids;
 }
 
+// The address of page `page` of the people found by `search`.
+std::string PeopleLink(const AdminVisit& visit, const std::string& search,
+                       int32_t page) {
+  std::string link = visit.page() + "?page=" + std::to_string(page);
+  if (!search.empty()) link += "&search=" + UrlEncoded(search);
+  return link;
+}
+
 void ShowOverview(AdminVisit& visit) {
+  const std::string search(TrimSpaces(visit.Query("search")));
+  const std::string page_text = visit.Query("page");
+  const auto page =
+      page_text.empty() ? std::optional<int32_t>(1) : ParseId(page_text);
+  // Refused before anything is read.
+  if (!page || *page < 1 ||
+      *page > std::numeric_limits<int32_t>::max() / kPeoplePerPage) {
+    visit.Message(400, visit.Text("rights"), visit.Text("bad_paging"));
+    return;
+  }
+  if (!PeopleSearchFits(search)) {
+    visit.Message(400, visit.Text("rights"), visit.Text("bad_search"));
+    return;
+  }
   TemplateData data = visit.Data(visit.Text("rights"));
   TemplateData roles = List();
   for (const RoleInfo& r : AllRoles(visit)) {
@@ -87,8 +121,9 @@ void ShowOverview(AdminVisit& visit) {
     roles.push_back(item);
   }
   data.set("roles", roles);
+  const PeoplePage found = FindPeople(visit, search, *page, kPeoplePerPage);
   TemplateData people = List();
-  for (const PersonInfo& p : AllPeople(visit)) {
+  for (const PersonInfo& p : found.people) {
     TemplateData item;
     item.set("id", p.id);
     item.set("name", p.name);
@@ -97,6 +132,14 @@ void ShowOverview(AdminVisit& visit) {
     people.push_back(item);
   }
   data.set("people", people);
+  data.set("has_people", TemplateData(!found.people.empty()));
+  data.set("search", search);
+  data.set("count", std::to_string(found.total));
+  const auto pages = static_cast<int32_t>(std::max<int64_t>(
+      1, (found.total + kPeoplePerPage - 1) / kPeoplePerPage));
+  data.set("pager", Pager(visit, *page, pages, [&](int32_t n) {
+             return PeopleLink(visit, search, n);
+           }));
   visit.Show("admin/rights", data);
 }
 
@@ -109,17 +152,24 @@ void RoleMenus(AdminVisit& visit) {
     return;
   }
   auto menu = Create<Menu>(visit.http());
-  auto rights = Create<RoleRight>(visit.http());
-  // Without the tree (a listing refused) nothing is saved: the form would
-  // not show what the role holds.
-  std::string error;
-  VariantArray tree;
-  try {
-    tree = menu->GetAllData(0);
-  } catch (const Error& e) {
-    error = e.description();
+  const std::string branch_text =
+      visit.post() ? visit.Field("branch") : visit.Query("branch");
+  int32_t branch = 0;
+  if (!branch_text.empty()) {
+    const auto b = ParseId(branch_text);
+    if (!b || *b < 1 || menu->GetData(*b).undimensioned()) {
+      visit.Message(404, visit.Text("rights"), visit.Text("no_such_branch"));
+      return;
+    }
+    branch = *b;
   }
-  const std::vector<TreeRow> rows = MenuTreeRows(tree);
+  auto rights = Create<RoleRight>(visit.http());
+  // Without the branch (a listing refused) nothing is saved: the form
+  // would not show what the role holds.
+  const BranchView tree = ReadBranch(*menu, branch);
+  std::string error = tree.error;
+  std::set<int32_t> shown;
+  for (const ShownMenu& m : tree.rows) shown.insert(m.id);
   std::set<int32_t> granted = FirstField(rights->GetRoleMenus(*n));
 
   if (visit.post() && error.empty()) {
@@ -127,24 +177,27 @@ void RoleMenus(AdminVisit& visit) {
     if (!ticked) {
       error = visit.Text("bad_choice");
     } else {
-      // Grants of menus the tree does not reach (below a deleted menu)
-      // are not on the form; saving keeps them.
-      std::vector<int32_t> keep = *ticked;
-      for (const int32_t g : granted) {
-        const bool shown =
-            std::any_of(rows.begin(), rows.end(),
-                        [g](const TreeRow& t) { return t.id == g; });
-        if (!shown) keep.push_back(g);
+      // The form changes the grants of its own menus alone: a ticked box
+      // of a menu it does not show is ignored, and the grants of menus
+      // it does not show (other branches, menus below a deleted one) are
+      // kept.
+      std::set<int32_t> keep;
+      for (const int32_t t : *ticked) {
+        if (shown.count(t) > 0) keep.insert(t);
       }
-      std::sort(keep.begin(), keep.end());
-      keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+      for (const int32_t g : granted) {
+        if (shown.count(g) == 0) keep.insert(g);
+      }
       try {
         AuditedChange(visit, AuditObject::kGrant, AuditAction::kUpdate,
                       Variant::Long(*n), [&] {
-                        rights->UpdateRoleMenus(*n,
-                                                Variant::String(JoinIds(keep)));
+                        rights->UpdateRoleMenus(
+                            *n, Variant::String(JoinIds(std::vector<int32_t>(
+                                    keep.begin(), keep.end()))));
                       });
-        visit.Redirect(visit.page() + "/role?id=" + id + "&done=saved");
+        visit.Redirect(visit.page() + "/role?id=" + id +
+                       (branch > 0 ? "&branch=" + std::to_string(branch) : "") +
+                       "&done=saved");
         return;
       } catch (const Error& e) {
         error = e.description();
@@ -158,18 +211,33 @@ void RoleMenus(AdminVisit& visit) {
   if (!error.empty()) data.set("error", error);
   data.set("id", id);
   data.set("role", role->name);
+  if (branch > 0) data.set("branch", std::to_string(branch));
   TemplateData items = List();
-  for (const TreeRow& t : rows) {
+  TemplateData branches = List();
+  const std::string here = visit.page() + "/role?id=" + id;
+  for (const ShownMenu& m : tree.rows) {
+    // Menu columns: MenuName is the fourth, MenuEnglish the sixth.
     TemplateData item;
-    item.set("id", std::to_string(t.id));
-    item.set("level", std::to_string(t.level));
-    item.set("name", tree(t.row, 3).ToText());
-    item.set("english", tree(t.row, 5).ToText());
-    item.set("checked", TemplateData(granted.count(t.id) > 0));
+    item.set("id", std::to_string(m.id));
+    item.set("level", std::to_string(m.level));
+    item.set("name", m.cells[3].ToText());
+    item.set("english", m.cells[5].ToText());
+    item.set("checked", TemplateData(granted.count(m.id) > 0));
     items.push_back(item);
+    if (m.top || m.open) {
+      TemplateData link;
+      link.set("href",
+               m.open ? here : here + "&branch=" + std::to_string(m.id));
+      link.set("id", std::to_string(m.id));
+      const std::string name = m.cells[3].ToText();
+      link.set("name", name.empty() ? m.cells[5].ToText() : name);
+      link.set("open", TemplateData(m.open));
+      branches.push_back(link);
+    }
   }
   data.set("menus", items);
-  data.set("has_menus", TemplateData(!rows.empty()));
+  data.set("has_menus", TemplateData(!tree.rows.empty()));
+  data.set("branches", branches);
   data.set("action", visit.page() + "/role");
   visit.Show("admin/rights_role", data);
 }

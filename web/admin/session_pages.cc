@@ -40,26 +40,12 @@ SessionStore* Store(AdminVisit& visit) {
   return store;
 }
 
-// The address of a page of the list, for `account` (letters, digits and a
-// few marks as they are, everything else percent-encoded).
+// The address of a page of the list, for `account`.
 std::string ListLink(const AdminVisit& visit, const std::string& account,
                      int32_t size, int32_t page) {
   std::string link = visit.page() + "?size=" + std::to_string(size) +
                      "&page=" + std::to_string(page);
-  if (account.empty()) return link;
-  link += "&account=";
-  static const char kHex[] = "0123456789ABCDEF";
-  for (const char c : account) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
-        (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.') {
-      link += c;
-    } else {
-      link += '%';
-      link += kHex[u >> 4];
-      link += kHex[u & 15];
-    }
-  }
+  if (!account.empty()) link += "&account=" + UrlEncoded(account);
   return link;
 }
 

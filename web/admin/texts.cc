@@ -107,6 +107,9 @@ constexpr PageText kTexts[] = {
     {"role_class", "分类", "Class"},
     {"role_memo", "说明", "Memo"},
     {"no_parent", "（无上级）", "(none)"},
+    {"open_branch", "展开", "Open"},
+    {"close_branch", "收起", "Close"},
+    {"no_such_branch", "没有此菜单。", "There is no such menu."},
 
     // Sessions.
     {"sessions", "在线会话", "Sessions"},
@@ -125,6 +128,7 @@ constexpr PageText kTexts[] = {
     {"bad_account", "账号最多 64 个字符。",
      "An account has at most 64 characters."},
     {"bad_session", "没有此会话。", "There is no such session."},
+    {"no_such_account", "没有使用此账号的人员。", "Nobody has this account."},
     {"bad_person", "人员编号必须是正整数。",
      "A person is named by a whole number."},
 
@@ -224,6 +228,11 @@ constexpr PageText kTexts[] = {
      "Choose a role to grant menus to:"},
     {"choose_person", "选择一个人员以分配角色：",
      "Choose a person to give roles to:"},
+    {"find_people", "姓名或账号", "Name or account"},
+    {"no_people", "没有符合条件的人员。", "Nobody matches."},
+    {"bad_search", "搜索内容最多 64 个字符。",
+     "A search has at most 64 characters."},
+    {"branches", "分支", "Branches"},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #ifndef WRENHAVEN_WEB_ADMIN_VISIT_H_
 #define WRENHAVEN_WEB_ADMIN_VISIT_H_
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -93,9 +94,24 @@ struct PersonInfo {
 };
 // Department names by DeptID (as text).
 std::map<std::string, std::string> DepartmentNames(AdminVisit& visit);
-// Everybody by PersonID.
-std::vector<PersonInfo> AllPeople(AdminVisit& visit);
+// Page `page` (from 1) of `per_page` people whose name or account
+// contains `search` ("" for everybody), by PersonID, and how many there
+// are in all. REQUIRES: `search` checked by PeopleSearchFits, `page` and
+// `per_page` 1 or more, (page - 1) * per_page within int32_t.
+struct PeoplePage {
+  std::vector<PersonInfo> people;
+  int64_t total = 0;
+};
+PeoplePage FindPeople(AdminVisit& visit, const std::string& search,
+                      int32_t page, int32_t per_page);
+// True when `search` may be sent to FindPeople: well-formed UTF-8 of at
+// most kMaxPeopleSearchLength characters.
+bool PeopleSearchFits(std::string_view search);
 std::optional<PersonInfo> FindPerson(AdminVisit& visit, int32_t id);
+// The person whose account is `account` (letter case aside). REQUIRES:
+// `account` checked by PeopleSearchFits.
+std::optional<PersonInfo> FindAccount(AdminVisit& visit,
+                                      const std::string& account);
 
 // Template data helpers.
 TemplateData List();
@@ -108,6 +124,10 @@ TemplateData Pager(const AdminVisit& visit, int32_t current, int32_t pages,
 // length is not counted ("Page N"): `more` says that a next page exists.
 TemplateData Steps(const AdminVisit& visit, int32_t current, bool more,
                    const std::function<std::string(int32_t)>& link);
+
+// `value` for a query string: letters, digits and "-_." as they are,
+// every other byte percent-encoded.
+std::string UrlEncoded(std::string_view value);
 
 // A notice after a change ("done=added" gives the text "done_added").
 void SetNotice(const AdminVisit& visit, TemplateData& data);
