@@ -85,6 +85,11 @@ const std::vector<Call>& Calls() {
       {"Wrenhaven.Login", "GetPersonData", {L(1)}},
       {"Wrenhaven.Login", "GetMonthLogin", {Variant::FromDate(Date::Now())}},
       {"Wrenhaven.Login", "GetData", {L(1)}},
+      {"Wrenhaven.Login", "GetSummaryPage", {L(0), L(5)}},
+      {"Wrenhaven.Login", "GetPersonPage", {L(1), L(0), L(5)}},
+      {"Wrenhaven.Login",
+       "GetMonthLoginPage",
+       {Variant::FromDate(Date::Now()), L(0), L(5)}},
       {"Wrenhaven.Login", "LoginMain", {}},
   };
   return calls;
@@ -94,8 +99,8 @@ const std::vector<Call>& Calls() {
 std::string Dump(const TestDb& db) {
   std::string out;
   for (const char* table :
-       {"HR_Dept", "HR_person", "HR_Login", "SYS_PersonRole", "SYS_Role",
-        "SYS_Menu", "SYS_Function", "SYS_right", "SYS_Version"}) {
+       {"HR_Dept", "HR_person", "HR_Login", "HR_LoginSummary", "SYS_PersonRole",
+        "SYS_Role", "SYS_Menu", "SYS_Function", "SYS_right", "SYS_Version"}) {
     out += std::string("== ") + table + "\n";
     auto rs = db.conn()->Open(
         std::string("SELECT * FROM ") + table + " ORDER BY 1, 2",
