@@ -28,6 +28,17 @@ std::string TsqlDialect::LoginCounts(std::string_view with,
          "slot.label";
 }
 
+std::string TsqlDialect::HourCounts(std::string_view with,
+                                    std::string_view series) {
+  return std::string(with) +
+         "SELECT slot.label, CAST(COALESCE(SUM(h.OK), 0) AS BIGINT), "
+         "CAST(COALESCE(SUM(h.Failed), 0) AS BIGINT) FROM " +
+         std::string(series) +
+         " AS slot LEFT JOIN HR_LoginHours h ON h.HourStart >= slot.starts "
+         "AND h.HourStart < slot.ends GROUP BY slot.label ORDER BY "
+         "slot.label";
+}
+
 // The days from midnight to midnight, the oldest first.
 std::string TsqlDialect::LoginsPerDay(int days) const {
   const std::string back = std::to_string(days - 1);

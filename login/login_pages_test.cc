@@ -1,6 +1,7 @@
 // The login records a page at a time: the statements, the bounds checked
-// before them, and over a real database the summary the triggers keep,
-// which must say what grouping every record says, whatever was written.
+// before them, and over a real database the summary and the counts per
+// hour that the triggers keep, which must say what grouping every record
+// says, whatever was written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -146,11 +147,35 @@ TEST_P(LoginPagesDbTest, TheSummaryFollowsEveryWriteOfTheRecords) {
   AddPeople(db, 12);
   Login login;
   login.SetConn(db.conn());
+  // The counts per hour, as the records give them and as kept.
+  const bool sqlite = GetParam() == "sqlite";
+  const std::string hour_of = sqlite ? "substr(loginTime,1,13)"
+                                     : "to_char(loginTime, 'YYYY-MM-DD HH24')";
+  const std::string kept_hour = sqlite
+                                    ? "substr(HourStart,1,13)"
+                                    : "to_char(HourStart, 'YYYY-MM-DD HH24')";
+  const auto lines = [&](const std::string& query) {
+    std::vector<std::string> out;
+    auto rs = db.conn()->Open(query, CursorType::kForwardOnly);
+    for (; !rs->Eof(); rs->MoveNext()) {
+      out.push_back(rs->Value(0).ToText() + " " + rs->Value(1).ToText() + " " +
+                    rs->Value(2).ToText());
+    }
+    return out;
+  };
   const auto same = [&](const std::string& after) {
     SCOPED_TRACE(after);
     const std::vector<Row> grouped = Rows(login.GetAllData());
     const std::vector<Row> kept = Rows(login.GetSummaryPage(0, 1000));
     EXPECT_EQ(kept, PageOrder(grouped));
+    EXPECT_EQ(lines("SELECT " + kept_hour +
+                    ", OK, Failed FROM HR_LoginHours WHERE OK <> 0 OR "
+                    "Failed <> 0 ORDER BY 1"),
+              lines("SELECT " + hour_of +
+                    ", SUM(CASE WHEN LoginOK = 1 THEN 1 ELSE 0 END), "
+                    "SUM(CASE WHEN LoginOK = 0 THEN 1 ELSE 0 END) FROM "
+                    "HR_Login GROUP BY 1 HAVING SUM(CASE WHEN LoginOK IN (0, "
+                    "1) THEN 1 ELSE 0 END) > 0 ORDER BY 1"));
   };
 
   // Random writes of every kind an office's programs make, checked after
@@ -231,10 +256,12 @@ TEST_P(LoginPagesDbTest, TheSummaryFollowsEveryWriteOfTheRecords) {
 
   db.Exec("DELETE FROM HR_Login");
   EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginSummary").ToLong(), 0);
+  same("all deleted");
   if (GetParam() == "postgresql") {
     Record(db, "2", Time(7, 8), 1);
     db.Exec("TRUNCATE HR_Login");
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginSummary").ToLong(), 0);
+    EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginHours").ToLong(), 0);
   }
 }
 
@@ -253,6 +280,7 @@ TEST_P(LoginPagesDbTest, AnOlderDatabaseGetsItsSummaryFromItsRecords) {
     }
   }
   db.Exec("DROP TABLE HR_LoginSummary");
+  db.Exec("DROP TABLE HR_LoginHours");
   Record(db, "1", Time(1, 8), 1, Time(1, 17));
   Record(db, "1", Time(2, 8), 1);
   Record(db, "2", Time(2, 9), 0);
@@ -264,6 +292,8 @@ TEST_P(LoginPagesDbTest, AnOlderDatabaseGetsItsSummaryFromItsRecords) {
   const std::vector<Row> kept = Rows(login.GetSummaryPage(0, 10));
   EXPECT_EQ(kept, PageOrder(Rows(login.GetAllData())));
   EXPECT_EQ(kept.size(), 2u);
+  EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginHours").ToLong(), 4);
+  EXPECT_EQ(db.Scalar("SELECT SUM(Failed) FROM HR_LoginHours").ToLong(), 1);
   // Made again, the schema neither fills it twice nor loses what follows.
   CreateSchema(*db.conn());
   Record(db, "3", Time(4, 9), 1);

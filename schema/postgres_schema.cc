@@ -109,6 +109,17 @@ const std::vector<std::string_view>& PostgresSchema() {
       // the records added or changed are counted in as they are now.
       // The functions keep the schema they were made in, whichever
       // search path the writing session has.
+      // The records per hour, successful and failed (LoginOK 1 and 0), for
+      // the charts of the last days and of today, kept the same way.
+      "CREATE TABLE IF NOT EXISTS HR_LoginHours ("
+      "HourStart timestamp(0) without time zone PRIMARY KEY, "
+      "OK bigint NOT NULL, "
+      "Failed bigint NOT NULL)",
+      "INSERT INTO HR_LoginHours (HourStart, OK, Failed) "
+      "SELECT date_trunc('hour', loginTime), "
+      "count(*) FILTER (WHERE LoginOK = 1), "
+      "count(*) FILTER (WHERE LoginOK = 0) FROM HR_Login WHERE NOT EXISTS "
+      "(SELECT 1 FROM HR_LoginHours) GROUP BY 1",
       "CREATE OR REPLACE FUNCTION hr_login_summary_follow() RETURNS "
       "trigger LANGUAGE plpgsql SET search_path FROM CURRENT AS $$\n"
       "BEGIN\n"
@@ -131,6 +142,13 @@ const std::vector<std::string_view>& PostgresSchema() {
       "      USING (SELECT DISTINCT personid FROM removed\n"
       "             WHERE loginok = 1) d\n"
       "      WHERE s.personid = d.personid AND s.times <= 0;\n"
+      "    UPDATE hr_loginhours h SET ok = h.ok - d.ok,\n"
+      "      failed = h.failed - d.failed\n"
+      "    FROM (SELECT date_trunc('hour', logintime) AS hourstart,\n"
+      "                 count(*) FILTER (WHERE loginok = 1) AS ok,\n"
+      "                 count(*) FILTER (WHERE loginok = 0) AS failed\n"
+      "          FROM removed GROUP BY 1) d\n"
+      "    WHERE h.hourstart = d.hourstart;\n"
       "  END IF;\n"
       "  IF TG_OP <> 'DELETE' THEN\n"
       "    INSERT INTO hr_loginsummary AS s (personid, lasttime, outtime,\n"
@@ -142,6 +160,13 @@ const std::vector<std::string_view>& PostgresSchema() {
       "      lasttime = GREATEST(s.lasttime, EXCLUDED.lasttime),\n"
       "      outtime = GREATEST(s.outtime, EXCLUDED.outtime),\n"
       "      times = s.times + EXCLUDED.times;\n"
+      "    INSERT INTO hr_loginhours AS h (hourstart, ok, failed)\n"
+      "      SELECT date_trunc('hour', logintime),\n"
+      "             count(*) FILTER (WHERE loginok = 1),\n"
+      "             count(*) FILTER (WHERE loginok = 0)\n"
+      "      FROM inserted GROUP BY 1\n"
+      "    ON CONFLICT (hourstart) DO UPDATE SET ok = h.ok + EXCLUDED.ok,\n"
+      "      failed = h.failed + EXCLUDED.failed;\n"
       "  END IF;\n"
       "  RETURN NULL;\n"
       "END $$",
@@ -157,7 +182,7 @@ const std::vector<std::string_view>& PostgresSchema() {
       "CREATE OR REPLACE FUNCTION hr_login_summary_empty() RETURNS trigger "
       "LANGUAGE plpgsql SET search_path FROM CURRENT AS $$\n"
       "BEGIN\n"
-      "  TRUNCATE hr_loginsummary;\n"
+      "  TRUNCATE hr_loginsummary, hr_loginhours;\n"
       "  RETURN NULL;\n"
       "END $$",
       "CREATE OR REPLACE TRIGGER HR_Login_summary_truncate AFTER TRUNCATE ON "

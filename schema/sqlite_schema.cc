@@ -32,6 +32,17 @@ namespace {
   "THEN excluded.outTime ELSE outTime END, "                           \
   "Times = Times + 1; "
 
+// The record's hour counted in (NEW) or out (OLD) of HR_LoginHours.
+#define HOURS_ADD_NEW                                          \
+  "INSERT INTO HR_LoginHours (HourStart, OK, Failed) VALUES "  \
+  "(substr(NEW.loginTime,1,13) || ':00:00', NEW.LoginOK = 1, " \
+  "NEW.LoginOK = 0) ON CONFLICT (HourStart) DO UPDATE SET "    \
+  "OK = OK + excluded.OK, Failed = Failed + excluded.Failed; "
+#define HOURS_REMOVE_OLD                                   \
+  "UPDATE HR_LoginHours SET OK = OK - (OLD.LoginOK = 1), " \
+  "Failed = Failed - (OLD.LoginOK = 0) "                   \
+  "WHERE HourStart = substr(OLD.loginTime,1,13) || ':00:00'; "
+
 }  // namespace
 
 const std::vector<std::string_view>& SqliteSchema() {
@@ -93,18 +104,28 @@ const std::vector<std::string_view>& SqliteSchema() {
       "SELECT personID, MAX(loginTime), MAX(loginOutTime), COUNT(*) FROM "
       "HR_Login WHERE LoginOK = 1 AND personID IS NOT NULL AND NOT EXISTS "
       "(SELECT 1 FROM HR_LoginSummary) GROUP BY personID",
+      // The records per hour, successful and failed (LoginOK 1 and 0), for
+      // the charts of the last days and of today, kept the same way.
+      "CREATE TABLE IF NOT EXISTS HR_LoginHours ("
+      "HourStart TEXT NOT NULL PRIMARY KEY, "
+      "OK INTEGER NOT NULL, "
+      "Failed INTEGER NOT NULL) WITHOUT ROWID",
+      "INSERT INTO HR_LoginHours (HourStart, OK, Failed) "
+      "SELECT substr(loginTime,1,13) || ':00:00', SUM(LoginOK = 1), "
+      "SUM(LoginOK = 0) FROM HR_Login WHERE NOT EXISTS (SELECT 1 FROM "
+      "HR_LoginHours) GROUP BY 1",
       "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_insert AFTER INSERT ON "
-      "HR_Login BEGIN " SUMMARY_ADD_NEW "END",
+      "HR_Login BEGIN " SUMMARY_ADD_NEW HOURS_ADD_NEW "END",
       // A change or a delete takes the record as it was out (the latest
       // times are looked up again only when it held one of them, through
       // the person's index) and, on a change, counts it in as it is now.
       // Removing the oldest records one by one so costs a step each.
       "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_update AFTER UPDATE OF "
       "personID, LoginOK, loginTime, loginOutTime ON HR_Login "
-      "BEGIN " SUMMARY_REMOVE_OLD SUMMARY_ADD_NEW "END",
+      "BEGIN " SUMMARY_REMOVE_OLD SUMMARY_ADD_NEW HOURS_REMOVE_OLD HOURS_ADD_NEW
+      "END",
       "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_delete AFTER DELETE ON "
-      "HR_Login WHEN OLD.LoginOK = 1 AND OLD.personID IS NOT NULL "
-      "BEGIN " SUMMARY_REMOVE_OLD "END",
+      "HR_Login BEGIN " SUMMARY_REMOVE_OLD HOURS_REMOVE_OLD "END",
 
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "
@@ -295,5 +316,7 @@ const std::vector<std::string_view>& SqliteSchema() {
 
 #undef SUMMARY_REMOVE_OLD
 #undef SUMMARY_ADD_NEW
+#undef HOURS_ADD_NEW
+#undef HOURS_REMOVE_OLD
 
 }  // namespace wrenhaven

@@ -38,7 +38,7 @@ std::string PostgresDialect::SignInWait(std::string_view condition,
 // LOCALTIMESTAMP keeps one value for the whole statement. The periods are
 // ranges of loginTime for its index.
 std::string PostgresDialect::LoginsPerDay(int days) const {
-  return LoginCounts(
+  return HourCounts(
       "",
       "(SELECT to_char(starts, 'YYYY-MM-DD') AS label, starts, starts + "
       "interval '1 day' AS ends FROM (SELECT date_trunc('day', "
@@ -48,7 +48,7 @@ std::string PostgresDialect::LoginsPerDay(int days) const {
 }
 
 std::string PostgresDialect::LoginsPerHour() const {
-  return LoginCounts(
+  return HourCounts(
       "",
       "(SELECT h AS label, date_trunc('day', LOCALTIMESTAMP(0)) + h * "
       "interval '1 hour' AS starts, date_trunc('day', LOCALTIMESTAMP(0)) + "

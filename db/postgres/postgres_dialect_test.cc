@@ -266,8 +266,8 @@ TEST(PostgresDialectTextTest, MonthRangeEndsAtTheFirstOfTheNextMonth) {
   EXPECT_EQ(d.name(), "postgresql");
 }
 
-// Without a server: each period is a range of loginTime, counted from
-// the database's clock.
+// Without a server: each period is a range of hours, counted from the
+// database's clock.
 TEST(PostgresDialectTextTest, ChartPeriodsAreRangesFromTheServersClock) {
   const PostgresDialect d;
   const std::string days = d.LoginsPerDay(30);
@@ -276,10 +276,12 @@ TEST(PostgresDialectTextTest, ChartPeriodsAreRangesFromTheServersClock) {
                       "'1 day'"),
             std::string::npos)
       << days;
-  EXPECT_NE(days.find("HR_Login.loginTime >= slot.starts AND "
-                      "HR_Login.loginTime < slot.ends"),
+  // Read from the counts per hour, not from the records.
+  EXPECT_NE(days.find("LEFT JOIN HR_LoginHours h ON h.HourStart >= "
+                      "slot.starts AND h.HourStart < slot.ends"),
             std::string::npos)
       << days;
+  EXPECT_EQ(days.find("HR_Login "), std::string::npos) << days;
   EXPECT_NE(d.LoginsPerHour().find("generate_series(0, 23)"),
             std::string::npos);
 }

@@ -56,7 +56,7 @@ std::string SqliteDialect::NewestLogins(std::string_view person,
 // it, so a statement that runs across midnight still counts one day.
 std::string SqliteDialect::LoginsPerDay(int days) const {
   const std::string back = std::to_string(days - 1);
-  return LoginCounts(
+  return HourCounts(
       "WITH RECURSIVE slots(label, starts, ends, n) AS (SELECT "
       "date('now','localtime','-" +
           back + " days'), date('now','localtime','-" + back +
@@ -68,7 +68,7 @@ std::string SqliteDialect::LoginsPerDay(int days) const {
 }
 
 std::string SqliteDialect::LoginsPerHour() const {
-  return LoginCounts(
+  return HourCounts(
       "WITH RECURSIVE slots(label, starts, ends) AS (SELECT 0, "
       "datetime('now','localtime','start of day'), "
       "datetime('now','localtime','start of day','+1 hour') UNION ALL SELECT "

@@ -153,6 +153,9 @@ class TsqlDialect : public Dialect {
   // at or after and whose ends it is before.
   static std::string LoginCounts(std::string_view with,
                                  std::string_view series);
+  // The same over HR_LoginHours, the records counted per hour, for a
+  // series whose slots start and end on the hour.
+  static std::string HourCounts(std::string_view with, std::string_view series);
   std::string LastInsertedId(std::string_view table,
                              std::string_view column) const override;
   std::string Limited(std::string_view ordered_query, int64_t rows,
