@@ -131,6 +131,8 @@ std::string RefusalText(int status) {
                      std::to_string(body.size()) +
                      "\r\nConnection: close\r\nCache-Control: no-store\r\n"
                      "X-Content-Type-Options: nosniff\r\n"
+                     "X-Frame-Options: SAMEORIGIN\r\n"
+                     "Referrer-Policy: same-origin\r\n"
                      "Content-Security-Policy: " +
                      std::string(kContentSecurityPolicy) + "\r\n";
   if (status == 503) text += "Retry-After: 5\r\n";

@@ -583,6 +583,13 @@ TEST_F(HostPagesTest, EveryAnswerCarriesThePolicyWithoutUnsafeInline) {
                        std::string("Content-Security-Policy: ") + kPolicy),
             1)
       << raw;
+  for (const char* header :
+       {"X-Content-Type-Options: nosniff", "X-Frame-Options: SAMEORIGIN",
+        "Referrer-Policy: same-origin"}) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(header)), 1)
+        << header << "\n"
+        << raw;
+  }
 }
 
 TEST_F(HostPagesTest, TextThatIsNotUtf8IsRefusedBeforeThePage) {
