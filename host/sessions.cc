@@ -132,31 +132,40 @@ class MemorySessionStore : public SessionStore {
 
   SessionList List(const SessionQuery& query) override {
     const auto now = now_();
-    std::vector<ListedSession> all;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (const auto& [key, stored] : sessions_) {
-        if (Expired(stored, now) || !Matches(stored.entry.holder, query)) {
-          continue;
-        }
-        all.push_back(ListedSession{key, stored.entry.holder,
-                                    stored.entry.created, stored.last_used});
+    // The matching sessions are ordered only as far as the page reaches,
+    // and only the page's rows are copied: a main window lists a few of
+    // its holder's sessions among thousands.
+    struct Found {
+      const std::string* key;
+      const Stored* stored;
+    };
+    const auto newer = [](const Found& a, const Found& b) {
+      if (a.stored->entry.created != b.stored->entry.created) {
+        return a.stored->entry.created > b.stored->entry.created;
       }
-    }
-    std::sort(all.begin(), all.end(),
-              [](const ListedSession& a, const ListedSession& b) {
-                if (a.signed_in != b.signed_in)
-                  return a.signed_in > b.signed_in;
-                return a.key < b.key;
-              });
+      return *a.key < *b.key;
+    };
     SessionList out;
-    out.total = all.size();
-    const size_t from = std::min(query.offset, all.size());
-    const size_t to = from + std::min(query.limit, all.size() - from);
-    out.rows.assign(
-        std::make_move_iterator(all.begin() +
-                                static_cast<std::ptrdiff_t>(from)),
-        std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(to)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Found> found;
+    for (const auto& [key, stored] : sessions_) {
+      if (Expired(stored, now) || !Matches(stored.entry.holder, query)) {
+        continue;
+      }
+      found.push_back(Found{&key, &stored});
+    }
+    out.total = found.size();
+    const size_t from = std::min(query.offset, found.size());
+    const size_t to = from + std::min(query.limit, found.size() - from);
+    std::partial_sort(found.begin(),
+                      found.begin() + static_cast<std::ptrdiff_t>(to),
+                      found.end(), newer);
+    out.rows.reserve(to - from);
+    for (size_t i = from; i < to; ++i) {
+      const Stored& stored = *found[i].stored;
+      out.rows.push_back(ListedSession{*found[i].key, stored.entry.holder,
+                                       stored.entry.created, stored.last_used});
+    }
     return out;
   }
 
