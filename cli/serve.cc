@@ -50,7 +50,7 @@ struct ServeOptions {
   int head_seconds = 10;
   size_t max_connections = 4096;
   size_t max_per_address = 256;
-  size_t db_connections = 16;
+  size_t db_connections = 0;  // 0: by the database (DatabaseConnections)
   int db_wait_ms = 5000;
   std::string tls_cert;
   std::string tls_key;
@@ -59,6 +59,15 @@ struct ServeOptions {
   int keep_login_days = 0;
   std::string keep_logins_export;
 };
+
+// The pages' database connections: as given, or 16 on PostgreSQL (two
+// servers stay below its default max_connections of 100) and one per
+// worker on SQLite, whose connections cost a file handle each.
+size_t DatabaseConnections(const ServeOptions& o) {
+  if (o.db_connections > 0) return o.db_connections;
+  if (IsPostgresAddress(o.db)) return 16;
+  return static_cast<size_t>(std::max(1, o.workers));
+}
 
 // Each open connection is a descriptor: the soft limit is raised to the
 // hard one, and the host keeps what it accepts below it (with room for the
@@ -217,7 +226,7 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   options.head_seconds = o.head_seconds;
   options.max_connections = ConnectionsTheProcessCanHold(o.max_connections);
   options.max_connections_per_address = o.max_per_address;
-  options.database_connections = o.db_connections;
+  options.database_connections = DatabaseConnections(o);
   options.database_wait = std::chrono::milliseconds(o.db_wait_ms);
   options.tls_cert_file = o.tls_cert;
   options.tls_key_file = o.tls_key;
@@ -243,6 +252,18 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   ApplySignInOptions(o.sign_in);
+  {
+    // A sign-in holds its page's database connection while its password
+    // is verified: at most half of the pool may wait for a verification
+    // (more are refused at once as unavailable), so that a flood of
+    // attempts leaves connections for every other page.
+    SignInPolicy policy = CurrentSignInPolicy();
+    const size_t room = std::max<size_t>(1, DatabaseConnections(o) / 2);
+    if (policy.verifier_queue > room) {
+      policy.verifier_queue = room;
+      SetSignInPolicy(policy);
+    }
+  }
   PrepareDatabase(o, options.address);
   const std::string db = o.db;
   // The pages' connections keep the library's errors as they are: a
@@ -387,8 +408,8 @@ void AddServeCommand(CLI::App& app, Action* action) {
       ->capture_default_str()
       ->check(CLI::Range(1, 1000000));
   cmd->add_option("--db-connections", o->db_connections,
-                  "Database connections the pages may hold at once")
-      ->capture_default_str()
+                  "Database connections the pages may hold at once "
+                  "(default: 16 on PostgreSQL, one per worker on SQLite)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--db-wait", o->db_wait_ms,
                   "Milliseconds a page waits for a free database connection "
