@@ -254,12 +254,14 @@ int Serve(const ServeOptions& o, const std::string& executable) {
   ApplySignInOptions(o.sign_in);
   {
     // A sign-in holds its page's database connection while its password
-    // is verified: at most half of the pool may wait for a verification
-    // (more are refused at once as unavailable), so that a flood of
-    // attempts leaves connections for every other page.
+    // is verified: on SQLite, whose pool has a connection per worker, at
+    // most half of them may wait for a verification (more are refused at
+    // once as unavailable), so that a flood of attempts leaves connections
+    // for every other page. PostgreSQL's smaller pool is left to wait:
+    // capping it would refuse ordinary bursts of sign-ins.
     SignInPolicy policy = CurrentSignInPolicy();
     const size_t room = std::max<size_t>(1, DatabaseConnections(o) / 2);
-    if (policy.verifier_queue > room) {
+    if (!IsPostgresAddress(o.db) && policy.verifier_queue > room) {
       policy.verifier_queue = room;
       SetSignInPolicy(policy);
     }
