@@ -46,6 +46,13 @@ std::optional<int32_t> TopOfBranch(Menu& menu, int32_t id) {
   return std::nullopt;
 }
 
+std::optional<int32_t> BranchAsked(Menu& menu, const std::string& text) {
+  if (text.empty()) return 0;
+  const auto n = ParseId(text);
+  if (!n || *n < 1 || menu.GetData(*n).undimensioned()) return std::nullopt;
+  return *n;
+}
+
 BranchView ReadBranch(Menu& menu, int32_t branch) {
   BranchView view;
   try {

@@ -44,6 +44,11 @@ std::optional<int32_t> TopOfBranch(Menu& menu, int32_t id);
 // with the reason.
 BranchView ReadBranch(Menu& menu, int32_t branch);
 
+// The branch a page asks for in `text` (its "branch" value): 0 for none,
+// the menu's number for a menu there is, nullopt for anything else (text
+// that is no number above 0, or a number no menu has).
+std::optional<int32_t> BranchAsked(Menu& menu, const std::string& text);
+
 }  // namespace wrenhaven::web
 
 #endif  // WRENHAVEN_WEB_ADMIN_BRANCH_H_

@@ -88,16 +88,12 @@ std::string TreeAddress(const AdminVisit& visit, const std::string& menu,
 
 void ShowTree(AdminVisit& visit) {
   auto menu = Create<Menu>(visit.http());
-  const std::string branch_text = visit.Query("branch");
-  int32_t branch = 0;
-  if (!branch_text.empty()) {
-    const auto n = ParseId(branch_text);
-    if (!n || *n < 1 || menu->GetData(*n).undimensioned()) {
-      visit.Message(404, visit.Text("menus"), visit.Text("no_such_branch"));
-      return;
-    }
-    branch = *n;
+  const auto asked = BranchAsked(*menu, visit.Query("branch"));
+  if (!asked) {
+    visit.Message(404, visit.Text("menus"), visit.Text("no_such_branch"));
+    return;
   }
+  const int32_t branch = *asked;
   const BranchView tree = ReadBranch(*menu, branch);
   std::map<std::string, FunctionInfo> functions;
   for (auto& [id, info] : ReadFunctions(visit)) functions[id] = info;

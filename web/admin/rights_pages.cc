@@ -152,17 +152,13 @@ void RoleMenus(AdminVisit& visit) {
     return;
   }
   auto menu = Create<Menu>(visit.http());
-  const std::string branch_text =
-      visit.post() ? visit.Field("branch") : visit.Query("branch");
-  int32_t branch = 0;
-  if (!branch_text.empty()) {
-    const auto b = ParseId(branch_text);
-    if (!b || *b < 1 || menu->GetData(*b).undimensioned()) {
-      visit.Message(404, visit.Text("rights"), visit.Text("no_such_branch"));
-      return;
-    }
-    branch = *b;
+  const auto asked = BranchAsked(
+      *menu, visit.post() ? visit.Field("branch") : visit.Query("branch"));
+  if (!asked) {
+    visit.Message(404, visit.Text("rights"), visit.Text("no_such_branch"));
+    return;
   }
+  const int32_t branch = *asked;
   auto rights = Create<RoleRight>(visit.http());
   // Without the branch (a listing refused) nothing is saved: the form
   // would not show what the role holds.
