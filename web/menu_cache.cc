@@ -31,8 +31,58 @@ std::optional<MenuCache::Key> MenuCache::MakeKey(
 void MenuCache::DropAllLocked(const RightsStamp& stamp) {
   entries_.clear();
   items_ = 0;
+  drawn_.clear();
+  drawn_bytes_ = 0;
   stamp_ = stamp;
 }
+
+bool MenuCache::StampHoldsLocked(const RightsStamp& stamp) {
+  if (stamp_ == stamp) return true;
+  DropAllLocked(stamp);
+  return false;
+}
+
+namespace {
+
+// Finds `key` in `map` (under a shared lock) and marks it used; nullptr
+// when it is not kept.
+template <typename Map, typename Key>
+const typename Map::mapped_type* FindUsed(Map& map, const Key& key,
+                                          std::atomic<uint64_t>& clock) {
+  auto it = map.find(key);
+  if (it == map.end()) return nullptr;
+  it->second.used.store(clock.fetch_add(1) + 1, std::memory_order_relaxed);
+  return &it->second;
+}
+
+// Puts `key` into `map` as `fill` makes it, weighing `weight` against
+// `held` (all kept weights together), after making room: the entries found
+// longest ago go until at most `most` entries of at most `room` together
+// remain with the new one.
+template <typename Map, typename Key, typename Fill>
+void KeepRoomy(Map& map, size_t& held, Key key, size_t weight, size_t most,
+               size_t room, std::atomic<uint64_t>& clock, Fill&& fill) {
+  auto old = map.find(key);
+  if (old != map.end()) {
+    held -= old->second.weight();
+    map.erase(old);
+  }
+  while (!map.empty() && (map.size() >= most || held + weight > room)) {
+    auto oldest = std::min_element(
+        map.begin(), map.end(), [](const auto& a, const auto& b) {
+          return a.second.used.load(std::memory_order_relaxed) <
+                 b.second.used.load(std::memory_order_relaxed);
+        });
+    held -= oldest->second.weight();
+    map.erase(oldest);
+  }
+  held += weight;
+  auto [it, added] = map.try_emplace(std::move(key));
+  fill(it->second);
+  it->second.used.store(clock.fetch_add(1) + 1, std::memory_order_relaxed);
+}
+
+}  // namespace
 
 MenuItems MenuCache::Find(std::string_view roles, std::optional<int32_t> parent,
                           const RightsStamp& stamp) {
@@ -49,14 +99,12 @@ MenuItems MenuCache::Lookup(std::string_view roles,
     std::shared_lock lock(mutex_);
     if (stamp_ == stamp) {
       if (!key) return nullptr;
-      auto it = entries_.find(*key);
-      if (it == entries_.end()) return nullptr;
-      it->second.used.store(clock_.fetch_add(1) + 1, std::memory_order_relaxed);
-      return it->second.items;
+      const Entry* found = FindUsed(entries_, *key, clock_);
+      return found != nullptr ? found->items : nullptr;
     }
   }
   std::unique_lock lock(mutex_);
-  if (stamp_ != stamp) DropAllLocked(stamp);
+  StampHoldsLocked(stamp);
   return nullptr;
 }
 
@@ -68,26 +116,48 @@ void MenuCache::Keep(std::string_view roles, std::optional<int32_t> parent,
   }
   std::unique_lock lock(mutex_);
   if (stamp_ != stamp) return;
-  auto old = entries_.find(*key);
-  if (old != entries_.end()) {
-    items_ -= old->second.items->size();
-    entries_.erase(old);
+  const size_t weight = items->size();
+  KeepRoomy(entries_, items_, std::move(*key), weight, limits_.lists,
+            limits_.items, clock_,
+            [&items](Entry& entry) { entry.items = std::move(items); });
+}
+
+MenuCache::DrawnWindow MenuCache::FindDrawn(std::string_view roles,
+                                            int32_t chosen, bool english,
+                                            const RightsStamp& stamp) {
+  DrawnWindow found;
+  if (roles.size() <= kMaxRolesText) {
+    const DrawnKey key{std::string(roles), chosen, english};
+    std::shared_lock lock(mutex_);
+    if (stamp_ == stamp) {
+      const DrawnEntry* entry = FindUsed(drawn_, key, clock_);
+      if (entry != nullptr) found = entry->drawn;
+    } else {
+      lock.unlock();
+      std::unique_lock write(mutex_);
+      StampHoldsLocked(stamp);
+    }
   }
-  // Room first: the lists found longest ago go.
-  while (!entries_.empty() && (entries_.size() >= limits_.lists ||
-                               items_ + items->size() > limits_.items)) {
-    auto oldest = std::min_element(
-        entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-          return a.second.used.load(std::memory_order_relaxed) <
-                 b.second.used.load(std::memory_order_relaxed);
-        });
-    items_ -= oldest->second.items->size();
-    entries_.erase(oldest);
-  }
-  items_ += items->size();
-  auto [it, added] = entries_.try_emplace(std::move(*key));
-  it->second.items = std::move(items);
-  it->second.used.store(clock_.fetch_add(1) + 1, std::memory_order_relaxed);
+  (found ? drawn_hits_ : drawn_misses_).fetch_add(1, std::memory_order_relaxed);
+  return found;
+}
+
+void MenuCache::KeepDrawn(std::string_view roles, int32_t chosen, bool english,
+                          const RightsStamp& stamp, DrawnWindow drawn) {
+  if (!drawn || roles.size() > kMaxRolesText || limits_.drawn == 0) return;
+  const size_t weight =
+      drawn->top.size() + drawn->left.size() + drawn->content.size();
+  if (weight > limits_.drawn_bytes) return;
+  std::unique_lock lock(mutex_);
+  if (stamp_ != stamp) return;
+  KeepRoomy(drawn_, drawn_bytes_, DrawnKey{std::string(roles), chosen, english},
+            weight, limits_.drawn, limits_.drawn_bytes, clock_,
+            [&drawn](DrawnEntry& entry) { entry.drawn = std::move(drawn); });
+}
+
+size_t MenuCache::drawn() const {
+  std::shared_lock lock(mutex_);
+  return drawn_.size();
 }
 
 size_t MenuCache::lists() const {
@@ -103,7 +173,8 @@ size_t MenuCache::items() const {
 WindowMenus ReadWindowMenus(Menu& menu, Connection& conn, MenuCache* cache,
                             std::string_view roles, std::string_view wanted,
                             const RightsStamp* known) {
-  RightsStamp stamp;
+  WindowMenus window;
+  RightsStamp& stamp = window.stamp;
   if (cache != nullptr)
     stamp = known != nullptr ? *known : ReadRightsStamp(conn);
   auto read = [&](std::optional<int32_t> parent) -> MenuItems {
@@ -116,7 +187,6 @@ WindowMenus ReadWindowMenus(Menu& menu, Connection& conn, MenuCache* cache,
     return items;
   };
 
-  WindowMenus window;
   window.top = read(std::nullopt);
   for (const MenuItem& item : *window.top) {
     if (std::to_string(item.id) == wanted) {

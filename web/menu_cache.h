@@ -14,11 +14,18 @@
 // Each main window reads both first (one cheap statement), and the cache
 // forgets everything when the stamp is not the one it holds rows for.
 //
+// Beside the rows, the cache keeps the two menus of a main window as drawn
+// (per role list, chosen top entry and language), under the same stamp:
+// visitors with the same roles get the same markup, and most main windows
+// then draw only the visitor's own part.
+//
 // Bounded: at most Limits::lists lists and Limits::items entries in all
 // (an entry is a menu's number, level and six short texts: the defaults
-// hold a few tens of megabytes at the very most); to make room the lists
-// found longest ago go first, and a list longer than all the room is not
-// kept. Role lists longer than kMaxRolesText are never kept.
+// hold a few tens of megabytes at the very most), and at most
+// Limits::drawn drawn windows of at most Limits::drawn_bytes together; to
+// make room the lists (or windows) found longest ago go first, and one
+// larger than all the room is not kept. Role lists longer than
+// kMaxRolesText are never kept.
 //
 // Safe to use from several threads at once; the lists handed out are
 // never changed afterwards.
@@ -58,9 +65,20 @@ RightsStamp ReadRightsStamp(Connection& conn);
 class MenuCache {
  public:
   struct Limits {
-    size_t lists = 4096;    // top menus and left menus together
-    size_t items = 100000;  // entries of all lists together
+    size_t lists = 4096;                    // top menus and left menus together
+    size_t items = 100000;                  // entries of all lists together
+    size_t drawn = 1024;                    // drawn windows
+    size_t drawn_bytes = size_t{32} << 20;  // their markup together
   };
+
+  // One main window's menus as drawn for one role list, chosen top entry
+  // and language: markup that goes into the page as it stands.
+  struct Drawn {
+    std::string top;      // the top menu's links, the chosen one marked
+    std::string left;     // the left panel: heading and entries, or a note
+    std::string content;  // the address the content frame opens
+  };
+  using DrawnWindow = std::shared_ptr<const Drawn>;
 
   MenuCache() : MenuCache(Limits{}) {}
   explicit MenuCache(Limits limits) : limits_(limits) {}
@@ -80,13 +98,31 @@ class MenuCache {
   void Keep(std::string_view roles, std::optional<int32_t> parent,
             const RightsStamp& stamp, MenuItems items);
 
+  // The window kept for `roles` with the top entry `chosen` in the language
+  // `english` says, or nullptr; as Find, a stamp other than the kept one
+  // drops everything first.
+  DrawnWindow FindDrawn(std::string_view roles, int32_t chosen, bool english,
+                        const RightsStamp& stamp);
+  // Keeps `drawn`, made from rows read under `stamp`, unless the stamp has
+  // moved on since.
+  void KeepDrawn(std::string_view roles, int32_t chosen, bool english,
+                 const RightsStamp& stamp, DrawnWindow drawn);
+
   // What is kept now.
   size_t lists() const;
+  size_t drawn() const;
   size_t items() const;
   // Finds that gave a kept list, and those that gave none, since the cache
   // was made.
   uint64_t hits() const { return hits_.load(std::memory_order_relaxed); }
   uint64_t misses() const { return misses_.load(std::memory_order_relaxed); }
+  // The same for drawn windows.
+  uint64_t drawn_hits() const {
+    return drawn_hits_.load(std::memory_order_relaxed);
+  }
+  uint64_t drawn_misses() const {
+    return drawn_misses_.load(std::memory_order_relaxed);
+  }
 
  private:
   struct Key {
@@ -99,6 +135,20 @@ class MenuCache {
     MenuItems items;
     // When it was last found, in ticks of `clock_`.
     mutable std::atomic<uint64_t> used{0};
+    size_t weight() const { return items->size(); }
+  };
+  struct DrawnKey {
+    std::string roles;
+    int32_t chosen = 0;
+    bool english = false;
+    auto operator<=>(const DrawnKey&) const = default;
+  };
+  struct DrawnEntry {
+    DrawnWindow drawn;
+    mutable std::atomic<uint64_t> used{0};
+    size_t weight() const {
+      return drawn->top.size() + drawn->left.size() + drawn->content.size();
+    }
   };
 
   MenuItems Lookup(std::string_view roles, std::optional<int32_t> parent,
@@ -106,15 +156,21 @@ class MenuCache {
   static std::optional<Key> MakeKey(std::string_view roles,
                                     std::optional<int32_t> parent);
   void DropAllLocked(const RightsStamp& stamp);
+  // Whether the kept stamp is `stamp`; drops everything when it is not.
+  bool StampHoldsLocked(const RightsStamp& stamp);
 
   const Limits limits_;
   mutable std::shared_mutex mutex_;
   std::map<Key, Entry> entries_;
   size_t items_ = 0;
+  std::map<DrawnKey, DrawnEntry> drawn_;
+  size_t drawn_bytes_ = 0;
   std::optional<RightsStamp> stamp_;
   std::atomic<uint64_t> clock_{0};
   std::atomic<uint64_t> hits_{0};
   std::atomic<uint64_t> misses_{0};
+  std::atomic<uint64_t> drawn_hits_{0};
+  std::atomic<uint64_t> drawn_misses_{0};
 };
 
 // The two menus of one main window, each read through `cache` (nullptr:
@@ -127,6 +183,7 @@ struct WindowMenus {
   MenuItems top;                     // never null
   MenuItems left;                    // never null
   const MenuItem* chosen = nullptr;  // in *top; nullptr when it is empty
+  RightsStamp stamp;                 // what they were read under (a cache's)
 };
 // `stamp`, when given, was read at the start of the page and is used
 // instead of reading it again.

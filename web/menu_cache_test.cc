@@ -217,5 +217,56 @@ TEST(WindowMenusTest, ThroughTheCacheTheVersionFirstThenWhatIsNotKept) {
   EXPECT_EQ(bare.conn->sent.size(), 1u);
 }
 
+// Drawn windows are kept per role list, chosen entry and language, go
+// with the rows when the stamp moves, and stay within their bounds.
+TEST(MenuCacheTest, DrawnWindowsByRolesEntryAndLanguage) {
+  MenuCache::Limits limits;
+  limits.drawn = 3;
+  limits.drawn_bytes = 100;
+  MenuCache cache(limits);
+  const auto drawn = [](const std::string& top) {
+    return std::make_shared<const MenuCache::Drawn>(
+        MenuCache::Drawn{top, "left", "/x"});
+  };
+  const MenuCache::DrawnWindow one = drawn("one");
+  EXPECT_EQ(cache.FindDrawn("1,2", 1, true, kStamp), nullptr);
+  cache.KeepDrawn("1,2", 1, true, kStamp, one);
+  EXPECT_EQ(cache.FindDrawn("1,2", 1, true, kStamp), one);
+  EXPECT_EQ(cache.FindDrawn("1,2", 1, false, kStamp), nullptr);
+  EXPECT_EQ(cache.FindDrawn("1,2", 2, true, kStamp), nullptr);
+  EXPECT_EQ(cache.FindDrawn("2,1", 1, true, kStamp), nullptr);
+  EXPECT_EQ(cache.drawn_hits(), 1u);
+  EXPECT_EQ(cache.drawn_misses(), 4u);
+  EXPECT_EQ(cache.lists(), 0u);  // rows are counted apart
+
+  // A moved stamp drops drawn windows with the rows; one drawn under the
+  // old stamp is not kept afterwards.
+  cache.Keep("1,2", std::nullopt, kStamp, List(2));
+  const RightsStamp next{kStamp.database + 1, 0};
+  EXPECT_EQ(cache.FindDrawn("1,2", 1, true, next), nullptr);
+  EXPECT_EQ(cache.drawn(), 0u);
+  EXPECT_EQ(cache.lists(), 0u);
+  cache.KeepDrawn("1,2", 1, true, kStamp, one);
+  EXPECT_EQ(cache.drawn(), 0u);
+
+  // At most three windows, and at most 100 bytes of markup: the one found
+  // longest ago goes, and one larger than the room is never kept.
+  for (int chosen = 1; chosen <= 4; ++chosen) {
+    cache.KeepDrawn("1", chosen, true, next, drawn("w"));
+    if (chosen == 2) {
+      EXPECT_NE(cache.FindDrawn("1", 1, true, next), nullptr);
+    }
+  }
+  EXPECT_EQ(cache.drawn(), 3u);
+  EXPECT_NE(cache.FindDrawn("1", 1, true, next), nullptr);  // found lately
+  EXPECT_EQ(cache.FindDrawn("1", 2, true, next), nullptr);  // went first
+  cache.KeepDrawn("1", 9, true, next, drawn(std::string(120, 'x')));
+  EXPECT_EQ(cache.FindDrawn("1", 9, true, next), nullptr);
+  EXPECT_EQ(cache.drawn(), 3u);
+  cache.KeepDrawn("1", 8, true, next, drawn(std::string(90, 'x')));
+  EXPECT_NE(cache.FindDrawn("1", 8, true, next), nullptr);
+  EXPECT_EQ(cache.drawn(), 1u);  // 96 bytes: no room for another
+}
+
 }  // namespace
 }  // namespace wrenhaven::web

@@ -260,6 +260,55 @@ void EndOwnSession(HttpPage& page) {
   page.response().Redirect("/MyOffice/");
 }
 
+// The two menus of a main window as drawn, from `menus` (nullptr: the
+// visitor sees none).
+MenuCache::DrawnWindow DrawMenus(const WindowMenus* menus, bool english) {
+  std::vector<MenuEntry> top, left;
+  std::optional<MenuEntry> chosen;
+  if (menus != nullptr) {
+    top = MenuEntries(*menus->top, english);
+    left = MenuEntries(*menus->left, english);
+    if (menus->chosen != nullptr) {
+      chosen = top[static_cast<size_t>(menus->chosen - menus->top->data())];
+    }
+  }
+  TemplateData data;
+  data["top"] = EntryList(top, chosen ? chosen->id : "");
+  data["left"] = EntryList(left, "");
+  data.set("has_left", TemplateData(!left.empty()));
+  if (chosen) data.set("current", chosen->caption);
+  data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));
+  auto drawn = std::make_shared<MenuCache::Drawn>();
+  drawn->top = Render("menu_top", data);
+  drawn->left = Render("menu_left", data);
+  drawn->content =
+      chosen && !chosen->href.empty() ? chosen->href : std::string(kHome);
+  return drawn;
+}
+
+// The visitor's menus for the roles `roles`: drawn once per role list,
+// chosen top entry and language while the rights stand (with a cache).
+MenuCache::DrawnWindow VisitorMenus(HttpPage& page, MenuCache* cache,
+                                    const std::string& roles,
+                                    const std::optional<RightsStamp>& stamp,
+                                    bool english) {
+  auto menu = Create<Menu>(page);
+  const WindowMenus menus =
+      ReadWindowMenus(*menu, *page.connection(), cache, roles,
+                      page.request().Item("top"), stamp ? &*stamp : nullptr);
+  if (cache == nullptr || menus.chosen == nullptr) {
+    return DrawMenus(&menus, english);
+  }
+  const int32_t chosen = menus.chosen->id;
+  if (MenuCache::DrawnWindow kept =
+          cache->FindDrawn(roles, chosen, english, menus.stamp)) {
+    return kept;
+  }
+  MenuCache::DrawnWindow drawn = DrawMenus(&menus, english);
+  cache->KeepDrawn(roles, chosen, english, menus.stamp, drawn);
+  return drawn;
+}
+
 // "/MyOffice/": the main window. Its menus come from `cache` (nullptr:
 // from the database every time).
 void MainWindow(HttpPage& page, MenuCache* cache) {
@@ -275,21 +324,11 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
       Text(english, "office_title") + " - " + Text(english, "app_name"),
       StaticAddress("office.js"));
 
-  std::vector<MenuEntry> top, left;
-  std::optional<MenuEntry> chosen;
   // A person without roles has no menu to ask for.
   const std::string roles = session.Get("RoleID").ToText();
-  if (!roles.empty()) {
-    auto menu = Create<Menu>(page);
-    const WindowMenus menus =
-        ReadWindowMenus(*menu, *page.connection(), cache, roles,
-                        page.request().Item("top"), stamp ? &*stamp : nullptr);
-    top = MenuEntries(*menus.top, english);
-    left = MenuEntries(*menus.left, english);
-    if (menus.chosen != nullptr) {
-      chosen = top[static_cast<size_t>(menus.chosen - menus.top->data())];
-    }
-  }
+  const MenuCache::DrawnWindow menus =
+      roles.empty() ? DrawMenus(nullptr, english)
+                    : VisitorMenus(page, cache, roles, stamp, english);
 
   data.set("person", session.Get("PersonName").ToText());
   // The department's name is looked up once per session and department.
@@ -303,13 +342,9 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
     session.Set("DeptNameOf", Variant::String(dept_id));
   }
   if (!dept.empty()) data.set("dept", dept);
-  data["top"] = EntryList(top, chosen ? chosen->id : "");
-  data["left"] = EntryList(left, "");
-  data.set("has_left", TemplateData(!left.empty()));
-  if (chosen) data.set("current", chosen->caption);
-  data.set("empty", Text(english, top.empty() ? "no_menu" : "no_entries"));
-  data.set("content",
-           chosen && !chosen->href.empty() ? chosen->href : std::string(kHome));
+  data.set("top_menu", menus->top);
+  data.set("left_menu", menus->left);
+  data.set("content", menus->content);
   TemplateData elsewhere = OtherSessions(page);
   data.set("has_elsewhere", TemplateData(!elsewhere.is_empty_list()));
   data.set("elsewhere", elsewhere);
@@ -420,6 +455,14 @@ void AddCacheMetrics(Metrics& metrics,
                       [cache] { return static_cast<double>(cache->misses()); });
   metrics.Gauge("wrenhaven_menu_cache_lists", "Menu lists kept in the cache",
                 {}, [cache] { return static_cast<double>(cache->lists()); });
+  metrics.CounterFrom(
+      "wrenhaven_menu_cache_drawn_hits_total",
+      "Main windows whose menus were found drawn in the cache", {},
+      [cache] { return static_cast<double>(cache->drawn_hits()); });
+  metrics.CounterFrom("wrenhaven_menu_cache_drawn_misses_total",
+                      "Main windows whose menus were drawn anew", {}, [cache] {
+                        return static_cast<double>(cache->drawn_misses());
+                      });
 }
 
 }  // namespace

@@ -154,12 +154,23 @@ struct Server {
   // The main window's body (the top entry `top` chosen, when given) and
   // the statements it cost.
   std::pair<std::string, std::vector<std::string>> MainWindow(
-      const std::string& top = "") {
+      const std::string& top = "", const httplib::Headers& headers = {}) {
     Browser b(host->port());
     b.SetCookie("WRENHAVEN_SESSION", session);
-    const Reply r = b.Get(top.empty() ? "/MyOffice/" : "/MyOffice/?top=" + top);
+    const Reply r =
+        b.Get(top.empty() ? "/MyOffice/" : "/MyOffice/?top=" + top, headers);
     EXPECT_EQ(r.status, 200) << r.body;
     return {r.body, taps.Sent()};
+  }
+
+  // A counter of the host's metrics.
+  double Metric(const std::string& name) {
+    const Reply r = Browser(host->port()).Get("/metrics");
+    const size_t at = r.body.find("\n" + name + " ");
+    EXPECT_NE(at, std::string::npos) << name << "\n" << r.body;
+    return at == std::string::npos
+               ? -1
+               : std::stod(r.body.substr(at + name.size() + 2));
   }
 
   Taps taps;
@@ -212,6 +223,42 @@ TEST_P(MainWindowTest, AtMostThreeStatementsWhateverTheSizeOfTheMenu) {
     EXPECT_TRUE(Shows(page, name)) << name;
   }
   EXPECT_NE(page.find("title=\"sub11 tip\""), std::string::npos) << page;
+}
+
+// The menus are drawn once per chosen top entry and language and then
+// given out as drawn: the same page as a fresh drawing, never another
+// window's or another language's.
+TEST_P(MainWindowTest, DrawnMenusAreKeptPerChosenEntryAndLanguage) {
+  TestDb db(GetParam());
+  BigMenu(db);
+  db.Exec("UPDATE SYS_Menu SET MenuEnglish='eleven' WHERE MenuID=11");
+  Server server(db, 'd');
+  const httplib::Headers english = {{"Accept-Language", "en"}};
+  const httplib::Headers chinese = {{"Accept-Language", "zh-CN"}};
+  const std::string local = server.MainWindow("", chinese).first;
+  const std::string first = server.MainWindow("1", english).first;
+  const std::string second = server.MainWindow("2", english).first;
+  EXPECT_EQ(server.Metric("wrenhaven_menu_cache_drawn_misses_total"), 3);
+  EXPECT_EQ(server.Metric("wrenhaven_menu_cache_drawn_hits_total"), 0);
+
+  EXPECT_NE(local.find("<html lang=\"zh\">"), std::string::npos);
+  EXPECT_NE(first.find("<html lang=\"en\">"), std::string::npos);
+  EXPECT_NE(first.find("data-menu=\"1\" class=\"active\""), std::string::npos);
+  EXPECT_TRUE(Shows(first, "eleven"));
+  EXPECT_FALSE(Shows(first, "sub11"));
+  EXPECT_TRUE(Shows(local, "sub11"));
+  EXPECT_FALSE(Shows(local, "eleven"));
+  EXPECT_NE(second.find("data-menu=\"2\" class=\"active\""), std::string::npos);
+  EXPECT_TRUE(Shows(second, "later"));
+  EXPECT_FALSE(Shows(second, "eleven"));
+
+  // Kept: each comes back exactly as drawn, whatever was drawn between.
+  EXPECT_EQ(server.MainWindow("1", english).first, first);
+  EXPECT_EQ(server.MainWindow("2", english).first, second);
+  EXPECT_EQ(server.MainWindow("", chinese).first, local);
+  EXPECT_EQ(server.MainWindow("1", chinese).first, local);  // the same entry
+  EXPECT_EQ(server.Metric("wrenhaven_menu_cache_drawn_hits_total"), 4);
+  EXPECT_EQ(server.Metric("wrenhaven_menu_cache_drawn_misses_total"), 3);
 }
 
 // Two servers on one database, each with its menus kept: a change made

@@ -70,7 +70,7 @@ TEST(RenderTest, ItemsAddedInPlaceRenderInOrderWithTheirOwnValues) {
     item["active"] = TemplateData(std::string(id) == "3");
   }
   data["top"] = std::move(list);
-  const std::string top = Render("office", data, TextsBase(true));
+  const std::string top = Render("menu_top", data, TextsBase(true));
   const size_t seven = top.find("data-menu=\"7\"");
   const size_t three = top.find("data-menu=\"3\" class=\"active\"");
   ASSERT_NE(seven, std::string::npos) << top;
