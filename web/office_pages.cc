@@ -14,6 +14,7 @@
 #include "web/admin/pages.h"
 #include "web/admin/texts.h"
 #include "web/create.h"
+#include "web/drawn_pieces.h"
 #include "web/menu_cache.h"
 #include "web/render.h"
 #include "web/signed_in.h"
@@ -197,21 +198,53 @@ void ContentPage(HttpPage& page, const std::string& heading,
                  std::vector<std::string> lines, const std::string& address);
 
 // The visitor's own other signed-in sessions, newest first (at most
-// kMostElsewhere), for the main window.
+// kMostElsewhere), drawn for the main window with the forms that end them;
+// "" when there are none. The drawing is kept per session in `pieces`
+// (nullptr: drawn every time) for as long as the list, the language and
+// the form's token stay what they were.
 constexpr size_t kMostElsewhere = 20;
 
-TemplateData OtherSessions(HttpPage& page) {
-  TemplateData list{TemplateData::type::list};
+DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
+                                 bool english) {
+  static const DrawnPieces::Piece none = std::make_shared<const std::string>();
   SessionStore* store = page.session_store();
-  if (store == nullptr) return list;
+  if (store == nullptr) return none;
   SessionQuery query;
   query.person = page.session().Get("PersonID").ToText();
   query.limit = kMostElsewhere + 1;
   const std::string own = page.session_key();
-  size_t shown = 0;
-  for (const ListedSession& s : store->List(query).rows) {
-    if (s.key == own || shown == kMostElsewhere) continue;
-    ++shown;
+  std::vector<ListedSession> shown;
+  for (ListedSession& s : store->List(query).rows) {
+    if (s.key == own || shown.size() == kMostElsewhere) continue;
+    shown.push_back(std::move(s));
+  }
+  if (shown.empty()) return none;
+  // Only a window with forms needs the token (drawn once per session).
+  const std::string token = FormToken(page.session());
+
+  // What the drawing shows, each part led by its length.
+  std::string inputs;
+  const auto add = [&inputs](std::string_view part) {
+    inputs += std::to_string(part.size());
+    inputs += ':';
+    inputs += part;
+  };
+  add(english ? "en" : "zh");
+  add(token);
+  for (const ListedSession& s : shown) {
+    add(s.key);
+    add(s.holder.address);
+    add(s.holder.browser);
+    add(std::to_string(SessionClock::to_time_t(s.signed_in)));
+    add(std::to_string(SessionClock::to_time_t(s.last_seen)));
+  }
+  if (pieces != nullptr) {
+    if (DrawnPieces::Piece kept = pieces->Find(own, inputs)) return kept;
+  }
+  TemplateData data;
+  data.set("token", token);
+  TemplateData list{TemplateData::type::list};
+  for (const ListedSession& s : shown) {
     TemplateData item;
     item.set("key", s.key);
     item.set("address", s.holder.address);
@@ -220,7 +253,11 @@ TemplateData OtherSessions(HttpPage& page) {
     item.set("seen", SessionTimeText(s.last_seen));
     list.push_back(item);
   }
-  return list;
+  data.set("sessions", list);
+  auto drawn = std::make_shared<const std::string>(
+      Render("elsewhere", data, TextsBase(english)));
+  if (pieces != nullptr) pieces->Keep(own, std::move(inputs), drawn);
+  return drawn;
 }
 
 // POST "/MyOffice/sessions/end": ends one of the visitor's own other
@@ -309,9 +346,10 @@ MenuCache::DrawnWindow VisitorMenus(HttpPage& page, MenuCache* cache,
   return drawn;
 }
 
-// "/MyOffice/": the main window. Its menus come from `cache` (nullptr:
-// from the database every time).
-void MainWindow(HttpPage& page, MenuCache* cache) {
+// "/MyOffice/": the main window. Its menus come from `cache`, the list of
+// the visitor's other sessions is drawn through `elsewhere` (nullptr: each
+// anew every time).
+void MainWindow(HttpPage& page, MenuCache* cache, DrawnPieces* elsewhere) {
   HttpSession& session = page.session();
   const std::optional<RightsStamp> stamp = FollowRights(page);
   if (!SignedIn(session)) {
@@ -345,11 +383,7 @@ void MainWindow(HttpPage& page, MenuCache* cache) {
   data.set("top_menu", menus->top);
   data.set("left_menu", menus->left);
   data.set("content", menus->content);
-  TemplateData elsewhere = OtherSessions(page);
-  data.set("has_elsewhere", TemplateData(!elsewhere.is_empty_list()));
-  data.set("elsewhere", elsewhere);
-  // Only a window with forms needs the token (drawn once per session).
-  if (!elsewhere.is_empty_list()) data.set("token", FormToken(session));
+  data.set("elsewhere", *OtherSessions(page, elsewhere, english));
 
   HttpResponse& response = page.response();
   response.Write(Render("layout_top", data, TextsBase(english)));
@@ -476,8 +510,12 @@ void AddOfficePages(HttpHost& host) {
   // Shared by the host's worker threads for as long as the host serves.
   auto cache = std::make_shared<MenuCache>();
   AddCacheMetrics(host.metrics(), cache);
+  auto elsewhere = std::make_shared<DrawnPieces>();
   host.AddPage(
-      "/MyOffice/", [cache](HttpPage& page) { MainWindow(page, cache.get()); },
+      "/MyOffice/",
+      [cache, elsewhere](HttpPage& page) {
+        MainWindow(page, cache.get(), elsewhere.get());
+      },
       PageKind::kMainWindow);
   host.AddPage("/MyOffice",
                [](HttpPage& page) { page.response().Redirect("/MyOffice/"); });

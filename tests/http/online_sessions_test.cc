@@ -341,9 +341,25 @@ TEST_P(OnlineSessionsTest, PeopleSeeAndEndTheirOwnOtherSessions) {
   EXPECT_TRUE(SignedIn(*here));
   EXPECT_FALSE(Has(Get(*here, "/MyOffice/").body, "id=\"elsewhere\""));
 
-  // All the others at once; the own one stays.
+  // All the others at once; the own one stays. The window, drawn before
+  // without them, shows each new one at once.
   auto third = As("ann", port);
+  const auto rows = [&] {
+    const std::string body = Get(*here, "/MyOffice/").body;
+    std::vector<std::string> keys;
+    for (std::sregex_iterator it(body.begin(), body.end(), li), end; it != end;
+         ++it) {
+      keys.push_back((*it)[1].str());
+    }
+    return keys;
+  };
+  EXPECT_EQ(rows().size(), 1u);
+  EXPECT_EQ(rows().size(), 1u);
   auto fourth = As("ann", port);
+  const std::vector<std::string> both = rows();
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_NE(both[0], both[1]);
+  EXPECT_EQ(rows(), both);
   EXPECT_EQ(
       Post(*here, "/MyOffice/sessions/end", {{"token", token}, {"all", "1"}})
           .status,

@@ -1,0 +1,54 @@
+#include "web/drawn_pieces.h"
+
+#include <utility>
+
+#include "web/bounded_keep.h"
+
+namespace wrenhaven::web {
+
+DrawnPieces::Piece DrawnPieces::Find(std::string_view owner,
+                                     std::string_view inputs) {
+  Piece found;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = entries_.find(owner);
+    if (it != entries_.end() && it->second.inputs == inputs) {
+      it->second.used.store(clock_.fetch_add(1) + 1, std::memory_order_relaxed);
+      found = it->second.piece;
+    }
+  }
+  (found ? hits_ : misses_).fetch_add(1, std::memory_order_relaxed);
+  return found;
+}
+
+void DrawnPieces::Keep(std::string owner, std::string inputs, Piece piece) {
+  if (!piece || limits_.pieces == 0) return;
+  const size_t weight = inputs.size() + piece->size();
+  std::lock_guard lock(mutex_);
+  if (weight > limits_.bytes) {
+    // Too large to keep: the owner's older piece goes all the same.
+    const auto it = entries_.find(owner);
+    if (it != entries_.end()) {
+      bytes_ -= it->second.weight();
+      entries_.erase(it);
+    }
+    return;
+  }
+  KeepRoomy(entries_, bytes_, std::move(owner), weight, limits_.pieces,
+            limits_.bytes, clock_, [&](Entry& entry) {
+              entry.inputs = std::move(inputs);
+              entry.piece = std::move(piece);
+            });
+}
+
+size_t DrawnPieces::size() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+size_t DrawnPieces::bytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+}  // namespace wrenhaven::web

@@ -1,0 +1,59 @@
+// Pieces of pages kept per owner: given out only for the very inputs they
+// were drawn from, one per owner, within their bounds.
+#include "web/drawn_pieces.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace wrenhaven::web {
+namespace {
+
+DrawnPieces::Piece Piece(const std::string& text) {
+  return std::make_shared<const std::string>(text);
+}
+
+TEST(DrawnPiecesTest, GivenOutOnlyToItsOwnerForTheSameInputs) {
+  DrawnPieces pieces;
+  EXPECT_EQ(pieces.Find("a", "in"), nullptr);
+  const DrawnPieces::Piece drawn = Piece("<li>");
+  pieces.Keep("a", "in", drawn);
+  EXPECT_EQ(pieces.Find("a", "in"), drawn);
+  EXPECT_EQ(pieces.Find("b", "in"), nullptr);   // another owner
+  EXPECT_EQ(pieces.Find("a", "in2"), nullptr);  // other inputs
+  EXPECT_EQ(pieces.Find("a", "i"), nullptr);
+  EXPECT_EQ(pieces.hits(), 1u);
+  EXPECT_EQ(pieces.misses(), 4u);
+
+  // A new drawing replaces the owner's old one.
+  const DrawnPieces::Piece again = Piece("<li><li>");
+  pieces.Keep("a", "in2", again);
+  EXPECT_EQ(pieces.Find("a", "in2"), again);
+  EXPECT_EQ(pieces.Find("a", "in"), nullptr);
+  EXPECT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces.bytes(), 3u + 8u);
+}
+
+TEST(DrawnPiecesTest, StayWithinTheirBounds) {
+  DrawnPieces pieces(DrawnPieces::Limits{3, 40});
+  for (const char* owner : {"a", "b", "c"}) pieces.Keep(owner, "i", Piece("p"));
+  EXPECT_NE(pieces.Find("a", "i"), nullptr);  // found lately
+  pieces.Keep("d", "i", Piece("p"));
+  EXPECT_EQ(pieces.size(), 3u);
+  EXPECT_EQ(pieces.Find("b", "i"), nullptr);  // found longest ago: gone
+  EXPECT_NE(pieces.Find("a", "i"), nullptr);
+
+  // Larger than all the room: not kept, and the owner's old piece goes.
+  pieces.Keep("a", "i", Piece(std::string(40, 'x')));
+  EXPECT_EQ(pieces.Find("a", "i"), nullptr);
+  EXPECT_EQ(pieces.size(), 2u);
+  // Room is made by bytes too.
+  pieces.Keep("e", "i", Piece(std::string(38, 'x')));
+  EXPECT_EQ(pieces.size(), 1u);
+  EXPECT_LE(pieces.bytes(), 40u);
+  EXPECT_NE(pieces.Find("e", "i"), nullptr);
+}
+
+}  // namespace
+}  // namespace wrenhaven::web
