@@ -80,17 +80,33 @@ std::vector<HttpItem> ServerVariables(const httplib::Request& req,
       {"CONTENT_TYPE", content_type},
       {"CONTENT_LENGTH", std::to_string(req.body.size())},
   };
-  // Headers of one name are joined into one variable, in the order sent;
-  // the index keeps that linear in the number of headers.
+  // Headers of one name are joined into one variable, in the order sent.
+  // A browser's few headers are looked up in the list itself; past
+  // kSearched, an index keeps that linear in the number of headers.
+  constexpr size_t kSearched = 24;
+  vars.reserve(vars.size() + req.headers.size());
   std::unordered_map<std::string, size_t> index;
-  for (size_t i = 0; i < vars.size(); ++i) index.emplace(vars[i].name, i);
+  const bool indexed = req.headers.size() > kSearched;
+  if (indexed) {
+    for (size_t i = 0; i < vars.size(); ++i) index.emplace(vars[i].name, i);
+  }
   for (const auto& [name, value] : req.headers) {
     std::string var = HeaderVariableName(name);
-    const auto [it, fresh] = index.emplace(var, vars.size());
-    if (fresh) {
+    size_t at = vars.size();
+    if (indexed) {
+      at = index.emplace(var, vars.size()).first->second;
+    } else {
+      for (size_t i = 0; i < vars.size(); ++i) {
+        if (vars[i].name == var) {
+          at = i;
+          break;
+        }
+      }
+    }
+    if (at == vars.size()) {
       vars.push_back({std::move(var), value});
     } else {
-      vars[it->second].value += ", " + value;
+      vars[at].value += ", " + value;
     }
   }
   return vars;
