@@ -17,10 +17,12 @@
 #   bash bench/http/run.sh BUILD_DIR [SECONDS] [POSTGRESQL_ADDRESS]
 #
 # With a PostgreSQL address (or WRENHAVEN_BENCH_POSTGRES set), the same run
-# then compares sign-in posts and the main window on SQLite (sessions in
-# memory, then in the database) and on PostgreSQL (sessions in the
-# database), each on a fresh demo office; the PostgreSQL office lives in a
-# schema of its own, dropped at the end (needs psql).
+# then compares sign-in posts, the main window and the static file on
+# SQLite (sessions in memory, then in the database) and on PostgreSQL
+# (sessions in the database), each on a fresh demo office, and gives
+# PostgreSQL's main window and static file against SQLite's (target: at
+# least 0.5 of them); the PostgreSQL office lives in a schema of its own,
+# dropped at the end (needs psql).
 #
 # WRENHAVEN_BENCH_WORKERS and WRENHAVEN_BENCH_KEEP_ALIVE (seconds) set the
 # first server's --workers and --keep-alive, and the bare server's the
@@ -241,10 +243,16 @@ measure() {
   local m_rate m_p99
   m_rate=$(rate "$out")
   m_p99=$(to_ms "$(awk '$1 == "99%" {print $2}' <<<"$out")")
+  echo "== $label: static file, wrk -t2 -c$connections -d${seconds}s ${url}static/office.css"
+  out=$(wrk -t2 -c"$connections" -d"${seconds}s" "${url}static/office.css")
+  echo "$out"
+  [ "$(errors "$out")" -eq 0 ] || { echo "$label: static answers other than 2xx/3xx" >&2; exit 1; }
+  local f_rate
+  f_rate=$(rate "$out")
   kill -TERM "$server" && wait "$server" || true
   server=""
-  printf '%-38s sign-in %7.0f/s p99 %6.2f ms   main window %7.0f/s p99 %6.2f ms\n' \
-    "$label" "$s_rate" "$s_p99" "$m_rate" "$m_p99" >>"$work/compare"
+  printf '%-38s sign-in %7.0f/s p99 %6.2f ms   main window %7.0f/s p99 %6.2f ms   static %7.0f/s\n' \
+    "$label" "$s_rate" "$s_p99" "$m_rate" "$m_p99" "$f_rate" >>"$work/compare"
 }
 
 : >"$work/compare"
@@ -262,4 +270,13 @@ measure "PostgreSQL, sessions in the database" "$pg_address" --sessions db
 echo
 echo "== the same run, $connections connections, ${seconds}s each"
 cat "$work/compare"
+# PostgreSQL (the last line) against SQLite with sessions in memory (the
+# first) and in the database (the second): main window and static file.
+awk '{for (i = 1; i <= NF; ++i) if ($i == "window") m[NR] = $(i + 1) + 0; else if ($i == "static") f[NR] = $(i + 1) + 0}
+  END {
+    a = m[3] / m[1]; b = f[3] / f[1]
+    printf "PostgreSQL/SQLite main window: %.2f (SQLite sessions in memory), %.2f (in the database); static file: %.2f, %.2f (target >= 0.5 of the first) %s\n",
+      a, m[3] / m[2], b, f[3] / f[2], (a >= 0.5 && b >= 0.5 ? "ok" : "MISSED")
+    exit (a >= 0.5 && b >= 0.5) ? 0 : 1
+  }' "$work/compare" || summary=1
 exit "$summary"
