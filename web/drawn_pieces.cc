@@ -1,5 +1,6 @@
 #include "web/drawn_pieces.h"
 
+#include <string>
 #include <utility>
 
 #include "web/bounded_keep.h"
@@ -21,9 +22,11 @@ DrawnPieces::Piece DrawnPieces::Find(std::string_view owner,
   return found;
 }
 
-void DrawnPieces::Keep(std::string owner, std::string inputs, Piece piece) {
+void DrawnPieces::Keep(std::string owner, std::string inputs, Piece piece,
+                       std::vector<std::shared_ptr<const void>> pins,
+                       size_t pinned_bytes) {
   if (!piece || limits_.pieces == 0) return;
-  const size_t weight = inputs.size() + piece->size();
+  const size_t weight = inputs.size() + piece->size() + pinned_bytes;
   std::lock_guard lock(mutex_);
   if (weight > limits_.bytes) {
     // Too large to keep: the owner's older piece goes all the same.
@@ -38,7 +41,15 @@ void DrawnPieces::Keep(std::string owner, std::string inputs, Piece piece) {
             limits_.bytes, clock_, [&](Entry& entry) {
               entry.inputs = std::move(inputs);
               entry.piece = std::move(piece);
+              entry.pins = std::move(pins);
+              entry.pinned_bytes = pinned_bytes;
             });
+}
+
+void AddInput(std::string& inputs, std::string_view part) {
+  inputs += std::to_string(part.size());
+  inputs += ':';
+  inputs += part;
 }
 
 size_t DrawnPieces::size() const {

@@ -7,6 +7,11 @@
 // and saves only the drawing. Each owner has at most one piece: a new
 // drawing replaces the old one.
 //
+// Inputs that are themselves kept drawings (shared and never changed) may
+// stand in the inputs by their address, when the piece holds them (`pins`)
+// for as long as it is kept: an address then cannot be taken by another
+// drawing meanwhile.
+//
 // Bounded: at most Limits::pieces pieces of at most Limits::bytes (inputs
 // and markup) together; to make room the pieces found longest ago go, and
 // one larger than all the room is not kept. Safe to use from several
@@ -22,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace wrenhaven::web {
 
@@ -41,8 +47,11 @@ class DrawnPieces {
   // The piece kept for `owner` when it was drawn from exactly `inputs`;
   // nullptr otherwise.
   Piece Find(std::string_view owner, std::string_view inputs);
-  // Keeps `piece`, drawn from `inputs`, for `owner` (instead of any other).
-  void Keep(std::string owner, std::string inputs, Piece piece);
+  // Keeps `piece`, drawn from `inputs`, for `owner` (instead of any other),
+  // holding `pins` (of `pinned_bytes` together) with it.
+  void Keep(std::string owner, std::string inputs, Piece piece,
+            std::vector<std::shared_ptr<const void>> pins = {},
+            size_t pinned_bytes = 0);
 
   size_t size() const;
   size_t bytes() const;
@@ -53,8 +62,12 @@ class DrawnPieces {
   struct Entry {
     std::string inputs;
     Piece piece;
+    std::vector<std::shared_ptr<const void>> pins;
+    size_t pinned_bytes = 0;
     std::atomic<uint64_t> used{0};
-    size_t weight() const { return inputs.size() + piece->size(); }
+    size_t weight() const {
+      return inputs.size() + piece->size() + pinned_bytes;
+    }
   };
 
   const Limits limits_;
@@ -65,6 +78,10 @@ class DrawnPieces {
   std::atomic<uint64_t> hits_{0};
   std::atomic<uint64_t> misses_{0};
 };
+
+// Appends `part` to `inputs`, led by its length, so that no two lists of
+// parts give the same text.
+void AddInput(std::string& inputs, std::string_view part);
 
 }  // namespace wrenhaven::web
 

@@ -55,5 +55,32 @@ TEST(DrawnPiecesTest, StayWithinTheirBounds) {
   EXPECT_NE(pieces.Find("e", "i"), nullptr);
 }
 
+// What a piece holds lives as long as the piece is kept, and no longer;
+// its size counts against the room.
+TEST(DrawnPiecesTest, HoldTheirPinsWhileKept) {
+  DrawnPieces pieces(DrawnPieces::Limits{8, 100});
+  auto pin = std::make_shared<const std::string>("menus");
+  const std::weak_ptr<const std::string> watch = pin;
+  pieces.Keep("a", "in", Piece("page"), {pin}, 50);
+  pin.reset();
+  EXPECT_FALSE(watch.expired());
+  EXPECT_EQ(pieces.bytes(), 2u + 4u + 50u);
+  pieces.Keep("a", "in2", Piece("page"));
+  EXPECT_TRUE(watch.expired());
+  // Too large with its pins: not kept.
+  pieces.Keep("b", "in", Piece("page"), {}, 95);
+  EXPECT_EQ(pieces.Find("b", "in"), nullptr);
+}
+
+TEST(DrawnPiecesTest, InputsAreLedByTheirLengths) {
+  std::string one, two;
+  AddInput(one, "ab");
+  AddInput(one, "c");
+  AddInput(two, "a");
+  AddInput(two, "bc");
+  EXPECT_EQ(one, "2:ab1:c");
+  EXPECT_NE(one, two);
+}
+
 }  // namespace
 }  // namespace wrenhaven::web

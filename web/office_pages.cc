@@ -224,11 +224,7 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
 
   // What the drawing shows, each part led by its length.
   std::string inputs;
-  const auto add = [&inputs](std::string_view part) {
-    inputs += std::to_string(part.size());
-    inputs += ':';
-    inputs += part;
-  };
+  const auto add = [&inputs](std::string_view part) { AddInput(inputs, part); };
   add(english ? "en" : "zh");
   add(token);
   for (const ListedSession& s : shown) {
@@ -346,10 +342,15 @@ MenuCache::DrawnWindow VisitorMenus(HttpPage& page, MenuCache* cache,
   return drawn;
 }
 
-// "/MyOffice/": the main window. Its menus come from `cache`, the list of
-// the visitor's other sessions is drawn through `elsewhere` (nullptr: each
-// anew every time).
-void MainWindow(HttpPage& page, MenuCache* cache, DrawnPieces* elsewhere) {
+// What the main window keeps between visits; a null member keeps nothing.
+struct WindowKeeping {
+  MenuCache* menus = nullptr;        // the menus, as rows and drawn
+  DrawnPieces* elsewhere = nullptr;  // each session's list of its others
+  DrawnPieces* windows = nullptr;    // each session's whole window
+};
+
+// "/MyOffice/": the main window.
+void MainWindow(HttpPage& page, const WindowKeeping& keep) {
   HttpSession& session = page.session();
   const std::optional<RightsStamp> stamp = FollowRights(page);
   if (!SignedIn(session)) {
@@ -357,18 +358,12 @@ void MainWindow(HttpPage& page, MenuCache* cache, DrawnPieces* elsewhere) {
     return;
   }
   const bool english = English(page);
-  TemplateData data = PageData(
-      english, "office-page",
-      Text(english, "office_title") + " - " + Text(english, "app_name"),
-      StaticAddress("office.js"));
-
   // A person without roles has no menu to ask for.
   const std::string roles = session.Get("RoleID").ToText();
   const MenuCache::DrawnWindow menus =
       roles.empty() ? DrawMenus(nullptr, english)
-                    : VisitorMenus(page, cache, roles, stamp, english);
-
-  data.set("person", session.Get("PersonName").ToText());
+                    : VisitorMenus(page, keep.menus, roles, stamp, english);
+  const std::string person = session.Get("PersonName").ToText();
   // The department's name is looked up once per session and department.
   const std::string dept_id = session.Get("DeptID").ToText();
   std::string dept;
@@ -379,15 +374,50 @@ void MainWindow(HttpPage& page, MenuCache* cache, DrawnPieces* elsewhere) {
     session.Set("DeptName", Variant::String(dept));
     session.Set("DeptNameOf", Variant::String(dept_id));
   }
+  const DrawnPieces::Piece others =
+      OtherSessions(page, keep.elsewhere, english);
+  const std::string script = StaticAddress("office.js");
+
+  // The window is drawn again only when something it shows has changed.
+  // The drawn menus and list stand in by their addresses: the kept window
+  // holds them, so no other drawing can take an address meanwhile.
+  std::string inputs;
+  AddInput(inputs, english ? "en" : "zh");
+  AddInput(inputs, std::to_string(StaticAddressesVersion()));
+  AddInput(inputs, script);
+  AddInput(inputs, person);
+  AddInput(inputs, dept);
+  AddInput(inputs, std::to_string(reinterpret_cast<uintptr_t>(menus.get())));
+  AddInput(inputs, std::to_string(reinterpret_cast<uintptr_t>(others.get())));
+  const std::string own = page.session_key();
+  HttpResponse& response = page.response();
+  if (keep.windows != nullptr) {
+    if (DrawnPieces::Piece kept = keep.windows->Find(own, inputs)) {
+      response.Write(*kept);
+      return;
+    }
+  }
+
+  TemplateData data = PageData(
+      english, "office-page",
+      Text(english, "office_title") + " - " + Text(english, "app_name"),
+      script);
+  data.set("person", person);
   if (!dept.empty()) data.set("dept", dept);
   data.set("top_menu", menus->top);
   data.set("left_menu", menus->left);
   data.set("content", menus->content);
-  data.set("elsewhere", *OtherSessions(page, elsewhere, english));
-
-  HttpResponse& response = page.response();
-  response.Write(Render("layout_top", data, TextsBase(english)));
-  response.Write(Render("office", data, TextsBase(english)));
+  data.set("elsewhere", *others);
+  auto window = std::make_shared<std::string>(
+      Render("layout_top", data, TextsBase(english)));
+  *window += Render("office", data, TextsBase(english));
+  response.Write(*window);
+  if (keep.windows != nullptr) {
+    const size_t pinned = menus->top.size() + menus->left.size() +
+                          menus->content.size() + others->size();
+    keep.windows->Keep(own, std::move(inputs), std::move(window),
+                       {menus, others}, pinned);
+  }
 }
 
 void ContentPage(HttpPage& page, const std::string& heading,
@@ -510,11 +540,15 @@ void AddOfficePages(HttpHost& host) {
   // Shared by the host's worker threads for as long as the host serves.
   auto cache = std::make_shared<MenuCache>();
   AddCacheMetrics(host.metrics(), cache);
+  // The windows of a few thousand sessions at most: they are redrawn
+  // cheaply when they go.
   auto elsewhere = std::make_shared<DrawnPieces>();
+  auto windows = std::make_shared<DrawnPieces>(
+      DrawnPieces::Limits{2048, size_t{16} << 20});
   host.AddPage(
       "/MyOffice/",
-      [cache, elsewhere](HttpPage& page) {
-        MainWindow(page, cache.get(), elsewhere.get());
+      [cache, elsewhere, windows](HttpPage& page) {
+        MainWindow(page, {cache.get(), elsewhere.get(), windows.get()});
       },
       PageKind::kMainWindow);
   host.AddPage("/MyOffice",

@@ -14,6 +14,7 @@ namespace {
 using Mustache = kainjow::mustache::mustache;
 
 std::atomic<size_t> parses{0};
+std::atomic<uint64_t> static_version{0};
 
 constexpr std::string_view kStaticTag = "static:";
 constexpr std::string_view kPlainStatic = "/static/";
@@ -181,6 +182,11 @@ void SetStaticAddresses(
     table->addresses.insert_or_assign(name, TemplateData(address));
   }
   static_table.store(std::move(table));
+  static_version.fetch_add(1, std::memory_order_release);
+}
+
+uint64_t StaticAddressesVersion() {
+  return static_version.load(std::memory_order_acquire);
 }
 
 std::string StaticAddress(std::string_view name) {

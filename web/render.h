@@ -7,6 +7,7 @@
 #ifndef WRENHAVEN_WEB_RENDER_H_
 #define WRENHAVEN_WEB_RENDER_H_
 
+#include <cstdint>
 #include <kainjow/mustache.hpp>
 #include <string>
 #include <string_view>
@@ -53,6 +54,9 @@ void SetStaticAddresses(
     const std::vector<std::pair<std::string, std::string>>& addresses);
 // The address {{static:NAME}} writes.
 std::string StaticAddress(std::string_view name);
+// Counts the calls of SetStaticAddresses: what was drawn under one count
+// may name other addresses than the next.
+uint64_t StaticAddressesVersion();
 
 }  // namespace wrenhaven::web
 
