@@ -360,8 +360,11 @@ void MainWindow(HttpPage& page, const WindowKeeping& keep) {
   const bool english = English(page);
   // A person without roles has no menu to ask for.
   const std::string roles = session.Get("RoleID").ToText();
+  // Drawn once per language, so that such a window is kept as well.
+  static const MenuCache::DrawnWindow no_menus[] = {DrawMenus(nullptr, false),
+                                                    DrawMenus(nullptr, true)};
   const MenuCache::DrawnWindow menus =
-      roles.empty() ? DrawMenus(nullptr, english)
+      roles.empty() ? no_menus[english ? 1 : 0]
                     : VisitorMenus(page, keep.menus, roles, stamp, english);
   const std::string person = session.Get("PersonName").ToText();
   // The department's name is looked up once per session and department.
