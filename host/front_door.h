@@ -21,6 +21,13 @@
 // The head and body that passed are handed to the `Runner` as one request
 // with a Content-Length body, so the HTTP library behind never reads from
 // the socket itself.
+//
+// A worker that answered a kept-alive request may keep the connection for
+// `linger` and serve the next request itself when its head arrives in that
+// time: a browser or client asking in quick succession then costs no trip
+// through the poller. It waits only while nobody else needs a worker: a
+// connection the poller hands on finds an idle worker, or calls a waiting
+// one away at once.
 #ifndef WRENHAVEN_HOST_FRONT_DOOR_H_
 #define WRENHAVEN_HOST_FRONT_DOOR_H_
 
@@ -49,6 +56,11 @@ struct DoorLimits {
   size_t max_per_address = 256;
   size_t keep_alive_requests = 100;
   size_t workers = 64;
+  // How long a worker that answered a kept-alive request waits for the
+  // next one on the same connection before handing it back to the poller;
+  // zero hands it back at once. A worker waits only while no connection
+  // is waiting for one and at most half the workers wait so.
+  std::chrono::microseconds linger{2000};
   std::vector<std::string> unlimited_peers;
 };
 
@@ -126,6 +138,9 @@ class FrontDoor {
 
   // Open connections (waiting and being served).
   size_t open_connections() const;
+  // Times a kept-alive connection went back to the poller between two
+  // requests (its next one did not come while a worker waited for it).
+  size_t hand_backs() const;
 
  private:
   struct Impl;
