@@ -60,6 +60,16 @@ struct DoorLimits {
   // next one on the same connection before handing it back to the poller;
   // zero hands it back at once. A worker waits only while no connection
   // is waiting for one and at most half the workers wait so.
+  //
+  // 2 ms, by measurement on two loaded cores with 16 clients asking back
+  // to back for a static file, against a bare thread-per-connection
+  // server: handing every connection back reached 0.55 to 0.7 of its
+  // rate, 0.2 ms about 0.9, 1 ms 0.8 to 1.0, 2 ms and 5 ms 0.95 to 1.05
+  // (the figures are noisy). Most next requests come within a fraction of
+  // a millisecond, but a client scheduled late takes a millisecond or
+  // two. The wait costs no processor time and any connection needing the
+  // worker cuts it short; of the two full figures the shorter is kept, so
+  // that an idle connection is back in the poller soon.
   std::chrono::microseconds linger{2000};
   std::vector<std::string> unlimited_peers;
 };
