@@ -365,7 +365,7 @@ void AddServeCommand(CLI::App& app, Action* action) {
                   "Folder of static files (default: the one installed with "
                   "the program, or the source tree's)");
   cmd->add_option("--workers", o->workers,
-                  "Worker threads (each open connection holds one)")
+                  "Worker threads (each serves one request at a time)")
       ->capture_default_str()
       ->check(CLI::Range(2, 1024));
   cmd->add_option("--keep-alive", o->keep_alive_seconds,

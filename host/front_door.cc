@@ -506,10 +506,22 @@ struct FrontDoor::Impl {
   void Drop(int fd);
   void Register(std::unique_ptr<Conn> c);
   bool Serve(Conn& c);
+  enum class Next { kServe, kHandBack, kClose };
+  // After a kept-alive answer: waits on the worker for the next request's
+  // head while nobody else needs the worker. kServe when the head is
+  // complete; kHandBack with what arrived kept in the buffer; kClose when
+  // the client closed. Sets `*called_away` when a connection waiting for
+  // a worker called it away (the worker is already counted idle then).
+  Next Linger(Conn& c, bool* called_away);
+  // Under the mutex: whether a connection in `ready` has no idle worker to
+  // take it, and clears a call nobody needs to answer any more.
+  bool Unserved();
   // Back to the poller between requests.
   void Return(std::unique_ptr<Conn> c);
   void Close(std::unique_ptr<Conn> c);
   void Wake();
+  // Makes `call_fd` readable.
+  void Call();
   // A refusal written as far as the socket takes it at once.
   void RefuseNow(Conn& c, int status);
   // A refusal from a worker: written, then what follows dropped for a
@@ -538,6 +550,15 @@ struct FrontDoor::Impl {
   std::vector<std::unique_ptr<Conn>> arriving;  // for the poller
   std::deque<std::unique_ptr<Conn>> ready;      // for the workers
   std::condition_variable ready_cv;
+  // Workers waiting for `ready`, or on their way to it.
+  size_t idle = 0;
+  // Workers waiting for the next request of the connection they served.
+  size_t lingering = 0;
+  // `call_fd` is readable: lingering workers are called to `ready` (or to
+  // stop).
+  bool called = false;
+  int call_fd = -1;
+  std::atomic<size_t> hand_backs{0};
 
   // The poller's own.
   std::unordered_map<int, std::unique_ptr<Conn>> waiting;
@@ -547,6 +568,11 @@ struct FrontDoor::Impl {
 void FrontDoor::Impl::Wake() {
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(wake_fd, &one, sizeof one);
+}
+
+void FrontDoor::Impl::Call() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(call_fd, &one, sizeof one);
 }
 
 void FrontDoor::Impl::Close(std::unique_ptr<Conn> c) {
@@ -668,11 +694,16 @@ void FrontDoor::Impl::Advance(int fd) {
   std::unique_ptr<Conn> taken = std::move(it->second);
   waiting.erase(it);
   ::epoll_ctl(epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+  bool call = false;
   {
     std::lock_guard<std::mutex> lock(mutex);
     ready.push_back(std::move(taken));
+    // No idle worker is left for it: a lingering one comes instead.
+    call = lingering > 0 && ready.size() > idle && !called;
+    called = called || call;
   }
   ready_cv.notify_one();
+  if (call) Call();
 }
 
 void FrontDoor::Impl::CheckDeadlines() {
@@ -781,10 +812,80 @@ bool FrontDoor::Impl::Serve(Conn& c) {
   return ok && !closed && !last && !stream.failed();
 }
 
+bool FrontDoor::Impl::Unserved() {
+  if (stopping || ready.size() > idle) return true;
+  if (called) {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(call_fd, &count, sizeof count);
+    called = false;
+  }
+  return false;
+}
+
+FrontDoor::Impl::Next FrontDoor::Impl::Linger(Conn& c, bool* called_away) {
+  *called_away = false;
+  if (limits.linger.count() <= 0) return Next::kHandBack;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Unserved() || !ready.empty() || lingering >= (limits.workers + 1) / 2) {
+      return Next::kHandBack;
+    }
+    ++lingering;
+  }
+  // Within the keep-alive time, or the head's deadline once begun.
+  const auto until =
+      std::min<Clock::time_point>(Clock::now() + limits.linger, c.deadline);
+  Next next = Next::kHandBack;
+  char chunk[16384];
+  for (;;) {
+    if (!c.buffer.empty()) {
+      if (!c.begun) {
+        c.begun = true;
+        c.deadline = Clock::now() + limits.head_deadline;
+      }
+      // A head past a limit goes back to the poller, which refuses it.
+      int refusal = 0;
+      if (HeadEnd(c.buffer, limits, &refusal) > 0) next = Next::kServe;
+      if (next == Next::kServe || refusal != 0) break;
+    }
+    if (!c.Buffered()) {
+      const auto left = until - Clock::now();
+      if (left <= Clock::duration::zero()) break;
+      const auto nanos =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      const timespec wait{static_cast<time_t>(nanos / 1000000000),
+                          static_cast<long>(nanos % 1000000000)};
+      pollfd p[2] = {{c.fd, c.wait_for, 0}, {call_fd, POLLIN, 0}};
+      const int n = ::ppoll(p, 2, &wait, nullptr);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      if (p[1].revents != 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (Unserved()) {
+          // Counted idle at once, so that no other lingering worker
+          // answers the same call.
+          ++idle;
+          *called_away = true;
+          break;
+        }
+      }
+      if (p[0].revents == 0) continue;
+    }
+    const ssize_t n = c.Read(chunk, sizeof chunk);
+    if (n > 0) {
+      c.buffer.append(chunk, static_cast<size_t>(n));
+    } else if (n != kWouldBlock) {
+      next = Next::kClose;
+      break;
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  --lingering;
+  return next;
+}
+
 void FrontDoor::Impl::Return(std::unique_ptr<Conn> c) {
-  c->begun = false;
-  c->wait_for = POLLIN;
-  c->deadline = Clock::now() + limits.keep_alive;
+  hand_backs.fetch_add(1, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mutex);
     if (!stopping) {
@@ -800,24 +901,42 @@ void FrontDoor::Impl::Return(std::unique_ptr<Conn> c) {
 
 void FrontDoor::Impl::WorkLoop() {
   BlockBrokenPipes();
+  bool counted_idle = false;
   for (;;) {
     std::unique_ptr<Conn> c;
     {
       std::unique_lock<std::mutex> lock(mutex);
+      if (!counted_idle) ++idle;
+      counted_idle = false;
       ready_cv.wait(lock, [this] { return stopping || !ready.empty(); });
+      --idle;
       if (stopping) return;
       c = std::move(ready.front());
       ready.pop_front();
+      Unserved();
     }
-    bool keep = false;
-    try {
-      keep = Serve(*c);
-    } catch (const std::exception&) {
-      // The runner answers failures itself; what escapes it ends the
-      // connection.
-      keep = false;
+    Next next = Next::kServe;
+    while (next == Next::kServe) {
+      bool keep = false;
+      try {
+        keep = Serve(*c);
+      } catch (const std::exception&) {
+        // The runner answers failures itself; what escapes it ends the
+        // connection.
+        keep = false;
+      }
+      if (!keep) {
+        next = Next::kClose;
+        break;
+      }
+      // The next request has not begun; the connection may stay idle for
+      // the keep-alive time.
+      c->begun = false;
+      c->wait_for = POLLIN;
+      c->deadline = Clock::now() + limits.keep_alive;
+      next = Linger(*c, &counted_idle);
     }
-    if (keep) {
+    if (next == Next::kHandBack) {
       Return(std::move(c));
     } else {
       Close(std::move(c));
@@ -837,10 +956,11 @@ void FrontDoor::Start() {
   if (impl.started) return;
   impl.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
   impl.wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  impl.call_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.fd = impl.wake_fd;
-  if (impl.epoll_fd < 0 || impl.wake_fd < 0 ||
+  if (impl.epoll_fd < 0 || impl.wake_fd < 0 || impl.call_fd < 0 ||
       ::epoll_ctl(impl.epoll_fd, EPOLL_CTL_ADD, impl.wake_fd, &event) != 0) {
     Raise(ErrorCode::kHost,
           std::string("Cannot watch connections: ") + std::strerror(errno));
@@ -935,9 +1055,11 @@ void FrontDoor::Stop() {
     std::lock_guard<std::mutex> lock(impl.mutex);
     if (!impl.started || impl.stopping) return;
     impl.stopping = true;
+    impl.called = true;
   }
   impl.ready_cv.notify_all();
   impl.Wake();
+  impl.Call();
   if (impl.poller.joinable()) impl.poller.join();
   for (std::thread& t : impl.workers) t.join();
   impl.workers.clear();
@@ -952,6 +1074,11 @@ void FrontDoor::Stop() {
   for (auto& c : left) impl.Close(std::move(c));
   ::close(impl.epoll_fd);
   ::close(impl.wake_fd);
+  ::close(impl.call_fd);
+}
+
+size_t FrontDoor::hand_backs() const {
+  return impl_->hand_backs.load(std::memory_order_relaxed);
 }
 
 size_t FrontDoor::open_connections() const {

@@ -21,6 +21,13 @@
 // The head and body that passed are handed to the `Runner` as one request
 // with a Content-Length body, so the HTTP library behind never reads from
 // the socket itself.
+//
+// A worker that answered a kept-alive request may keep the connection for
+// `linger` and serve the next request itself when its head arrives in that
+// time: a browser or client asking in quick succession then costs no trip
+// through the poller. It waits only while nobody else needs a worker: a
+// connection the poller hands on finds an idle worker, or calls a waiting
+// one away at once.
 #ifndef WRENHAVEN_HOST_FRONT_DOOR_H_
 #define WRENHAVEN_HOST_FRONT_DOOR_H_
 
@@ -49,6 +56,21 @@ struct DoorLimits {
   size_t max_per_address = 256;
   size_t keep_alive_requests = 100;
   size_t workers = 64;
+  // How long a worker that answered a kept-alive request waits for the
+  // next one on the same connection before handing it back to the poller;
+  // zero hands it back at once. A worker waits only while no connection
+  // is waiting for one and at most half the workers wait so.
+  //
+  // 2 ms, by measurement on two loaded cores with 16 clients asking back
+  // to back for a static file, against a bare thread-per-connection
+  // server: handing every connection back reached 0.55 to 0.7 of its
+  // rate, 0.2 ms about 0.9, 1 ms 0.8 to 1.0, 2 ms and 5 ms 0.95 to 1.05
+  // (the figures are noisy). Most next requests come within a fraction of
+  // a millisecond, but a client scheduled late takes a millisecond or
+  // two. The wait costs no processor time and any connection needing the
+  // worker cuts it short; of the two full figures the shorter is kept, so
+  // that an idle connection is back in the poller soon.
+  std::chrono::microseconds linger{2000};
   std::vector<std::string> unlimited_peers;
 };
 
@@ -126,6 +148,9 @@ class FrontDoor {
 
   // Open connections (waiting and being served).
   size_t open_connections() const;
+  // Times a kept-alive connection went back to the poller between two
+  // requests (its next one did not come while a worker waited for it).
+  size_t hand_backs() const;
 
  private:
   struct Impl;

@@ -1,11 +1,17 @@
 // The front door's reading of request heads and bodies: where a head ends,
-// the limits on it, the framing headers and the chunked decoder. The
-// door's connections are tested over HTTP (tests/http/limits_test.cc).
+// the limits on it, the framing headers and the chunked decoder; and how a
+// worker keeps a kept-alive connection between requests. The door's limits
+// are tested over HTTP (tests/http/limits_test.cc).
 #include "host/front_door.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace wrenhaven::host {
 namespace {
@@ -175,6 +181,201 @@ TEST(ChunkedBodyTest, RefusesMalformedAndOversizedBodies) {
   std::string bytes = "64\r\n" + std::string(100, 'a') + "\r\n0\r\n\r\n";
   EXPECT_EQ(full.Feed(bytes), ChunkedBody::kDone);
   EXPECT_EQ(full.body().size(), 100u);
+}
+
+// A door whose pages answer with the path they were asked for, and the
+// client end of connections to it (socket pairs, admitted as accepted
+// sockets are).
+class LingerTest : public ::testing::Test {
+ protected:
+  using Clock = std::chrono::steady_clock;
+
+  void Start(DoorLimits limits) {
+    door_ = std::make_unique<FrontDoor>(
+        std::move(limits), [](httplib::Stream& stream, bool, bool&) {
+          std::string request;
+          char chunk[512];
+          while (stream.is_readable()) {
+            const ssize_t n = stream.read(chunk, sizeof chunk);
+            if (n <= 0) break;
+            request.append(chunk, static_cast<size_t>(n));
+          }
+          const size_t from = request.find(' ') + 1;
+          const std::string path =
+              request.substr(from, request.find(' ', from) - from);
+          const std::string answer = Ok(path);
+          return stream.write(answer.data(), answer.size()) ==
+                 static_cast<ssize_t>(answer.size());
+        });
+    door_->Start();
+  }
+
+  // A new connection's client end.
+  int Connect() {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return -1;
+    door_->Admit(pair[1]);
+    clients_.push_back(pair[0]);
+    return pair[0];
+  }
+
+  static bool Send(int fd, const std::string& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+
+  // What arrives on `fd` within `wait`: one answer (its head and body),
+  // or what came before the connection closed or the time ran out.
+  static std::string Answer(int fd, std::chrono::milliseconds wait) {
+    std::string got;
+    const auto until = Clock::now() + wait;
+    for (;;) {
+      const size_t head_end = got.find("\r\n\r\n");
+      if (head_end != std::string::npos) {
+        const size_t length = got.find("Content-Length: ");
+        const size_t body = length == std::string::npos
+                                ? 0
+                                : std::stoul(got.substr(length + 16));
+        if (got.size() >= head_end + 4 + body) return got;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - Clock::now());
+      pollfd p{fd, POLLIN, 0};
+      if (left.count() <= 0 ||
+          ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        return got;
+      }
+      // A byte at a time: what follows the answer stays for the next.
+      char byte = 0;
+      if (::recv(fd, &byte, 1, 0) != 1) return got;
+      got += byte;
+    }
+  }
+
+  // Asks for `path` on the connection and waits for the answer.
+  static std::string Get(int fd, const std::string& path) {
+    if (!Send(fd, "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n")) return "";
+    return Answer(fd, std::chrono::seconds(5));
+  }
+
+  static DoorLimits Lingering(size_t workers,
+                              std::chrono::microseconds linger) {
+    DoorLimits limits;
+    limits.workers = workers;
+    limits.linger = linger;
+    return limits;
+  }
+
+  static std::string Ok(const std::string& path) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(path.size()) +
+           "\r\n\r\n" + path;
+  }
+
+  void TearDown() override {
+    if (door_) door_->Stop();
+    for (const int fd : clients_) ::close(fd);
+  }
+
+  std::unique_ptr<FrontDoor> door_;
+  std::vector<int> clients_;
+};
+
+using std::chrono_literals::operator""ms;
+using std::chrono_literals::operator""s;
+
+TEST_F(LingerTest, RequestsInQuickSuccessionStayWithTheirWorker) {
+  Start(Lingering(2, std::chrono::seconds(5)));
+  const int fd = Connect();
+  for (int i = 0; i < 20; ++i) {
+    const std::string path = "/" + std::to_string(i);
+    ASSERT_EQ(Get(fd, path), Ok(path));
+  }
+  // Two requests in one go: the second is read with the first.
+  ASSERT_TRUE(Send(fd,
+                   "GET /a HTTP/1.1\r\nHost: h\r\n\r\n"
+                   "GET /b HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_EQ(Answer(fd, 5000ms), Ok("/a"));
+  EXPECT_EQ(Answer(fd, 5000ms), Ok("/b"));
+  EXPECT_EQ(door_->hand_backs(), 0u);
+  // The client that leaves ends its connection without the poller.
+  ::shutdown(fd, SHUT_WR);
+  EXPECT_EQ(Answer(fd, 5000ms), "");
+  for (int i = 0; i < 100 && door_->open_connections() > 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(door_->open_connections(), 0u);
+  EXPECT_EQ(door_->hand_backs(), 0u);
+}
+
+// What a lingering worker read of a head it did not see complete goes to
+// the poller with the connection, and the head's deadline still runs from
+// its first byte.
+TEST_F(LingerTest, AHeadBegunWhileLingeringKeepsItsBytesAndDeadline) {
+  DoorLimits limits = Lingering(2, std::chrono::milliseconds(400));
+  limits.head_deadline = std::chrono::milliseconds(600);
+  limits.keep_alive = std::chrono::seconds(4);
+  Start(limits);
+  const int fd = Connect();
+  ASSERT_EQ(Get(fd, "/first"), Ok("/first"));
+  ASSERT_TRUE(Send(fd, "GET /second HTTP/1.1\r\n"));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(door_->hand_backs(), 1u);
+  ASSERT_TRUE(Send(fd, "Host: h\r\n\r\n"));
+  EXPECT_EQ(Answer(fd, 5000ms), Ok("/second"));
+
+  const auto begun = Clock::now();
+  ASSERT_TRUE(Send(fd, "GET /third HTTP/1.1\r\n"));
+  const std::string late = Answer(fd, 3000ms);
+  const auto took = Clock::now() - begun;
+  EXPECT_EQ(late.substr(0, late.find("\r\n")), "HTTP/1.1 408 Request Timeout");
+  // Not 600 ms from the hand-back, 400 ms later.
+  EXPECT_GE(took, 550ms);
+  EXPECT_LT(took, 950ms);
+}
+
+TEST_F(LingerTest, AWaitingConnectionCallsALingeringWorkerAway) {
+  Start(Lingering(1, std::chrono::seconds(20)));
+  const int first = Connect();
+  ASSERT_EQ(Get(first, "/first"), Ok("/first"));
+  std::this_thread::sleep_for(100ms);
+  // The only worker still waits for the first connection's next request.
+  ASSERT_EQ(door_->hand_backs(), 0u);
+
+  const int second = Connect();
+  const auto asked = Clock::now();
+  EXPECT_EQ(Get(second, "/second"), Ok("/second"));
+  EXPECT_LT(Clock::now() - asked, 1s);
+  EXPECT_EQ(door_->hand_backs(), 1u);
+  // The first connection, handed back, is served as before.
+  EXPECT_EQ(Get(first, "/again"), Ok("/again"));
+
+  // Stopping calls the lingering worker away too.
+  std::this_thread::sleep_for(100ms);
+  const auto stopping = Clock::now();
+  door_->Stop();
+  EXPECT_LT(Clock::now() - stopping, 1s);
+  EXPECT_EQ(Answer(second, 1000ms), "");
+  EXPECT_EQ(door_->open_connections(), 0u);
+}
+
+TEST_F(LingerTest, AtMostHalfTheWorkersLinger) {
+  Start(Lingering(2, std::chrono::seconds(20)));
+  const int first = Connect();
+  ASSERT_EQ(Get(first, "/first"), Ok("/first"));
+  // The answer leaves before its worker begins to linger.
+  std::this_thread::sleep_for(100ms);
+  const int second = Connect();
+  ASSERT_EQ(Get(second, "/second"), Ok("/second"));
+  // The second went back to the poller at once; the first still lingers.
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(door_->hand_backs(), 1u);
+  const int third = Connect();
+  EXPECT_EQ(Get(third, "/third"), Ok("/third"));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(door_->hand_backs(), 2u);
+  // The lingering worker serves the first connection's next request.
+  EXPECT_EQ(Get(first, "/again"), Ok("/again"));
+  EXPECT_EQ(door_->hand_backs(), 2u);
 }
 
 }  // namespace
