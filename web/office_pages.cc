@@ -207,6 +207,7 @@ TemplateData OtherSessions(HttpPage& page) {
   SessionQuery query;
   query.person = page.session().Get("PersonID").ToText();
   query.limit = kMostElsewhere + 1;
+  query.count = false;
   const std::string own = page.session_key();
   size_t shown = 0;
   for (const ListedSession& s : store->List(query).rows) {
@@ -249,6 +250,7 @@ void EndOwnSession(HttpPage& page) {
       SessionQuery query;
       query.person = person;
       query.limit = SIZE_MAX;
+      query.count = false;
       for (const ListedSession& s : store->List(query).rows) {
         if (s.key != own) store->End(s.key, person);
       }
