@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -34,6 +35,7 @@ constexpr size_t kStoreConnections = 8;
 constexpr std::chrono::milliseconds kStoreWait{5000};
 // The most rows one listing reads (a larger limit reads this many).
 constexpr size_t kMostRows = 1'000'000;
+constexpr size_t kFurthestOffset = std::numeric_limits<int64_t>::max();
 
 int64_t Micros(SessionClock::time_point t) {
   return std::chrono::duration_cast<microseconds>(t.time_since_epoch()).count();
@@ -195,12 +197,17 @@ class DatabaseSessionStore : public SessionStore {
     }
     SessionList out;
     Use("The sessions could not be listed", [&](Connection& conn) {
-      auto count =
-          conn.Open("SELECT COUNT(*)" + where, CursorType::kForwardOnly);
-      out.total =
-          count->Eof() ? 0 : static_cast<size_t>(WholeNumber(count->Value(0)));
-      count->Close();
-      if (query.limit == 0 || query.offset >= out.total) return;
+      if (query.count) {
+        auto count =
+            conn.Open("SELECT COUNT(*)" + where, CursorType::kForwardOnly);
+        out.total = count->Eof()
+                        ? 0
+                        : static_cast<size_t>(WholeNumber(count->Value(0)));
+        count->Close();
+        if (query.offset >= out.total) return;
+      }
+      // An offset past any number the database takes has no rows.
+      if (query.limit == 0 || query.offset > kFurthestOffset) return;
       auto rs = conn.Open(
           "SELECT SessionKey, PersonID, Account, LoginID, Address, Browser, "
           "Created, LastSeen" +
@@ -223,6 +230,9 @@ class DatabaseSessionStore : public SessionStore {
       }
       rs->Close();
     });
+    if (!query.count) {
+      out.total = host::UncountedTotal(query.offset, out.rows.size());
+    }
     return out;
   }
 

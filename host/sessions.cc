@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -69,7 +70,9 @@ bool Matches(const SessionHolder& holder, const SessionQuery& query) {
 
 // Sessions by key. An ended session leaves its key behind until it could
 // no longer have lived anyway (its absolute limit), so that a page still
-// running when it ended cannot store it again.
+// running when it ended cannot store it again. The signed-in sessions are
+// indexed by person as well, so that one person's list, and the ending of
+// all of them, reads only that person's sessions.
 class MemorySessionStore : public SessionStore {
  public:
   MemorySessionStore(SessionLimits limits,
@@ -108,7 +111,7 @@ class MemorySessionStore : public SessionStore {
       std::lock_guard<std::mutex> lock(mutex_);
       const std::string key = SessionKey(id);
       if (gone_.count(key) == 0 && now - entry.created < limits_.absolute) {
-        sessions_[key] = Stored{std::move(entry), now};
+        StoreLocked(key, Stored{std::move(entry), now});
       }
       SweepLockedIfDue(now, ended);
     }
@@ -131,6 +134,7 @@ class MemorySessionStore : public SessionStore {
   }
 
   SessionList List(const SessionQuery& query) override {
+    if (!query.person.empty()) return ListOf(query);
     const auto now = now_();
     // The matching sessions are ordered only as far as the page reaches,
     // and only the page's rows are copied: a main window lists a few of
@@ -154,7 +158,6 @@ class MemorySessionStore : public SessionStore {
       }
       found.push_back(Found{&key, &stored});
     }
-    out.total = found.size();
     const size_t from = std::min(query.offset, found.size());
     const size_t to = from + std::min(query.limit, found.size() - from);
     std::partial_sort(found.begin(),
@@ -162,10 +165,10 @@ class MemorySessionStore : public SessionStore {
                       found.end(), newer);
     out.rows.reserve(to - from);
     for (size_t i = from; i < to; ++i) {
-      const Stored& stored = *found[i].stored;
-      out.rows.push_back(ListedSession{*found[i].key, stored.entry.holder,
-                                       stored.entry.created, stored.last_used});
+      out.rows.push_back(Listed(*found[i].key, *found[i].stored));
     }
+    out.total = query.count ? found.size()
+                            : host::UncountedTotal(from, out.rows.size());
     return out;
   }
 
@@ -194,13 +197,11 @@ class MemorySessionStore : public SessionStore {
     size_t count = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (auto it = sessions_.begin(); it != sessions_.end();) {
-        auto next = std::next(it);
-        if (it->second.entry.holder.person == person) {
-          if (!Expired(it->second, now)) ++count;
-          EndLocked(it, ended);
-        }
-        it = next;
+      for (auto at = by_person_.lower_bound(person);
+           at != by_person_.end() && PersonOf(*at) == person;) {
+        const Node* node = *at++;
+        if (!Expired(node->second, now)) ++count;
+        EndLocked(sessions_.find(node->first), ended);
       }
     }
     Report(std::move(ended));
@@ -232,6 +233,81 @@ class MemorySessionStore : public SessionStore {
     SessionClock::time_point last_used;
   };
   using Map = std::unordered_map<std::string, Stored>;
+  using Node = Map::value_type;
+
+  static const std::string& PersonOf(const Node* node) {
+    return node->second.entry.holder.person;
+  }
+
+  // The index's order: by person, then newest sign-in first, then by key
+  // (List's order within one person). A person alone finds the first of
+  // that person's sessions.
+  struct ByPerson {
+    using is_transparent = void;
+    bool operator()(const Node* a, const Node* b) const {
+      if (PersonOf(a) != PersonOf(b)) return PersonOf(a) < PersonOf(b);
+      if (a->second.entry.created != b->second.entry.created) {
+        return a->second.entry.created > b->second.entry.created;
+      }
+      return a->first < b->first;
+    }
+    bool operator()(const Node* a, std::string_view person) const {
+      return PersonOf(a) < person;
+    }
+    bool operator()(std::string_view person, const Node* b) const {
+      return person < PersonOf(b);
+    }
+  };
+
+  static ListedSession Listed(const std::string& key, const Stored& stored) {
+    return ListedSession{key, stored.entry.holder, stored.entry.created,
+                         stored.last_used};
+  }
+
+  // One person's sessions from the index, in order; the walk ends with
+  // the page when no total is asked for.
+  SessionList ListOf(const SessionQuery& query) {
+    const auto now = now_();
+    SessionList out;
+    size_t matched = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto at = by_person_.lower_bound(query.person);
+         at != by_person_.end() && PersonOf(*at) == query.person; ++at) {
+      if (!query.count && out.rows.size() >= query.limit) break;
+      const Node& node = **at;
+      if (Expired(node.second, now) ||
+          !Matches(node.second.entry.holder, query))
+        continue;
+      if (matched >= query.offset && out.rows.size() < query.limit) {
+        out.rows.push_back(Listed(node.first, node.second));
+      }
+      ++matched;
+    }
+    out.total = query.count
+                    ? matched
+                    : host::UncountedTotal(query.offset, out.rows.size());
+    return out;
+  }
+
+  // Stores `stored` under `key`, keeping the index in step: a session
+  // whose person or sign-in time changes moves in it. When the index
+  // cannot take the session, it is not kept at all.
+  void StoreLocked(const std::string& key, Stored stored) {
+    auto [it, fresh] = sessions_.try_emplace(key);
+    Node* node = &*it;
+    const bool moves = fresh ||
+                       node->second.entry.created != stored.entry.created ||
+                       PersonOf(node) != stored.entry.holder.person;
+    if (moves && !fresh) by_person_.erase(node);
+    node->second = std::move(stored);
+    if (!moves || PersonOf(node).empty()) return;
+    try {
+      by_person_.insert(node);
+    } catch (...) {
+      sessions_.erase(it);
+      throw;
+    }
+  }
 
   bool Expired(const Stored& s, SessionClock::time_point now) const {
     return now - s.last_used >= limits_.idle ||
@@ -244,6 +320,7 @@ class MemorySessionStore : public SessionStore {
     const Stored& s = it->second;
     if (s.entry.holder.login_id > 0) ended.push_back(s.entry.holder.login_id);
     gone_[it->first] = s.entry.created + limits_.absolute;
+    by_person_.erase(&*it);
     sessions_.erase(it);
   }
 
@@ -289,6 +366,10 @@ class MemorySessionStore : public SessionStore {
   const SessionsEnded ended_;
   std::mutex mutex_;
   Map sessions_;
+  // The signed-in sessions of sessions_ (not the values: pointers to its
+  // elements, which stay put while it grows). A session's person and
+  // sign-in time change only while it is out of the index.
+  std::set<const Node*, ByPerson> by_person_;
   // Keys of ended sessions, until when they are kept.
   std::unordered_map<std::string, SessionClock::time_point> gone_;
   SessionClock::time_point last_sweep_;

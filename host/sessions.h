@@ -3,6 +3,7 @@
 #ifndef WRENHAVEN_HOST_SESSIONS_H_
 #define WRENHAVEN_HOST_SESSIONS_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,12 @@ void InitSodiumOnce();
 // 48 random bits as 12 lowercase hex digits: short enough to read out from
 // an error page, long enough to find its one line in the log.
 std::string NewReference();
+
+// SessionList::total of a listing asked for without a count: the matches
+// up to the end of the page, as far as its rows show them.
+inline size_t UncountedTotal(size_t offset, size_t rows) {
+  return rows == 0 ? 0 : offset + rows;
+}
 
 }  // namespace wrenhaven::host
 

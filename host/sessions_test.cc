@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
+#include <map>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -281,6 +284,248 @@ TEST(MemorySessionStoreTest, ARecordThatCouldNotBeWrittenIsTriedAgain) {
   store->Remove("b");
   std::sort(written.begin(), written.end());
   EXPECT_EQ(written, (std::vector<int64_t>{41, 42}));
+}
+
+// The store as the plain full scan it was before the person index: the
+// same limits, sweeps and ends, and every listing found by filtering all
+// sessions and sorting them.
+class ModelStore {
+ public:
+  ModelStore(SessionLimits limits, const FakeClock& clock)
+      : limits_(limits), clock_(clock), last_sweep_(clock.now()) {}
+
+  bool Load(const std::string& id) {
+    const auto now = clock_.now();
+    bool live = false;
+    auto it = sessions_.find(SessionKey(id));
+    if (it != sessions_.end()) {
+      if (Expired(it->second, now)) {
+        EndKey(it->first);
+      } else {
+        it->second.last_used = now;
+        live = true;
+      }
+    }
+    SweepIfDue(now);
+    return live;
+  }
+  void Save(const std::string& id, const SessionStore::Entry& entry) {
+    const auto now = clock_.now();
+    const std::string key = SessionKey(id);
+    if (gone_.count(key) == 0 && now - entry.created < limits_.absolute) {
+      sessions_[key] = {entry, now};
+    }
+    SweepIfDue(now);
+  }
+  void Remove(const std::string& id) {
+    const std::string key = SessionKey(id);
+    if (sessions_.count(key) != 0) {
+      EndKey(key);
+    } else {
+      gone_[key] = clock_.now() + limits_.absolute;
+    }
+  }
+  bool End(const std::string& key, const std::string& person) {
+    auto it = sessions_.find(key);
+    if (it == sessions_.end() || Expired(it->second, clock_.now()) ||
+        it->second.entry.holder.person.empty() ||
+        (!person.empty() && it->second.entry.holder.person != person)) {
+      return false;
+    }
+    EndKey(key);
+    return true;
+  }
+  size_t EndAllOf(const std::string& person) {
+    if (person.empty()) return 0;
+    std::vector<std::string> keys;
+    size_t live = 0;
+    for (const auto& [key, s] : sessions_) {
+      if (s.entry.holder.person != person) continue;
+      keys.push_back(key);
+      if (!Expired(s, clock_.now())) ++live;
+    }
+    for (const std::string& key : keys) EndKey(key);
+    return live;
+  }
+  void Sweep() {
+    const auto now = clock_.now();
+    last_sweep_ = now;
+    std::vector<std::string> keys;
+    for (const auto& [key, s] : sessions_) {
+      if (Expired(s, now)) keys.push_back(key);
+    }
+    for (const std::string& key : keys) EndKey(key);
+    std::erase_if(gone_, [&](const auto& g) { return g.second <= now; });
+  }
+  SessionList List(const SessionQuery& query) const {
+    std::vector<ListedSession> all;
+    for (const auto& [key, s] : sessions_) {
+      const SessionHolder& h = s.entry.holder;
+      if (Expired(s, clock_.now()) || h.person.empty() ||
+          (!query.person.empty() && h.person != query.person) ||
+          (!query.account.empty() && !SameLetters(h.account, query.account))) {
+        continue;
+      }
+      all.push_back({key, h, s.entry.created, s.last_used});
+    }
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+      return a.signed_in != b.signed_in ? a.signed_in > b.signed_in
+                                        : a.key < b.key;
+    });
+    SessionList out;
+    out.total = all.size();
+    for (size_t i = query.offset;
+         i < all.size() && out.rows.size() < query.limit; ++i) {
+      out.rows.push_back(all[i]);
+    }
+    if (!query.count)
+      out.total = out.rows.empty() ? 0 : query.offset + out.rows.size();
+    return out;
+  }
+
+ private:
+  struct Stored {
+    SessionStore::Entry entry;
+    SessionClock::time_point last_used;
+  };
+  static bool SameLetters(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) {
+                        return std::tolower(static_cast<unsigned char>(x)) ==
+                               std::tolower(static_cast<unsigned char>(y));
+                      });
+  }
+  bool Expired(const Stored& s, SessionClock::time_point now) const {
+    return now - s.last_used >= limits_.idle ||
+           now - s.entry.created >= limits_.absolute;
+  }
+  void EndKey(const std::string& key) {
+    gone_[key] = sessions_.at(key).entry.created + limits_.absolute;
+    sessions_.erase(key);
+  }
+  void SweepIfDue(SessionClock::time_point now) {
+    if (now - last_sweep_ > 1min) Sweep();
+  }
+
+  const SessionLimits limits_;
+  const FakeClock& clock_;
+  std::map<std::string, Stored> sessions_;
+  std::map<std::string, SessionClock::time_point> gone_;
+  SessionClock::time_point last_sweep_;
+};
+
+void ExpectSameList(const SessionList& got, const SessionList& want,
+                    const std::string& what) {
+  EXPECT_EQ(got.total, want.total) << what;
+  ASSERT_EQ(got.rows.size(), want.rows.size()) << what;
+  for (size_t i = 0; i < want.rows.size(); ++i) {
+    EXPECT_EQ(got.rows[i].key, want.rows[i].key) << what << " row " << i;
+    EXPECT_EQ(got.rows[i].holder, want.rows[i].holder) << what << " row " << i;
+    EXPECT_EQ(got.rows[i].signed_in, want.rows[i].signed_in) << what;
+    EXPECT_EQ(got.rows[i].last_seen, want.rows[i].last_seen) << what;
+  }
+}
+
+// Random sign-ins, renewals, page visits, sign-outs, ends and sweeps; after
+// each step every kind of listing (each person's, counted and not, every
+// page, by account, everyone's) is what the full scan gives.
+TEST(MemorySessionStoreTest, PersonListingsMatchAFullScanThroughRandomUse) {
+  const SessionLimits limits{20min, 90min};
+  const std::vector<std::string> people = {"", "1", "2", "3", "10"};
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](size_t n) {
+      return std::uniform_int_distribution<size_t>(0, n - 1)(random);
+    };
+    FakeClock clock;
+    auto store = MakeMemorySessionStore(limits, [&] { return clock.now(); });
+    ModelStore model(limits, clock);
+    std::vector<std::string> ids;
+    std::vector<SessionStore::Entry> last;  // as each id was last saved
+    int64_t login = 0;
+    const auto entry = [&] {
+      // Whole minutes, a few back: many sessions share a sign-in time.
+      SessionStore::Entry e{{}, clock.now() - std::chrono::minutes(pick(3))};
+      const std::string& person = people[pick(people.size())];
+      if (!person.empty()) {
+        e.holder = {person, pick(2) == 0 ? "Ann" : "ann", ++login, "", ""};
+      }
+      return e;
+    };
+    for (int step = 0; step < 300; ++step) {
+      const size_t op = pick(10);
+      std::string what;
+      if (op <= 2 || ids.empty()) {  // a new session
+        ids.push_back(host::NewSessionId());
+        last.push_back(entry());
+        store->Save(ids.back(), last.back());
+        model.Save(ids.back(), last.back());
+        what = "new";
+      } else {
+        const size_t i = pick(ids.size());
+        const std::string& id = ids[i];
+        if (op == 3) {  // signed in (again) in a session: a new holder
+          last[i] = entry();
+          what = "renewed";
+        } else if (op == 4) {  // a page ends: stored as it was
+          what = "saved again";
+        } else if (op == 5) {
+          ASSERT_EQ(store->Load(id).has_value(), model.Load(id)) << step;
+          what = "loaded";
+        }
+        if (op == 3 || op == 4) {
+          store->Save(id, last[i]);
+          model.Save(id, last[i]);
+        } else if (op == 6) {
+          store->Remove(id);
+          model.Remove(id);
+          what = "removed";
+        } else if (op == 7) {
+          const std::string& by = people[pick(people.size())];
+          ASSERT_EQ(store->End(SessionKey(id), by),
+                    model.End(SessionKey(id), by))
+              << step;
+          what = "ended";
+        } else if (op == 8) {
+          const std::string& person = people[pick(people.size())];
+          ASSERT_EQ(store->EndAllOf(person), model.EndAllOf(person)) << step;
+          what = "all of " + person + " ended";
+        } else if (op == 9) {
+          clock.Advance(std::chrono::minutes(pick(8)));
+          if (pick(2) == 0) {
+            store->Sweep();
+            model.Sweep();
+          }
+          what = "time passed";
+        }
+      }
+      const std::string at = "seed " + std::to_string(seed) + " step " +
+                             std::to_string(step) + " (" + what + ")";
+      for (const std::string& person : people) {
+        for (const bool count : {true, false}) {
+          for (const auto& [offset, limit] :
+               std::vector<std::pair<size_t, size_t>>{
+                   {0, 50}, {0, 3}, {2, 3}, {5, 1}, {0, 0}, {40, 5}}) {
+            SessionQuery q;
+            q.person = person;
+            q.offset = offset;
+            q.limit = limit;
+            q.count = count;
+            ExpectSameList(
+                store->List(q), model.List(q),
+                at + " person '" + person + "' " + std::to_string(offset) +
+                    "+" + std::to_string(limit) + (count ? "" : " uncounted"));
+          }
+        }
+        SessionQuery by_account;
+        by_account.person = person;
+        by_account.account = "ANN";
+        ExpectSameList(store->List(by_account), model.List(by_account),
+                       at + " account");
+      }
+      if (HasFatalFailure() || HasFailure()) return;
+    }
+  }
 }
 
 TEST(SessionKeyTest, TheSha256OfTheIdentifier) {

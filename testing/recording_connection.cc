@@ -54,4 +54,26 @@ std::unique_ptr<Recordset> TappedConnection::Open(std::string_view statement,
   return target_->Open(statement, cursor);
 }
 
+TappedConnections::Factory TappedConnections::Tapped() {
+  return [this] {
+    auto tapped = std::make_shared<TappedConnection>(make_());
+    std::lock_guard lock(mutex_);
+    taps_.push_back(tapped);
+    return tapped;
+  };
+}
+
+std::vector<std::string> TappedConnections::Sent() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  for (size_t i = 0; i < taps_.size(); ++i) {
+    const auto& sent = taps_[i]->sent;
+    if (seen_.size() <= i) seen_.push_back(0);
+    out.insert(out.end(), sent.begin() + static_cast<std::ptrdiff_t>(seen_[i]),
+               sent.end());
+    seen_[i] = sent.size();
+  }
+  return out;
+}
+
 }  // namespace wrenhaven

@@ -8,7 +8,9 @@
 #define WRENHAVEN_TESTING_RECORDING_CONNECTION_H_
 
 #include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,25 @@ class TappedConnection : public Connection {
 
  private:
   std::shared_ptr<Connection> target_;
+};
+
+// Connections made by another factory, each tapped, and the statements
+// sent on all of them together (a page host's, a store's pool).
+class TappedConnections {
+ public:
+  using Factory = std::function<std::shared_ptr<Connection>()>;
+  explicit TappedConnections(Factory make) : make_(std::move(make)) {}
+
+  // Makes tapped connections; valid while this object lives.
+  Factory Tapped();
+  // What was sent since the last call, connection by connection.
+  std::vector<std::string> Sent();
+
+ private:
+  Factory make_;
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<TappedConnection>> taps_;
+  std::vector<size_t> seen_;
 };
 
 }  // namespace wrenhaven

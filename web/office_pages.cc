@@ -212,6 +212,7 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
   SessionQuery query;
   query.person = page.session().Get("PersonID").ToText();
   query.limit = kMostElsewhere + 1;
+  query.count = false;
   const std::string own = page.session_key();
   std::vector<ListedSession> shown;
   for (ListedSession& s : store->List(query).rows) {
@@ -282,6 +283,7 @@ void EndOwnSession(HttpPage& page) {
       SessionQuery query;
       query.person = person;
       query.limit = SIZE_MAX;
+      query.count = false;
       for (const ListedSession& s : store->List(query).rows) {
         if (s.key != own) store->End(s.key, person);
       }

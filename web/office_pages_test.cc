@@ -49,40 +49,6 @@ class PresetSessions : public SessionStore {
   std::map<std::string, Entry> entries_;
 };
 
-// The statements sent on the host's connections, all of them together.
-class Taps {
- public:
-  explicit Taps(ConnectionFactory make) : make_(std::move(make)) {}
-
-  ConnectionFactory Factory() {
-    return [this] {
-      auto tapped = std::make_shared<TappedConnection>(make_());
-      std::lock_guard lock(mutex_);
-      taps_.push_back(tapped);
-      return tapped;
-    };
-  }
-  // What was sent since the last call.
-  std::vector<std::string> Sent() {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> out;
-    for (size_t i = 0; i < taps_.size(); ++i) {
-      const auto& sent = taps_[i]->sent;
-      if (seen_.size() <= i) seen_.push_back(0);
-      out.insert(out.end(), sent.begin() + static_cast<long>(seen_[i]),
-                 sent.end());
-      seen_[i] = sent.size();
-    }
-    return out;
-  }
-
- private:
-  ConnectionFactory make_;
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<TappedConnection>> taps_;
-  std::vector<size_t> seen_;
-};
-
 void AddMenu(const TestDb& db, int id, const std::string& parent,
              const std::string& name, int order) {
   db.Exec(
@@ -147,7 +113,7 @@ struct Server {
     options.port = 0;
     options.log_requests = false;
     options.workers = 4;
-    host = std::make_unique<TestHost>(options, taps.Factory(),
+    host = std::make_unique<TestHost>(options, taps.Tapped(),
                                       web::AddOfficePages, std::move(sessions));
   }
 
@@ -173,7 +139,7 @@ struct Server {
                : std::stod(r.body.substr(at + name.size() + 2));
   }
 
-  Taps taps;
+  TappedConnections taps;
   std::string session;
   std::unique_ptr<TestHost> host;
 };

@@ -59,11 +59,17 @@ struct SessionQuery {
   std::string person;
   size_t offset = 0;
   size_t limit = 50;
+  // False when the caller has no use for SessionList::total: the store
+  // then need not count the matches beyond the page.
+  bool count = true;
 };
 
 struct SessionList {
   std::vector<ListedSession> rows;  // newest sign-in first
-  size_t total = 0;                 // all that match, beyond the page too
+  // All that match, beyond the page too. Not counted (query.count false),
+  // only what the page shows: offset + rows.size() when there are rows,
+  // else 0; at most the true number.
+  size_t total = 0;
 };
 
 // Called with the login records (HR_Login's LoginID) of signed-in

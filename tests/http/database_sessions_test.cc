@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 #include "host/sessions.h"
+#include "testing/recording_connection.h"
 #include "testing/test_db.h"
 #include "tests/http/http_support.h"
 #include "web/office_pages.h"
@@ -28,6 +31,13 @@ int64_t Micros(SessionClock::time_point t) {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              t.time_since_epoch())
       .count();
+}
+
+size_t Counts(const std::vector<std::string>& sent) {
+  return static_cast<size_t>(
+      std::count_if(sent.begin(), sent.end(), [](const std::string& s) {
+        return s.find("COUNT(") != std::string::npos;
+      }));
 }
 
 class DatabaseSessionsTest : public ::testing::TestWithParam<std::string> {
@@ -374,6 +384,81 @@ TEST_P(DatabaseSessionsTest, RunOutSessionsGetTheirSignOutTimeFromTheSweep) {
   EXPECT_FALSE(store->Load(id).has_value());
 }
 
+TEST_P(DatabaseSessionsTest, AListWithoutACountSendsOnlyThePagesSelect) {
+  TappedConnections taps(db_.Connections());
+  auto store =
+      MakeDatabaseSessionStore(taps.Tapped(), {}, [this] { return now_; });
+  // Five of person 1's sessions, two of them signed in at the same time
+  // (ordered by key then), one of person 2's, one signed out, one visitor.
+  std::vector<std::string> ids;
+  for (int i = 0; i < 6; ++i) {
+    ids.push_back(host::NewSessionId());
+    SessionStore::Entry e{{}, now_ - std::chrono::minutes(i == 2 ? 1 : i)};
+    e.holder = {i == 5 ? "2" : "1", i == 3 ? "ANN" : "ann", 100 + i, "", ""};
+    store->Save(ids.back(), e);
+  }
+  const std::string out = host::NewSessionId();
+  store->Save(out, {{}, now_, {"1", "ann", 0, "", ""}});
+  store->Remove(out);
+  store->Save(host::NewSessionId(), {{}, now_});
+  taps.Sent();
+
+  const auto query = [](size_t offset, size_t limit, bool count) {
+    SessionQuery q;
+    q.person = "1";
+    q.offset = offset;
+    q.limit = limit;
+    q.count = count;
+    return q;
+  };
+  for (const auto& [offset, limit] : std::vector<std::pair<size_t, size_t>>{
+           {0, 50}, {0, 2}, {2, 2}, {4, 2}, {5, 2}, {9, 1}}) {
+    const std::string what =
+        std::to_string(offset) + "+" + std::to_string(limit);
+    const SessionList counted = store->List(query(offset, limit, true));
+    EXPECT_EQ(counted.total, 5u) << what;
+    EXPECT_EQ(Counts(taps.Sent()), 1u) << what;
+    const SessionList uncounted = store->List(query(offset, limit, false));
+    const std::vector<std::string> sent = taps.Sent();
+    EXPECT_EQ(Counts(sent), 0u) << what;
+    ASSERT_EQ(sent.size(), 1u) << what;
+    ASSERT_EQ(uncounted.rows.size(), counted.rows.size()) << what;
+    for (size_t i = 0; i < counted.rows.size(); ++i) {
+      EXPECT_EQ(uncounted.rows[i].key, counted.rows[i].key) << what;
+      EXPECT_EQ(uncounted.rows[i].holder, counted.rows[i].holder) << what;
+      EXPECT_EQ(uncounted.rows[i].signed_in, counted.rows[i].signed_in);
+    }
+    EXPECT_EQ(uncounted.total,
+              uncounted.rows.empty() ? 0 : offset + uncounted.rows.size())
+        << what;
+  }
+  // The order: newest first, equal times by key.
+  const SessionList all = store->List(query(0, 50, false));
+  std::vector<std::string> order = {SessionKey(ids[0]), SessionKey(ids[1]),
+                                    SessionKey(ids[2]), SessionKey(ids[3]),
+                                    SessionKey(ids[4])};
+  if (order[2] < order[1]) std::swap(order[1], order[2]);
+  ASSERT_EQ(all.rows.size(), 5u);
+  for (size_t i = 0; i < order.size(); ++i) {
+    EXPECT_EQ(all.rows[i].key, order[i]) << i;
+  }
+  EXPECT_EQ(all.total, 5u);
+  // By account as well.
+  SessionQuery anns = query(0, 50, false);
+  anns.account = "Ann";
+  EXPECT_EQ(store->List(anns).rows.size(), 5u);
+  anns.person = "2";
+  EXPECT_EQ(store->List(anns).rows.size(), 1u);
+  taps.Sent();
+  // An empty page asks nothing; an offset no database takes finds nothing.
+  EXPECT_TRUE(store->List(query(0, 0, false)).rows.empty());
+  EXPECT_TRUE(taps.Sent().empty());
+  const SessionList far = store->List(query(SIZE_MAX, 5, false));
+  EXPECT_TRUE(far.rows.empty());
+  EXPECT_EQ(far.total, 0u);
+  EXPECT_TRUE(store->List(query(SIZE_MAX, 5, true)).rows.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsTest,
                          ::testing::ValuesIn(TestDatabases()));
 
@@ -458,6 +543,51 @@ TEST_P(DatabaseSessionsHttpTest, AStoreFailureShowsTheErrorPage) {
   EXPECT_NE(r.body.find("Reference: "), std::string::npos) << r.body;
   EXPECT_EQ(r.body.find("The session could not be read"), std::string::npos)
       << r.body;
+}
+
+TEST_P(DatabaseSessionsHttpTest, TheMainWindowListsTheNewestTwentyUncounted) {
+  TappedConnections taps(db_->Connections());
+  HttpHostOptions options;
+  options.log_requests = false;
+  auto owned = MakeDatabaseSessionStore(taps.Tapped(), options.session_limits);
+  SessionStore* store = owned.get();
+  TestHost host(options, taps.Tapped(), web::AddOfficePages, std::move(owned));
+  Browser b(host.port());
+  const std::string own = SignIn(b);
+  const std::string person =
+      db_->Scalar(
+             "SELECT PersonID FROM SYS_OnlineSession WHERE SessionKey = '" +
+             SessionKey(own) + "'")
+          .ToText();
+  ASSERT_FALSE(person.empty());
+  // 24 more of the same person's sessions, a second apart, and one of
+  // someone else's.
+  const auto now = SessionClock::now();
+  std::vector<std::string> keys;
+  for (int i = 0; i < 24; ++i) {
+    const std::string id = host::NewSessionId();
+    SessionStore::Entry e{{}, now - std::chrono::seconds(10 + i)};
+    e.holder = {person, "ann", 0, "10.0.0.1", "Browser " + std::to_string(i)};
+    store->Save(id, e);
+    keys.push_back(SessionKey(id));
+  }
+  store->Save(host::NewSessionId(),
+              {{}, now, {person + "0", "other", 0, "", "Someone else's"}});
+  taps.Sent();
+
+  const Reply window = b.Get("/MyOffice/");
+  ASSERT_EQ(window.status, 200);
+  EXPECT_EQ(Counts(taps.Sent()), 0u);
+  static const std::regex li("<li data-key=\"([0-9a-f]{64})\">");
+  std::vector<std::string> shown;
+  for (auto it =
+           std::sregex_iterator(window.body.begin(), window.body.end(), li);
+       it != std::sregex_iterator(); ++it) {
+    shown.push_back((*it)[1].str());
+  }
+  // The own session, the newest, is not among them.
+  EXPECT_EQ(shown, std::vector<std::string>(keys.begin(), keys.begin() + 20));
+  EXPECT_EQ(window.body.find("Someone else"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsHttpTest,
