@@ -545,11 +545,11 @@ void AddOfficePages(HttpHost& host) {
   // Shared by the host's worker threads for as long as the host serves.
   auto cache = std::make_shared<MenuCache>();
   AddCacheMetrics(host.metrics(), cache);
-  // The windows of a few thousand sessions at most: they are redrawn
-  // cheaply when they go.
-  auto elsewhere = std::make_shared<DrawnPieces>();
-  auto windows = std::make_shared<DrawnPieces>(
-      DrawnPieces::Limits{2048, size_t{16} << 20});
+  // The lists and windows of a few thousand sessions at most, 16 MiB each:
+  // they are redrawn cheaply when they go.
+  const DrawnPieces::Limits per_session{2048, size_t{16} << 20};
+  auto elsewhere = std::make_shared<DrawnPieces>(per_session);
+  auto windows = std::make_shared<DrawnPieces>(per_session);
   host.AddPage(
       "/MyOffice/",
       [cache, elsewhere, windows](HttpPage& page) {
