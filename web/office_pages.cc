@@ -545,9 +545,11 @@ void AddOfficePages(HttpHost& host) {
   // Shared by the host's worker threads for as long as the host serves.
   auto cache = std::make_shared<MenuCache>();
   AddCacheMetrics(host.metrics(), cache);
-  // The lists and windows of a few thousand sessions at most, 16 MiB each:
-  // they are redrawn cheaply when they go.
-  const DrawnPieces::Limits per_session{2048, size_t{16} << 20};
+  // The lists and windows of the sessions seen most lately, 4 MiB each
+  // (some hundreds of windows): they are redrawn cheaply when they go, and
+  // more room cost the heap far more than it holds (the drawings come and
+  // go on every worker thread).
+  const DrawnPieces::Limits per_session{512, size_t{4} << 20};
   auto elsewhere = std::make_shared<DrawnPieces>(per_session);
   auto windows = std::make_shared<DrawnPieces>(per_session);
   host.AddPage(
