@@ -3,14 +3,18 @@
 # given number of sign-ins (each a session of its own, sessions in memory),
 # then the server's resident size and that of its verifier processes, and
 # the sessions the server counts as open. The target is under 100 MiB.
+# With "windows" last, each session also opens its main window once (in a
+# cookie jar of its own), so that the kept drawings of the main window are
+# in the figure too.
 #
-#   bash bench/http/sessions_memory.sh BUILD_DIR [SESSIONS]
+#   bash bench/http/sessions_memory.sh BUILD_DIR [SESSIONS] [windows]
 #
 # Needs curl; every request goes to 127.0.0.1.
 set -euo pipefail
 
 build=$(cd "${1:?usage: sessions_memory.sh BUILD_DIR [SESSIONS]}" && pwd)
 sessions=${2:-10000}
+windows=${3:-}
 wrenhaven="$build/cli/wrenhaven"
 [ -x "$wrenhaven" ] || { echo "no $wrenhaven: build the project first" >&2; exit 2; }
 
@@ -44,9 +48,17 @@ echo "resident before: $(resident "$server") KiB"
 # on one connection.
 form="LoginName=ann&LoginPwd=ann123&Screen=1920*1080&oldwin=true"
 start=$(date +%s)
-seq 1 $(((sessions + 99) / 100)) | xargs -P 8 -I{} sh -c \
-  'curl -s -o /dev/null -d "$1" $(for i in $(seq 1 100); do printf "%s " "$2"; done)' \
-  _ "$form" "$url"
+if [ "$windows" = windows ]; then
+  seq 1 "$sessions" | xargs -P 8 -I{} sh -c \
+    'jar=$(mktemp "$3/jar.XXXXXX") &&
+     curl -s -o /dev/null -c "$jar" -d "$1" "$2" &&
+     curl -s -o /dev/null -b "$jar" "$2MyOffice/"; rm -f "$jar"' \
+    _ "$form" "$url" "$work"
+else
+  seq 1 $(((sessions + 99) / 100)) | xargs -P 8 -I{} sh -c \
+    'curl -s -o /dev/null -d "$1" $(for i in $(seq 1 100); do printf "%s " "$2"; done)' \
+    _ "$form" "$url"
+fi
 echo "sign-ins posted in $(($(date +%s) - start)) s"
 open=$(curl -s "${url}metrics" | awk '$1 == "wrenhaven_sessions_open" {print $2}')
 main=$(resident "$server")
