@@ -103,8 +103,7 @@ MenuCache::DrawnWindow MenuCache::FindDrawn(std::string_view roles,
 void MenuCache::KeepDrawn(std::string_view roles, int32_t chosen, bool english,
                           const RightsStamp& stamp, DrawnWindow drawn) {
   if (!drawn || roles.size() > kMaxRolesText || limits_.drawn == 0) return;
-  const size_t weight =
-      drawn->top.size() + drawn->left.size() + drawn->content.size();
+  const size_t weight = Bytes(*drawn);
   if (weight > limits_.drawn_bytes) return;
   std::unique_lock lock(mutex_);
   if (stamp_ != stamp) return;

@@ -79,6 +79,10 @@ class MenuCache {
     std::string content;  // the address the content frame opens
   };
   using DrawnWindow = std::shared_ptr<const Drawn>;
+  // The markup a drawn window holds.
+  static size_t Bytes(const Drawn& drawn) {
+    return drawn.top.size() + drawn.left.size() + drawn.content.size();
+  }
 
   MenuCache() : MenuCache(Limits{}) {}
   explicit MenuCache(Limits limits) : limits_(limits) {}
@@ -146,9 +150,7 @@ class MenuCache {
   struct DrawnEntry {
     DrawnWindow drawn;
     mutable std::atomic<uint64_t> used{0};
-    size_t weight() const {
-      return drawn->top.size() + drawn->left.size() + drawn->content.size();
-    }
+    size_t weight() const { return Bytes(*drawn); }
   };
 
   MenuItems Lookup(std::string_view roles, std::optional<int32_t> parent,

@@ -223,17 +223,16 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
   // Only a window with forms needs the token (drawn once per session).
   const std::string token = FormToken(page.session());
 
-  // What the drawing shows, each part led by its length.
+  // What the drawing shows.
   std::string inputs;
-  const auto add = [&inputs](std::string_view part) { AddInput(inputs, part); };
-  add(english ? "en" : "zh");
-  add(token);
+  AddInput(inputs, english ? "en" : "zh");
+  AddInput(inputs, token);
   for (const ListedSession& s : shown) {
-    add(s.key);
-    add(s.holder.address);
-    add(s.holder.browser);
-    add(std::to_string(SessionClock::to_time_t(s.signed_in)));
-    add(std::to_string(SessionClock::to_time_t(s.last_seen)));
+    AddInput(inputs, s.key);
+    AddInput(inputs, s.holder.address);
+    AddInput(inputs, s.holder.browser);
+    AddInput(inputs, std::to_string(SessionClock::to_time_t(s.signed_in)));
+    AddInput(inputs, std::to_string(SessionClock::to_time_t(s.last_seen)));
   }
   if (pieces != nullptr) {
     if (DrawnPieces::Piece kept = pieces->Find(own, inputs)) return kept;
@@ -418,8 +417,7 @@ void MainWindow(HttpPage& page, const WindowKeeping& keep) {
   *window += Render("office", data, TextsBase(english));
   response.Write(*window);
   if (keep.windows != nullptr) {
-    const size_t pinned = menus->top.size() + menus->left.size() +
-                          menus->content.size() + others->size();
+    const size_t pinned = MenuCache::Bytes(*menus) + others->size();
     keep.windows->Keep(own, std::move(inputs), std::move(window),
                        {menus, others}, pinned);
   }
