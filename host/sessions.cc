@@ -94,8 +94,13 @@ class MemorySessionStore : public SessionStore {
         if (Expired(it->second, now)) {
           EndLocked(it, ended);
         } else {
-          it->second.last_used = now;
-          out = it->second.entry;
+          Stored& s = it->second;
+          if (SessionClock::to_time_t(s.last_used) !=
+              SessionClock::to_time_t(now)) {
+            BumpLocked(s.entry.holder.person);
+          }
+          s.last_used = now;
+          out = s.entry;
         }
       }
       SweepLockedIfDue(now, ended);
@@ -217,6 +222,34 @@ class MemorySessionStore : public SessionStore {
     Report(std::move(ended));
   }
 
+  std::optional<uint64_t> ListVersion(const std::string& person) override {
+    if (person.empty()) return std::nullopt;
+    const auto now = now_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = marks_.find(person);
+    if (it == marks_.end()) return 0;
+    ListMark& mark = it->second;
+    if (now >= mark.earliest_end) {
+      // A session may have run out: its row leaves the list without any
+      // call to the store. The earliest end is found again among the
+      // sessions still live (it only ever comes later by their use).
+      auto earliest = SessionClock::time_point::max();
+      bool ran_out = false;
+      for (auto at = by_person_.lower_bound(person);
+           at != by_person_.end() && PersonOf(*at) == person; ++at) {
+        const Stored& s = (*at)->second;
+        if (Expired(s, now)) {
+          ran_out = true;
+        } else {
+          earliest = std::min(earliest, EndOf(s));
+        }
+      }
+      mark.earliest_end = earliest;
+      if (ran_out) mark.version = ++changes_;
+    }
+    return mark.version;
+  }
+
   std::optional<size_t> CountOpen() override {
     const auto now = now_();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -298,14 +331,58 @@ class MemorySessionStore : public SessionStore {
     const bool moves = fresh ||
                        node->second.entry.created != stored.entry.created ||
                        PersonOf(node) != stored.entry.holder.person;
+    if (!fresh && PersonOf(node) != stored.entry.holder.person) {
+      LeftLocked(PersonOf(node), node);
+    }
     if (moves && !fresh) by_person_.erase(node);
     node->second = std::move(stored);
-    if (!moves || PersonOf(node).empty()) return;
+    const bool indexed = moves && !PersonOf(node).empty();
     try {
-      by_person_.insert(node);
+      if (indexed) by_person_.insert(node);
+      MovedLocked(PersonOf(node), EndOf(node->second));
     } catch (...) {
+      // Not kept at all: out of the index first, wherever it stands.
+      if (!PersonOf(node).empty()) by_person_.erase(node);
       sessions_.erase(it);
       throw;
+    }
+  }
+
+  // When a session can no longer be used: at the first of its idle and
+  // absolute limits.
+  SessionClock::time_point EndOf(const Stored& s) const {
+    return std::min(s.last_used + limits_.idle,
+                    s.entry.created + limits_.absolute);
+  }
+
+  // `person`'s list may show something else now; `end` is when a session
+  // of theirs runs out at the earliest.
+  void MovedLocked(const std::string& person, SessionClock::time_point end) {
+    if (person.empty()) return;
+    ListMark& mark = marks_[person];
+    mark.version = ++changes_;
+    mark.earliest_end = std::min(mark.earliest_end, end);
+  }
+
+  // The same for a person whose sessions are already marked (the earliest
+  // end only comes later by use); never allocates.
+  void BumpLocked(const std::string& person) {
+    const auto it = marks_.find(person);
+    if (it != marks_.end()) it->second.version = ++changes_;
+  }
+
+  // `node` is leaving `person`'s list: the list moves on, and its mark is
+  // forgotten with the person's last session.
+  void LeftLocked(std::string person, const Node* node) {
+    if (person.empty()) return;
+    auto at = by_person_.lower_bound(person);
+    const bool others =
+        at != by_person_.end() && PersonOf(*at) == person &&
+        (*at != node || (++at != by_person_.end() && PersonOf(*at) == person));
+    if (others) {
+      BumpLocked(person);
+    } else {
+      marks_.erase(person);
     }
   }
 
@@ -320,6 +397,7 @@ class MemorySessionStore : public SessionStore {
     const Stored& s = it->second;
     if (s.entry.holder.login_id > 0) ended.push_back(s.entry.holder.login_id);
     gone_[it->first] = s.entry.created + limits_.absolute;
+    LeftLocked(s.entry.holder.person, &*it);
     by_person_.erase(&*it);
     sessions_.erase(it);
   }
@@ -370,6 +448,15 @@ class MemorySessionStore : public SessionStore {
   // elements, which stay put while it grows). A session's person and
   // sign-in time change only while it is out of the index.
   std::set<const Node*, ByPerson> by_person_;
+  // Per person with sessions in by_person_: the version ListVersion gives
+  // (a number of changes_, so none is given twice) and a time by which
+  // none of their sessions runs out (at most the earliest end).
+  struct ListMark {
+    uint64_t version = 0;
+    SessionClock::time_point earliest_end = SessionClock::time_point::max();
+  };
+  std::unordered_map<std::string, ListMark> marks_;
+  uint64_t changes_ = 0;
   // Keys of ended sessions, until when they are kept.
   std::unordered_map<std::string, SessionClock::time_point> gone_;
   SessionClock::time_point last_sweep_;

@@ -38,7 +38,7 @@ TEST(SessionIdTest, LongRandomAndRecognised) {
 class FakeClock {
  public:
   SessionClock::time_point now() const { return now_; }
-  void Advance(std::chrono::seconds s) { now_ += s; }
+  void Advance(SessionClock::duration d) { now_ += d; }
 
  private:
   SessionClock::time_point now_ = SessionClock::time_point(1000h);
@@ -443,6 +443,11 @@ TEST(MemorySessionStoreTest, PersonListingsMatchAFullScanThroughRandomUse) {
     std::vector<std::string> ids;
     std::vector<SessionStore::Entry> last;  // as each id was last saved
     int64_t login = 0;
+    // Per person: the list's version when last read, what the list showed
+    // then (to the second), and the versions it has moved on from.
+    std::map<std::string, uint64_t> versions;
+    std::map<std::string, std::vector<std::string>> shown;
+    std::map<std::string, std::set<uint64_t>> left;
     const auto entry = [&] {
       // Whole minutes, a few back: many sessions share a sign-in time.
       SessionStore::Entry e{{}, clock.now() - std::chrono::minutes(pick(3))};
@@ -491,7 +496,13 @@ TEST(MemorySessionStoreTest, PersonListingsMatchAFullScanThroughRandomUse) {
           ASSERT_EQ(store->EndAllOf(person), model.EndAllOf(person)) << step;
           what = "all of " + person + " ended";
         } else if (op == 9) {
-          clock.Advance(std::chrono::minutes(pick(8)));
+          // Whole minutes, or part of a second (pages within one second
+          // do not move a list's version).
+          if (pick(2) == 0) {
+            clock.Advance(std::chrono::minutes(pick(8)));
+          } else {
+            clock.Advance(std::chrono::milliseconds(pick(1500)));
+          }
           if (pick(2) == 0) {
             store->Sweep();
             model.Sweep();
@@ -522,6 +533,41 @@ TEST(MemorySessionStoreTest, PersonListingsMatchAFullScanThroughRandomUse) {
         by_account.account = "ANN";
         ExpectSameList(store->List(by_account), model.List(by_account),
                        at + " account");
+
+        // The version first, as a page reads it: the same version, the
+        // same list; a version once left never comes back.
+        const std::optional<uint64_t> version = store->ListVersion(person);
+        ASSERT_EQ(version.has_value(), !person.empty()) << at;
+        if (person.empty()) continue;
+        SessionQuery all;
+        all.person = person;
+        all.count = false;
+        std::vector<std::string> rows;
+        for (const ListedSession& r : model.List(all).rows) {
+          rows.push_back(r.key + " " + r.holder.account + " " +
+                         std::to_string(r.holder.login_id) + " " +
+                         std::to_string(SessionClock::to_time_t(r.signed_in)) +
+                         " " +
+                         std::to_string(SessionClock::to_time_t(r.last_seen)));
+        }
+        if (*version == 0) {
+          EXPECT_TRUE(rows.empty()) << at << " " << person;
+        }
+        const auto before = versions.find(person);
+        if (before != versions.end() && before->second == *version) {
+          EXPECT_EQ(rows, shown[person])
+              << at << ": person " << person << "'s list moved, version "
+              << *version << " did not";
+        } else {
+          if (*version != 0) {
+            EXPECT_EQ(left[person].count(*version), 0u)
+                << at << ": person " << person << " version " << *version
+                << " came back";
+          }
+          if (before != versions.end()) left[person].insert(before->second);
+        }
+        versions[person] = *version;
+        shown[person] = std::move(rows);
       }
       if (HasFatalFailure() || HasFailure()) return;
     }

@@ -13,7 +13,9 @@ DrawnPieces::Piece DrawnPieces::Find(std::string_view owner,
   {
     std::lock_guard lock(mutex_);
     const auto it = entries_.find(owner);
-    if (it != entries_.end() && it->second.inputs == inputs) {
+    if (it != entries_.end() &&
+        (it->second.inputs == inputs || (!it->second.other_inputs.empty() &&
+                                         it->second.other_inputs == inputs))) {
       it->second.used.store(clock_.fetch_add(1) + 1, std::memory_order_relaxed);
       found = it->second.piece;
     }
@@ -40,10 +42,26 @@ void DrawnPieces::Keep(std::string owner, std::string inputs, Piece piece,
   KeepRoomy(entries_, bytes_, std::move(owner), weight, limits_.pieces,
             limits_.bytes, clock_, [&](Entry& entry) {
               entry.inputs = std::move(inputs);
+              entry.other_inputs.clear();
               entry.piece = std::move(piece);
               entry.pins = std::move(pins);
               entry.pinned_bytes = pinned_bytes;
             });
+}
+
+bool DrawnPieces::AlsoUnder(std::string_view owner, const Piece& piece,
+                            std::string other) {
+  std::lock_guard lock(mutex_);
+  const auto it = entries_.find(owner);
+  if (it == entries_.end() || it->second.piece != piece) return false;
+  Entry& entry = it->second;
+  const size_t before = entry.weight();
+  if (bytes_ - entry.other_inputs.size() + other.size() > limits_.bytes) {
+    return false;
+  }
+  entry.other_inputs = std::move(other);
+  bytes_ = bytes_ - before + entry.weight();
+  return true;
 }
 
 void AddInput(std::string& inputs, std::string_view part) {

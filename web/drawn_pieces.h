@@ -53,6 +53,13 @@ class DrawnPieces {
             std::vector<std::shared_ptr<const void>> pins = {},
             size_t pinned_bytes = 0);
 
+  // Lets the owner's piece, while it is still `piece`, be found under
+  // `other` inputs as well (instead of any given before): inputs of
+  // another shape that stand for the same drawing, say a version that
+  // moves with every change of what it was drawn from. False when the
+  // owner holds another piece or none.
+  bool AlsoUnder(std::string_view owner, const Piece& piece, std::string other);
+
   size_t size() const;
   size_t bytes() const;
   uint64_t hits() const { return hits_.load(std::memory_order_relaxed); }
@@ -61,12 +68,13 @@ class DrawnPieces {
  private:
   struct Entry {
     std::string inputs;
+    std::string other_inputs;  // see AlsoUnder; "" for none
     Piece piece;
     std::vector<std::shared_ptr<const void>> pins;
     size_t pinned_bytes = 0;
     std::atomic<uint64_t> used{0};
     size_t weight() const {
-      return inputs.size() + piece->size() + pinned_bytes;
+      return inputs.size() + other_inputs.size() + piece->size() + pinned_bytes;
     }
   };
 

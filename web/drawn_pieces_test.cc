@@ -35,6 +35,39 @@ TEST(DrawnPiecesTest, GivenOutOnlyToItsOwnerForTheSameInputs) {
   EXPECT_EQ(pieces.bytes(), 3u + 8u);
 }
 
+TEST(DrawnPiecesTest, FoundUnderOtherInputsOnlyWhileTheSamePiece) {
+  DrawnPieces pieces(DrawnPieces::Limits{4, 30});
+  const DrawnPieces::Piece drawn = Piece("<li>");
+  EXPECT_FALSE(pieces.AlsoUnder("a", drawn, "v1"));  // nothing kept yet
+  pieces.Keep("a", "in", drawn);
+  EXPECT_FALSE(pieces.AlsoUnder("a", Piece("<li>"), "v1"));  // another piece
+  EXPECT_EQ(pieces.Find("a", "v1"), nullptr);
+  ASSERT_TRUE(pieces.AlsoUnder("a", drawn, "v1"));
+  EXPECT_EQ(pieces.Find("a", "v1"), drawn);
+  EXPECT_EQ(pieces.Find("a", "in"), drawn);
+  EXPECT_EQ(pieces.Find("b", "v1"), nullptr);
+  EXPECT_EQ(pieces.bytes(), 2u + 2u + 4u);
+
+  // Other inputs replace the ones given before.
+  ASSERT_TRUE(pieces.AlsoUnder("a", drawn, "v22"));
+  EXPECT_EQ(pieces.Find("a", "v1"), nullptr);
+  EXPECT_EQ(pieces.Find("a", "v22"), drawn);
+  EXPECT_EQ(pieces.bytes(), 2u + 3u + 4u);
+  // Past the room: refused, the piece stays as it was.
+  EXPECT_FALSE(pieces.AlsoUnder("a", drawn, std::string(30, 'v')));
+  EXPECT_EQ(pieces.Find("a", "v22"), drawn);
+
+  // A new drawing forgets them.
+  const DrawnPieces::Piece again = Piece("<p>");
+  pieces.Keep("a", "in", again);
+  EXPECT_EQ(pieces.Find("a", "v22"), nullptr);
+  EXPECT_EQ(pieces.Find("a", "in"), again);
+  EXPECT_EQ(pieces.bytes(), 2u + 3u);
+  // Empty other inputs find nothing.
+  ASSERT_TRUE(pieces.AlsoUnder("a", again, ""));
+  EXPECT_EQ(pieces.Find("a", ""), nullptr);
+}
+
 TEST(DrawnPiecesTest, StayWithinTheirBounds) {
   DrawnPieces pieces(DrawnPieces::Limits{3, 40});
   for (const char* owner : {"a", "b", "c"}) pieces.Keep(owner, "i", Piece("p"));

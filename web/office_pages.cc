@@ -214,6 +214,20 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
   query.limit = kMostElsewhere + 1;
   query.count = false;
   const std::string own = page.session_key();
+  // A store that can tell when the person's list last moved spares the
+  // listing while it has not: the drawing kept under that version (and
+  // the language and form token) is what the list would give again.
+  std::string versioned;
+  const std::string held_token = page.session().Get(kFormTokenKey).ToText();
+  if (pieces != nullptr) {
+    if (const auto version = store->ListVersion(query.person)) {
+      AddInput(versioned, "version");
+      AddInput(versioned, english ? "en" : "zh");
+      AddInput(versioned, std::to_string(*version));
+      AddInput(versioned, held_token);
+      if (DrawnPieces::Piece kept = pieces->Find(own, versioned)) return kept;
+    }
+  }
   std::vector<ListedSession> shown;
   for (ListedSession& s : store->List(query).rows) {
     if (s.key == own || shown.size() == kMostElsewhere) continue;
@@ -234,8 +248,14 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
     AddInput(inputs, std::to_string(SessionClock::to_time_t(s.signed_in)));
     AddInput(inputs, std::to_string(SessionClock::to_time_t(s.last_seen)));
   }
+  // The version stands for the drawing only while the token it was read
+  // with is the one drawn (a token that just began moves the version).
+  const bool also_versioned = !versioned.empty() && held_token == token;
   if (pieces != nullptr) {
-    if (DrawnPieces::Piece kept = pieces->Find(own, inputs)) return kept;
+    if (DrawnPieces::Piece kept = pieces->Find(own, inputs)) {
+      if (also_versioned) pieces->AlsoUnder(own, kept, std::move(versioned));
+      return kept;
+    }
   }
   TemplateData data;
   data.set("token", token);
@@ -252,7 +272,10 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
   data.set("sessions", list);
   auto drawn = std::make_shared<const std::string>(
       Render("elsewhere", data, TextsBase(english)));
-  if (pieces != nullptr) pieces->Keep(own, std::move(inputs), drawn);
+  if (pieces != nullptr) {
+    pieces->Keep(own, std::move(inputs), drawn);
+    if (also_versioned) pieces->AlsoUnder(own, drawn, std::move(versioned));
+  }
   return drawn;
 }
 

@@ -132,6 +132,17 @@ class SessionStore {
   // Sessions that have not run out, for the host's metrics; nullopt when
   // the store cannot tell.
   virtual std::optional<size_t> CountOpen() { return std::nullopt; }
+  // For a page that keeps what it drew from `person`'s list: a number that
+  // moves whenever List for that person could give other rows, or the same
+  // rows with another second of sign-in or last use (a session of theirs
+  // begins, is stored, used, ended or runs out). While it stays the same,
+  // what was drawn from the list is still right. 0 while the person has no
+  // session. nullopt for "" and when the store cannot tell (one another
+  // server shares, say).
+  virtual std::optional<uint64_t> ListVersion(const std::string& person) {
+    (void)person;
+    return std::nullopt;
+  }
 };
 
 // The key a session with identifier `id` is listed under: the SHA-256 of
