@@ -211,6 +211,9 @@ DrawnPieces::Piece OtherSessions(HttpPage& page, DrawnPieces* pieces,
   if (store == nullptr) return none;
   SessionQuery query;
   query.person = page.session().Get("PersonID").ToText();
+  // Nobody's list for a session without a person (an empty person would
+  // ask for everyone's).
+  if (query.person.empty()) return none;
   query.limit = kMostElsewhere + 1;
   query.count = false;
   const std::string own = page.session_key();
