@@ -116,11 +116,12 @@ TEST_P(ConcurrentWritesTest, RightsSavedWhileSixteenBrowsersSignIn) {
   // On SQLite a rights post waits for the writes queued before it, not for
   // the busy handler; PostgreSQL lets the writers go on side by side, and
   // only a hang would take it past a second on this machine.
-  // The sanitizers' build runs every page two or three times as slowly:
-  // its bound is twice the plain build's (a post left to the busy handler
-  // may wait up to its 5 s).
+  // The sanitizers' build runs every page three to five times as slowly
+  // and shares its machine with other builds: its bound is four times the
+  // plain build's, still far below the 5 s a post left to the busy handler
+  // may wait.
 #if defined(__SANITIZE_ADDRESS__)
-  constexpr double kSlower = 2.0;
+  constexpr double kSlower = 4.0;
 #else
   constexpr double kSlower = 1.0;
 #endif
