@@ -64,6 +64,19 @@ bool HasIndex(const TestDb& db, const std::string& name) {
              .ToLong() == 1;
 }
 
+// Each of `indexes` is there, and made again when a database lacks it.
+void ExpectIndexesMadeAgain(const TestDb& db,
+                            const std::vector<std::string>& indexes) {
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+    db.Exec("DROP INDEX " + index);
+  }
+  CreateSchema(*db.conn());
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+  }
+}
+
 // The login records' indexes: the sign-in throttle's (an account's and an
 // address's recent attempts) and the per-person summary's; a database made
 // before them gets them when its schema is opened again.
@@ -73,14 +86,7 @@ TEST_P(SchemaTest, LoginRecordIndexesAreMadeAndAddedToOlderDatabases) {
                                       "HR_Login_ip_time"};
   indexes.push_back(GetParam() == "sqlite" ? "HR_Login_person_time"
                                            : "HR_Login_summary");
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-    db.Exec("DROP INDEX " + index);
-  }
-  CreateSchema(*db.conn());
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-  }
+  ExpectIndexesMadeAgain(db, indexes);
   if (GetParam() == "sqlite") {
     // The throttle's counts search the index instead of reading the table.
     const struct {
@@ -118,14 +124,7 @@ TEST_P(SchemaTest, ListingsLookUpTheirRowsInIndexesAlsoInOlderDatabases) {
   TestDb db(GetParam(), /*demo=*/true);
   const std::vector<std::string> indexes = {"SYS_Function_url", "SYS_Menu_fun",
                                             "HR_LoginMonth_dept"};
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-    db.Exec("DROP INDEX " + index);
-  }
-  CreateSchema(*db.conn());
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-  }
+  ExpectIndexesMadeAgain(db, indexes);
   if (GetParam() != "sqlite") return;
   // Whether roles may open a page: from the address to its functions,
   // their menus and the grants, each looked up, none read whole.
