@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 #include "testing/test_db.h"
 #include "wrenhaven/error.h"
 #include "wrenhaven/login.h"
+#include "wrenhaven/retention.h"
 #include "wrenhaven/schema.h"
 
 namespace wrenhaven {
@@ -373,6 +375,302 @@ TEST_P(LoginPagesDbTest, PagesPutTogetherAreTheWholeListing) {
   // Persons 2, 5 and 8 belong to a department without a row: not shown.
   // The others have a day each, person 1 two.
   EXPECT_EQ(month_rows.size(), 7u);
+}
+
+// ---- The month calendar's kept people (HR_LoginMonth)
+
+std::string MonthTime(int month, int day, int hour, int minute = 0) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "2003-%02d-%02d %02d:%02d:00", month, day,
+                hour, minute);
+  return buf;
+}
+
+// The lines of a query's rows, each value as text, joined by spaces.
+std::vector<std::string> Lines(const TestDb& db, const std::string& query) {
+  std::vector<std::string> out;
+  auto rs = db.conn()->Open(query, CursorType::kForwardOnly);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    std::string line;
+    for (int i = 0; i < rs->FieldCount(); ++i) {
+      line += (i ? " " : "") + rs->Value(i).ToText();
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+// What the kept table holds, and what the records and the personnel table
+// say it should hold: per person and month, the records from six on, under
+// the person's department now.
+struct MonthCounts {
+  std::vector<std::string> kept, records;
+};
+MonthCounts CountMonths(const TestDb& db) {
+  const bool sqlite = db.conn()->dialect().name() == "sqlite";
+  const std::string month =
+      sqlite ? "substr(Month,1,7)" : "to_char(Month, 'YYYY-MM')";
+  const std::string login_month =
+      sqlite ? "substr(l.loginTime,1,7)" : "to_char(l.loginTime, 'YYYY-MM')";
+  const std::string hour = sqlite ? "CAST(substr(l.loginTime,12,2) AS INTEGER)"
+                                  : "EXTRACT(HOUR FROM l.loginTime)";
+  return {Lines(db, "SELECT personID, " + month +
+                        ", DeptID, Times FROM HR_LoginMonth ORDER BY 1, 2"),
+          Lines(db, "SELECT l.personID, " + login_month +
+                        ", p.DeptID, COUNT(*) FROM HR_Login l LEFT JOIN "
+                        "HR_person p ON p.PersonID = l.personID WHERE "
+                        "l.personID IS NOT NULL AND " +
+                        hour + " > 5 GROUP BY l.personID, " + login_month +
+                        ", p.DeptID ORDER BY 1, 2")};
+}
+
+// A calendar row: person, name, department, day, first time, count.
+using DayRow = std::vector<std::string>;
+std::vector<DayRow> DayRows(const VariantArray& m) {
+  std::vector<DayRow> rows;
+  if (m.UBound(1) == 0) return rows;  // none
+  for (int32_t r = 0; r <= m.UBound(2); ++r) {
+    DayRow row;
+    for (int32_t f = 0; f <= 5; ++f) row.push_back(m(f, r).ToText());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The whole month's rows in the calendar's order (department, person,
+// day), cut into pages of `per_page` people, against the pages the
+// calendar reads; the number of pages.
+size_t ExpectPagesAreTheMonth(Login& login, const Variant& month,
+                              int32_t per_page) {
+  std::vector<DayRow> whole = DayRows(login.GetMonthLogin(month).array());
+  const auto number = [](const std::string& t) { return std::stoll(t); };
+  std::stable_sort(whole.begin(), whole.end(),
+                   [&](const DayRow& a, const DayRow& b) {
+                     for (const int f : {2, 0, 3}) {
+                       if (number(a[f]) != number(b[f]))
+                         return number(a[f]) < number(b[f]);
+                     }
+                     return false;
+                   });
+  std::vector<std::vector<DayRow>> expected;
+  int32_t people_on_page = per_page;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i == 0 || whole[i][0] != whole[i - 1][0]) {
+      if (people_on_page == per_page) {
+        expected.emplace_back();
+        people_on_page = 0;
+      }
+      ++people_on_page;
+    }
+    expected.back().push_back(whole[i]);
+  }
+  for (size_t page = 0; page <= expected.size(); ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    const std::vector<DayRow> read =
+        DayRows(login
+                    .GetMonthLoginPage(
+                        month, static_cast<int32_t>(page) * per_page, per_page)
+                    .array());
+    EXPECT_EQ(read,
+              page < expected.size() ? expected[page] : std::vector<DayRow>{});
+  }
+  return expected.size();
+}
+
+TEST_P(LoginPagesDbTest, TheMonthTableFollowsEveryWriteOfRecordsAndPeople) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db, 12);
+  Login login;
+  login.SetConn(db.conn());
+  const auto same = [&](const std::string& after) {
+    SCOPED_TRACE(after);
+    const MonthCounts counts = CountMonths(db);
+    EXPECT_EQ(counts.kept, counts.records);
+    ExpectPagesAreTheMonth(login, Variant::String("2003-05-01"), 2);
+  };
+
+  // Random writes of the records (as for the summary, over two months and
+  // every hour) and of the people: a department changed, one person or
+  // several at once, a person removed and one added (also for records
+  // written before), a person's number changed.
+  std::mt19937 random(11);
+  auto pick = [&](int n) {
+    return std::uniform_int_distribution<int>(1, n)(random);
+  };
+  std::vector<int> people = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  int next_person = 13;
+  for (int step = 0; step < 120; ++step) {
+    const int what = pick(15);
+    const std::string person = std::to_string(pick(next_person + 1));
+    const std::string id = std::to_string(pick(step + 1));
+    const std::string when =
+        MonthTime(pick(2) + 4, pick(28), pick(24) - 1, pick(59));
+    switch (what) {
+      case 1:
+      case 2:
+      case 3:
+        Record(db, person, when, what == 3 ? 0 : 1);
+        break;
+      case 4:
+        Record(db, "NULL", when, 1);
+        break;
+      case 5:
+        db.Exec("UPDATE HR_Login SET loginTime='" + when +
+                "' WHERE LoginID=" + id);
+        break;
+      case 6:
+        db.Exec("UPDATE HR_Login SET personID=" + person +
+                " WHERE LoginID=" + id);
+        break;
+      case 7:
+        db.Exec("DELETE FROM HR_Login WHERE LoginID=" + id);
+        break;
+      case 8:
+        db.Exec(
+            "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+            "loginTime) VALUES (" +
+            person + ",'x','******',1,'" + MonthTime(5, pick(28), 7) + "'),(" +
+            person + ",'x','******',1,'" + MonthTime(5, pick(28), 5) + "'),(" +
+            person + ",'x','******',0,'" + MonthTime(6, pick(28), 9) + "')");
+        break;
+      case 9:
+        db.Exec("UPDATE HR_Login SET personID=" + person +
+                " WHERE personID=" + std::to_string(pick(12)));
+        break;
+      case 10:
+        db.Exec("UPDATE HR_person SET DeptID=" + std::to_string(pick(3)) +
+                " WHERE PersonID=" + person);
+        break;
+      case 11:
+        db.Exec("UPDATE HR_person SET DeptID=" + std::to_string(pick(4) - 1) +
+                " WHERE PersonID > " + std::to_string(pick(12)));
+        break;
+      case 12:
+        db.Exec("DELETE FROM HR_person WHERE PersonID=" + person);
+        break;
+      case 13:
+        // Somebody for the number records were written for already.
+        db.Exec(
+            "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+            "PersonName, DeptID) VALUES (" +
+            std::to_string(next_person) + ",'n" + std::to_string(next_person) +
+            "','x','New " + std::to_string(next_person) + "'," +
+            std::to_string(pick(2)) + ")");
+        ++next_person;
+        break;
+      case 14:
+        db.Exec("UPDATE HR_person SET PersonID=" + std::to_string(next_person) +
+                " WHERE PersonID=" + person);
+        ++next_person;
+        break;
+      default: {
+        RetentionOptions prune;
+        prune.before = MonthTime(5, pick(12), 12);
+        prune.prune = true;
+        prune.batch_rows = 3;
+        KeepRecords(*db.conn(), prune);
+        break;
+      }
+    }
+    same("step " + std::to_string(step) + ", write " + std::to_string(what));
+  }
+  EXPECT_GT(CountMonths(db).kept.size(), 5u);
+
+  db.Exec("DELETE FROM HR_person");
+  same("no people");
+  db.Exec("DELETE FROM HR_Login");
+  EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginMonth").ToLong(), 0);
+  if (GetParam() == "postgresql") {
+    db.Exec(
+        "INSERT INTO HR_person (PersonID, personAccount, personPwd, "
+        "PersonName, DeptID) VALUES (2,'p2','x','Person 2',1)");
+    Record(db, "2", MonthTime(5, 7, 8), 1);
+    EXPECT_EQ(CountMonths(db).kept, std::vector<std::string>{"2 2003-05 1 1"});
+    db.Exec("TRUNCATE HR_person");
+    same("people truncated");
+    db.Exec("TRUNCATE HR_Login");
+    EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM HR_LoginMonth").ToLong(), 0);
+  }
+}
+
+TEST_P(LoginPagesDbTest, CalendarPagesAreTheWholeMonthForAMonthWithGaps) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db, 40);
+  // In May: the odd persons from 7 to 39, on a few days each, twice on
+  // some; persons 4 and 5 only before six (not shown); person 10 in April
+  // and June alone; person 41 has no personnel row; persons 11, 17, 23 ...
+  // are in the department without a row (not shown).
+  for (int p = 7; p <= 39; p += 2) {
+    for (int d = 1; d <= p % 4 + 1; ++d) {
+      Record(db, std::to_string(p), MonthTime(5, d * 3, 8 + p % 5, p), 1);
+      if (d == 2) Record(db, std::to_string(p), MonthTime(5, d * 3, 7), 0);
+    }
+  }
+  Record(db, "4", MonthTime(5, 2, 5, 59), 1);
+  Record(db, "5", MonthTime(5, 2, 3), 1);
+  Record(db, "10", MonthTime(4, 30, 23), 1);
+  Record(db, "10", MonthTime(6, 1, 0), 1);
+  Record(db, "10", MonthTime(6, 1, 9), 1);
+  Record(db, "41", MonthTime(5, 9, 9), 1);
+  Record(db, "1", MonthTime(5, 31, 23, 59), 1);
+  // Moved after their records: person 11 from the department without a
+  // row to the first, 13 from the second to it; person 21 gone. Shown:
+  // 9, 11, 13, 15, 27, 33, 39 of the first department, then 1, 7, 19, 25,
+  // 31, 37 of the second.
+  db.Exec("UPDATE HR_person SET DeptID=1 WHERE PersonID IN (11, 13)");
+  db.Exec("DELETE FROM HR_person WHERE PersonID=21");
+  Login login;
+  login.SetConn(db.conn());
+  const Variant may = Variant::String("2003-05-01");
+  // Pages of three people, then one person a page.
+  EXPECT_EQ(ExpectPagesAreTheMonth(login, may, 3), 5u);
+  EXPECT_EQ(ExpectPagesAreTheMonth(login, may, 1), 13u);
+  // The first page of two: person 9 on the 3rd and the 6th (twice, the
+  // failed attempt at seven first), then person 11 moved in.
+  const std::vector<DayRow> first =
+      DayRows(login.GetMonthLoginPage(may, 0, 2).array());
+  ASSERT_EQ(first.size(), 6u);
+  EXPECT_EQ(first[0],
+            (DayRow{"9", "Person 9", "1", "3", "2003-05-03 12:09", "1"}));
+  EXPECT_EQ(first[1],
+            (DayRow{"9", "Person 9", "1", "6", "2003-05-06 07:00", "2"}));
+  EXPECT_EQ(first[2][0], "11");
+  // The second department starts with person 1's late sign-in.
+  EXPECT_EQ(DayRows(login.GetMonthLoginPage(may, 7, 1).array()),
+            (std::vector<DayRow>{
+                {"1", "Person 1", "2", "31", "2003-05-31 23:59", "1"}}));
+  // Past the last page: nothing.
+  EXPECT_TRUE(DayRows(login.GetMonthLoginPage(may, 13, 5).array()).empty());
+}
+
+TEST_P(LoginPagesDbTest, AnOlderDatabaseGetsItsMonthTableFromItsRecords) {
+  TestDb db(GetParam(), /*demo=*/false);
+  AddPeople(db, 4);
+  for (const char* t : {"insert", "update", "delete", "truncate"}) {
+    if (GetParam() == "sqlite" && std::string(t) == "truncate") continue;
+    for (const char* table : {"HR_Login", "HR_person"}) {
+      const std::string name = std::string(table) + "_month_" + t;
+      db.Exec(GetParam() == "sqlite" ? "DROP TRIGGER " + name
+                                     : "DROP TRIGGER " + name + " ON " + table);
+    }
+  }
+  db.Exec("DROP TABLE HR_LoginMonth");
+  Record(db, "1", MonthTime(5, 1, 8), 1);
+  Record(db, "1", MonthTime(5, 2, 8), 0);
+  Record(db, "1", MonthTime(5, 3, 4), 1);
+  Record(db, "2", MonthTime(6, 2, 9), 1);
+  Record(db, "9", MonthTime(5, 2, 9), 1);
+
+  CreateSchema(*db.conn());
+  MonthCounts counts = CountMonths(db);
+  EXPECT_EQ(counts.kept, counts.records);
+  EXPECT_EQ(counts.kept.size(), 3u);
+  // Made again, the schema neither fills it twice nor loses what follows.
+  CreateSchema(*db.conn());
+  Record(db, "1", MonthTime(5, 4, 9), 1);
+  counts = CountMonths(db);
+  EXPECT_EQ(counts.kept, counts.records);
+  EXPECT_EQ(counts.kept.front(), "1 2003-05 2 3");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, LoginPagesDbTest,

@@ -64,6 +64,19 @@ bool HasIndex(const TestDb& db, const std::string& name) {
              .ToLong() == 1;
 }
 
+// Each of `indexes` is there, and made again when a database lacks it.
+void ExpectIndexesMadeAgain(const TestDb& db,
+                            const std::vector<std::string>& indexes) {
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+    db.Exec("DROP INDEX " + index);
+  }
+  CreateSchema(*db.conn());
+  for (const std::string& index : indexes) {
+    EXPECT_TRUE(HasIndex(db, index)) << index;
+  }
+}
+
 // The login records' indexes: the sign-in throttle's (an account's and an
 // address's recent attempts) and the per-person summary's; a database made
 // before them gets them when its schema is opened again.
@@ -73,14 +86,7 @@ TEST_P(SchemaTest, LoginRecordIndexesAreMadeAndAddedToOlderDatabases) {
                                       "HR_Login_ip_time"};
   indexes.push_back(GetParam() == "sqlite" ? "HR_Login_person_time"
                                            : "HR_Login_summary");
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-    db.Exec("DROP INDEX " + index);
-  }
-  CreateSchema(*db.conn());
-  for (const std::string& index : indexes) {
-    EXPECT_TRUE(HasIndex(db, index)) << index;
-  }
+  ExpectIndexesMadeAgain(db, indexes);
   if (GetParam() == "sqlite") {
     // The throttle's counts search the index instead of reading the table.
     const struct {
@@ -103,6 +109,41 @@ TEST_P(SchemaTest, LoginRecordIndexesAreMadeAndAddedToOlderDatabases) {
       EXPECT_NE(plan.find(c.index), std::string::npos) << plan;
     }
   }
+}
+
+// The query plan's lines of `statement` (SQLite), joined by ';'.
+std::string SqlitePlan(const TestDb& db, const std::string& statement) {
+  auto rs =
+      db.conn()->Open("EXPLAIN QUERY PLAN " + statement, CursorType::kStatic);
+  std::string plan;
+  for (; !rs->Eof(); rs->MoveNext()) plan += rs->Value(3).ToText() + ";";
+  return plan;
+}
+
+TEST_P(SchemaTest, ListingsLookUpTheirRowsInIndexesAlsoInOlderDatabases) {
+  TestDb db(GetParam(), /*demo=*/true);
+  const std::vector<std::string> indexes = {"SYS_Function_url", "SYS_Menu_fun",
+                                            "HR_LoginMonth_dept"};
+  ExpectIndexesMadeAgain(db, indexes);
+  if (GetParam() != "sqlite") return;
+  // Whether roles may open a page: from the address to its functions,
+  // their menus and the grants, each looked up, none read whole.
+  const std::string grant = SqlitePlan(
+      db,
+      "SELECT COUNT(*) FROM SYS_right WHERE SYS_right.menuID IN (SELECT "
+      "SYS_Menu.MenuID FROM SYS_Menu, SYS_Function WHERE SYS_Menu.FunID = "
+      "SYS_Function.FunID AND SYS_Function.FunUrl = '/admin/rights') AND "
+      "SYS_right.roleID IN (1,2,3)");
+  EXPECT_NE(grant.find("SYS_Function_url"), std::string::npos) << grant;
+  EXPECT_NE(grant.find("SYS_Menu_fun"), std::string::npos) << grant;
+  EXPECT_EQ(grant.find("SCAN"), std::string::npos) << grant;
+  // A page of the month calendar walks the month's people in order, with
+  // no sort and no look at other people's records.
+  const std::string month =
+      SqlitePlan(db, db.conn()->dialect().MonthLoginPage(2003, 5, 51, 100));
+  EXPECT_NE(month.find("HR_LoginMonth_dept"), std::string::npos) << month;
+  EXPECT_EQ(month.find("SCAN HR_person"), std::string::npos) << month;
+  EXPECT_EQ(month.find("SCAN HR_Login"), std::string::npos) << month;
 }
 
 TEST_P(SchemaTest, CreatingTwiceChangesNothing) {

@@ -43,6 +43,34 @@ namespace {
   "Failed = Failed - (OLD.LoginOK = 0) "                   \
   "WHERE HourStart = substr(OLD.loginTime,1,13) || ':00:00'; "
 
+// Whether a record's loginTime counts on the month calendar: a time of
+// the month that begins its text (first at midnight up to day 32, as the
+// month's statements compare it) and an hour above 5. Its month is then
+// the text's first seven characters.
+#define MONTH_COUNTED(t)                           \
+  "substr(" t ",8,1) = '-' AND " t " >= substr(" t \
+  ",1,8) || "                                      \
+  "'01 00:00:00' AND " t " < substr(" t            \
+  ",1,8) || '32' AND "                             \
+  "CAST(substr(" t ",12,2) AS INTEGER) > 5"
+
+// NEW counted into its person's month, under the person's department.
+#define MONTH_ADD_NEW \
+  "INSERT INTO HR_LoginMonth (personID, Month, DeptID, Times) "           \
+  "SELECT NEW.personID, substr(NEW.loginTime,1,7), (SELECT DeptID FROM "  \
+  "HR_person WHERE HR_person.PersonID = NEW.personID), 1 "                \
+  "WHERE NEW.personID IS NOT NULL AND " MONTH_COUNTED("NEW.loginTime")    \
+  " ON CONFLICT (personID, Month) DO UPDATE SET Times = Times + 1; "
+
+// OLD counted out: one fewer, gone at none.
+#define MONTH_REMOVE_OLD \
+  "DELETE FROM HR_LoginMonth WHERE personID = OLD.personID AND Month = "   \
+  "substr(OLD.loginTime,1,7) AND Times <= 1 AND " MONTH_COUNTED(           \
+      "OLD.loginTime") "; "                                                \
+  "UPDATE HR_LoginMonth SET Times = Times - 1 WHERE personID = "           \
+  "OLD.personID AND Month = substr(OLD.loginTime,1,7) AND " MONTH_COUNTED( \
+      "OLD.loginTime") "; "
+
 }  // namespace
 
 const std::vector<std::string_view>& SqliteSchema() {
@@ -127,6 +155,46 @@ const std::vector<std::string_view>& SqliteSchema() {
       "CREATE TRIGGER IF NOT EXISTS HR_Login_summary_delete AFTER DELETE ON "
       "HR_Login BEGIN " SUMMARY_REMOVE_OLD HOURS_REMOVE_OLD "END",
 
+      // Who signed in in which month, from six in the morning on, and how
+      // often (per person and month, under the person's department): the
+      // month calendar walks a month's people by department in the index
+      // and reads the records of the page's people alone, instead of
+      // looking at everybody's records for the month. Kept by the triggers
+      // below and filled from the records the first time, like the
+      // summary; the department follows every change of the personnel
+      // table (Null while the person has no row).
+      "CREATE TABLE IF NOT EXISTS HR_LoginMonth ("
+      "personID INTEGER NOT NULL, "
+      "Month TEXT NOT NULL, "
+      "DeptID INTEGER, "
+      "Times INTEGER NOT NULL, "
+      "PRIMARY KEY (personID, Month)) WITHOUT ROWID",
+      "CREATE INDEX IF NOT EXISTS HR_LoginMonth_dept ON "
+      "HR_LoginMonth(Month, DeptID, personID)",
+      "INSERT INTO HR_LoginMonth (personID, Month, DeptID, Times) "
+      "SELECT personID, substr(loginTime,1,7), (SELECT DeptID FROM HR_person "
+      "WHERE HR_person.PersonID = HR_Login.personID), COUNT(*) FROM HR_Login "
+      "WHERE personID IS NOT NULL AND " MONTH_COUNTED("loginTime")
+      " AND NOT EXISTS (SELECT 1 FROM HR_LoginMonth) GROUP BY personID, "
+      "substr(loginTime,1,7)",
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_month_insert AFTER INSERT ON "
+      "HR_Login BEGIN " MONTH_ADD_NEW "END",
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_month_update AFTER UPDATE OF "
+      "personID, loginTime ON HR_Login BEGIN " MONTH_REMOVE_OLD MONTH_ADD_NEW
+      "END",
+      "CREATE TRIGGER IF NOT EXISTS HR_Login_month_delete AFTER DELETE ON "
+      "HR_Login BEGIN " MONTH_REMOVE_OLD "END",
+      "CREATE TRIGGER IF NOT EXISTS HR_person_month_insert AFTER INSERT ON "
+      "HR_person BEGIN UPDATE HR_LoginMonth SET DeptID = NEW.DeptID WHERE "
+      "personID = NEW.PersonID; END",
+      "CREATE TRIGGER IF NOT EXISTS HR_person_month_update AFTER UPDATE OF "
+      "PersonID, DeptID ON HR_person BEGIN UPDATE HR_LoginMonth SET DeptID = "
+      "NULL WHERE personID = OLD.PersonID; UPDATE HR_LoginMonth SET DeptID = "
+      "NEW.DeptID WHERE personID = NEW.PersonID; END",
+      "CREATE TRIGGER IF NOT EXISTS HR_person_month_delete AFTER DELETE ON "
+      "HR_person BEGIN UPDATE HR_LoginMonth SET DeptID = NULL WHERE "
+      "personID = OLD.PersonID; END",
+
       "CREATE TABLE IF NOT EXISTS SYS_PersonRole ("
       "PersonID INTEGER NOT NULL, RoleID INTEGER NOT NULL, "
       "PRIMARY KEY (PersonID, RoleID))",
@@ -154,6 +222,10 @@ const std::vector<std::string_view>& SqliteSchema() {
       "MenuOrder NUMERIC)",
       "CREATE INDEX IF NOT EXISTS SYS_Menu_parent_order ON "
       "SYS_Menu(MenuParentID, MenuOrder)",
+      // Whether a visitor's roles may open a page goes from the page's
+      // address to its functions, their menus and those menus' grants: each
+      // step looked up, not every function and menu read, on every page.
+      "CREATE INDEX IF NOT EXISTS SYS_Menu_fun ON SYS_Menu(FunID)",
       // The insert writes MenuOrder quoted: a number text becomes that
       // number, the empty text 0, and any other text is refused, as a
       // number column of the reference database does.
@@ -184,6 +256,7 @@ const std::vector<std::string_view>& SqliteSchema() {
       "FunOrder INTEGER, "
       "FunClass TEXT, "
       "FunUrl TEXT)",
+      "CREATE INDEX IF NOT EXISTS SYS_Function_url ON SYS_Function(FunUrl)",
 
       "CREATE TABLE IF NOT EXISTS SYS_right ("
       "menuID INTEGER NOT NULL, roleID INTEGER NOT NULL, "
@@ -318,5 +391,8 @@ const std::vector<std::string_view>& SqliteSchema() {
 #undef SUMMARY_ADD_NEW
 #undef HOURS_ADD_NEW
 #undef HOURS_REMOVE_OLD
+#undef MONTH_COUNTED
+#undef MONTH_ADD_NEW
+#undef MONTH_REMOVE_OLD
 
 }  // namespace wrenhaven

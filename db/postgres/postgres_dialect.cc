@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "db/kept_month.h"
+
 namespace wrenhaven {
 namespace {
 
@@ -80,10 +82,13 @@ std::string PostgresDialect::MonthLoginPage(int year, int month, int64_t rows,
   const std::string in_month =
       "loginTime >= " + MonthStart(year, month) + " AND loginTime < " +
       MonthStart(next_year, next_month) + " and EXTRACT(HOUR FROM loginTime)>5";
+  char month_key[48];
+  std::snprintf(month_key, sizeof month_key, "DATE '%04d-%02d-01'", year,
+                month);
   return "SELECT  HR_Login.PersonID,p.personName,p.DeptID, "
          "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER), "
          "to_char(min(loginTime),'YYYY-MM-DD HH24:MI'),count(*) FROM (" +
-         LimitOffset(MonthPeople(in_month), rows, offset) +
+         LimitOffset(KeptMonthPeople(month_key), rows, offset) +
          ") p JOIN HR_login ON HR_Login.personID = p.PersonID AND " + in_month +
          " GROUP BY HR_Login.PersonID,p.personName,p.DeptID, "
          "CAST(EXTRACT(DAY FROM loginTime) AS INTEGER) ORDER BY "

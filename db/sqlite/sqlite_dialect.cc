@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "db/kept_month.h"
+
 namespace wrenhaven {
 namespace {
 
@@ -97,10 +99,12 @@ std::string SqliteDialect::MonthLoginPage(int year, int month, int64_t rows,
       "loginTime >= " + MonthBound(year, month, "01 00:00:00") +
       " AND loginTime < " + MonthBound(year, month, "32") +
       " and CAST(substr(loginTime,12,2) AS INTEGER)>5";
+  char month_key[32];
+  std::snprintf(month_key, sizeof month_key, "'%04d-%02d'", year, month);
   return "SELECT  HR_Login.PersonID,p.personName,p.DeptID, "
          "CAST(substr(loginTime,9,2) AS INTEGER), "
          "substr(min(loginTime),1,16),count(*) FROM (" +
-         LimitOffset(MonthPeople(in_month), rows, offset) +
+         LimitOffset(KeptMonthPeople(month_key), rows, offset) +
          ") p JOIN HR_login ON HR_Login.personID = p.PersonID AND " + in_month +
          " GROUP BY p.DeptID,HR_Login.PersonID,p.personName, "
          "substr(loginTime,9,2) ORDER BY p.DeptID,HR_Login.PersonID,"

@@ -38,8 +38,8 @@ class Dialect {
   virtual std::string MonthLogin(int year, int month) const = 0;
   // Login: the same view for the `rows` people (1 or more) after the first
   // `offset` (0 or more) of those it names, by department, then person;
-  // the people are found in that order, each with one look at its own
-  // records of the month.
+  // the people are found in that order (where the schema keeps each
+  // month's people, from those), and only their records are read.
   virtual std::string MonthLoginPage(int year, int month, int64_t rows,
                                      int64_t offset) const = 0;
   // Login: how long the failed sign-ins that match `condition` hold back

@@ -99,8 +99,9 @@ const std::vector<Call>& Calls() {
 std::string Dump(const TestDb& db) {
   std::string out;
   for (const char* table :
-       {"HR_Dept", "HR_person", "HR_Login", "HR_LoginSummary", "SYS_PersonRole",
-        "SYS_Role", "SYS_Menu", "SYS_Function", "SYS_right", "SYS_Version"}) {
+       {"HR_Dept", "HR_person", "HR_Login", "HR_LoginSummary", "HR_LoginMonth",
+        "SYS_PersonRole", "SYS_Role", "SYS_Menu", "SYS_Function", "SYS_right",
+        "SYS_Version"}) {
     out += std::string("== ") + table + "\n";
     auto rs = db.conn()->Open(
         std::string("SELECT * FROM ") + table + " ORDER BY 1, 2",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "wrenhaven/error.h"
 
@@ -180,26 +181,28 @@ TemplateData ChartData(const std::string& id, const ChartWords& words,
   chart.set("right", Decimal(layout.plot_right));
   chart.set("base", Decimal(layout.base));
 
+  // Built in place: a set or added item is a copy of all it holds.
   TemplateData ticks(TemplateData::type::list);
+  ReserveItems(ticks, layout.ticks.size());
   for (const ChartTick& tick : layout.ticks) {
-    TemplateData t;
+    TemplateData& t = AppendItem(ticks);
     t.set("value", std::to_string(tick.value));
     t.set("y", Decimal(tick.y));
     t.set("label_x", Decimal(layout.plot_left - 6));
     t.set("label_y", Decimal(tick.y + 4));
-    ticks.push_back(t);
   }
-  chart.set("ticks", ticks);
+  chart["ticks"] = std::move(ticks);
 
   int64_t ok = 0;
   int64_t failed = 0;
   TemplateData list(TemplateData::type::list);
+  ReserveItems(list, bars.size());
   for (size_t i = 0; i < bars.size(); ++i) {
     const ChartBar& bar = bars[i];
     const BarShape& shape = layout.bars[i];
     ok += bar.ok;
     failed += bar.failed;
-    TemplateData b;
+    TemplateData& b = AppendItem(list);
     b.set("label", bar.label);
     b.set("axis", bar.axis);
     b.set("ok", std::to_string(bar.ok));
@@ -215,17 +218,16 @@ TemplateData ChartData(const std::string& id, const ChartWords& words,
       TemplateData part;
       part.set("y", Decimal(shape.ok_y));
       part.set("h", Decimal(shape.ok_height));
-      b.set("ok_part", part);
+      b["ok_part"] = std::move(part);
     }
     if (bar.failed > 0) {
       TemplateData part;
       part.set("y", Decimal(shape.failed_y));
       part.set("h", Decimal(shape.failed_height));
-      b.set("failed_part", part);
+      b["failed_part"] = std::move(part);
     }
-    list.push_back(b);
   }
-  chart.set("bars", list);
+  chart["bars"] = std::move(list);
   chart.set("summary",
             Fill(words.summary, {{"ok", std::to_string(ok)},
                                  {"failed", std::to_string(failed)}}));

@@ -19,10 +19,12 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
+#include <utility>
 
 #include "web/admin/chart.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
+#include "web/render.h"
 #include "wrenhaven/login.h"
 
 namespace wrenhaven::web {
@@ -82,10 +84,11 @@ TemplateData Charts(AdminVisit& visit, Login& login) {
                             visit.Text("chart_hours_summary"),
                             visit.Text("chart_bar")};
   TemplateData charts = List();
-  charts.push_back(
-      ChartData("day-chart", per_day, DayBars(login.GetDayCounts())));
-  charts.push_back(
-      ChartData("hour-chart", per_hour, HourBars(login.GetHourCounts())));
+  ReserveItems(charts, 2);
+  AppendItem(charts) =
+      ChartData("day-chart", per_day, DayBars(login.GetDayCounts()));
+  AppendItem(charts) =
+      ChartData("hour-chart", per_hour, HourBars(login.GetHourCounts()));
   return charts;
 }
 
@@ -99,23 +102,23 @@ void ShowSummary(AdminVisit& visit) {
   const int32_t found = all.UBound(1);
   TemplateData data = visit.Data(visit.Text("logins"));
   TemplateData rows = List();
+  ReserveItems(rows, static_cast<size_t>(std::min(found, kRowsPerPage)));
   for (int32_t r = 1; r <= std::min(found, kRowsPerPage); ++r) {
-    TemplateData row;
+    TemplateData& row = AppendItem(rows);
     row.set("id", all(r, 0).ToText());
     row.set("name", all(r, 1).ToText());
     row.set("last", TimeText(all(r, 2)));
     row.set("out", TimeText(all(r, 3)));
     row.set("times", all(r, 4).ToText());
-    rows.push_back(row);
   }
-  data.set("rows", rows);
+  data["rows"] = std::move(rows);
   data.set("has_rows", TemplateData(found > 0));
   if (page > 1 || found > kRowsPerPage) {
     data.set("steps", Steps(visit, page, found > kRowsPerPage, [&](int32_t n) {
                return visit.page() + "?page=" + std::to_string(n);
              }));
   }
-  data.set("charts", Charts(visit, *login));
+  data["charts"] = Charts(visit, *login);
   visit.Show("admin/logins", data);
 }
 
@@ -283,33 +286,38 @@ void ShowAttendance(AdminVisit& visit) {
   data.set("csv_name", "attendance-" + month.Text() + ".csv");
   data.set("span", std::to_string(days + 1));
 
+  // The grid is built in place: a set or added item is a copy of all it
+  // holds, and a page of people holds a cell per person and day.
   TemplateData header = List();
+  ReserveItems(header, static_cast<size_t>(days));
   std::vector<bool> weekend;
   for (int d = 1; d <= days; ++d) {
     const int wd = month.Weekday(d);
     weekend.push_back(wd == 0 || wd == 6);
-    TemplateData day;
+    TemplateData& day = AppendItem(header);
     day.set("day", std::to_string(d));
     day.set("weekday", visit.Text(kWeekdays[wd]));
     day.set("weekend", TemplateData(weekend.back()));
-    header.push_back(day);
   }
-  data.set("days", header);
+  data["days"] = std::move(header);
 
   TemplateData departments = List();
+  ReserveItems(departments, grid.size());
   int late_total = 0;
   for (const AttendanceDepartment& dept : grid) {
-    TemplateData d;
+    TemplateData& d = AppendItem(departments);
     d.set("name", dept.name);
     TemplateData people = List();
+    ReserveItems(people, dept.people.size());
     for (const AttendancePerson& person : dept.people) {
-      TemplateData p;
+      TemplateData& p = AppendItem(people);
       p.set("id", person.id);
       p.set("name", person.name);
       TemplateData cells = List();
+      ReserveItems(cells, static_cast<size_t>(days));
       for (int i = 0; i < days; ++i) {
         const std::string& time = person.times[static_cast<size_t>(i)];
-        TemplateData cell;
+        TemplateData& cell = AppendItem(cells);
         cell.set("time", time);
         std::string classes = weekend[static_cast<size_t>(i)] ? "weekend" : "";
         if (IsLate(time, choice.start)) {
@@ -321,15 +329,12 @@ void ShowAttendance(AdminVisit& visit) {
           cell.set("count",
                    std::to_string(person.counts[static_cast<size_t>(i)]));
         }
-        cells.push_back(cell);
       }
-      p.set("cells", cells);
-      people.push_back(p);
+      p["cells"] = std::move(cells);
     }
-    d.set("people", people);
-    departments.push_back(d);
+    d["people"] = std::move(people);
   }
-  data.set("departments", departments);
+  data["departments"] = std::move(departments);
   data.set("has_rows", TemplateData(!grid.empty()));
   data.set("late_total", std::to_string(late_total));
   visit.Show("admin/attendance", data);

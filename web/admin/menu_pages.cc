@@ -14,6 +14,7 @@
 //   GET  /admin/menus/delete?id=N   the confirmation; POST deletes it
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "web/admin/branch.h"
 #include "web/admin/form.h"
@@ -101,10 +102,12 @@ void ShowTree(AdminVisit& visit) {
   TemplateData data = visit.Data(visit.Text("menus"));
   SetNotice(visit, data);
   if (!tree.error.empty()) data.set("error", tree.error);
+  // Built in place: an added or set item is a copy of all it holds.
   TemplateData rows = List();
+  ReserveItems(rows, tree.rows.size());
   for (const ShownMenu& m : tree.rows) {
     const std::vector<Variant>& a = m.cells;  // SYS_Menu's columns
-    TemplateData row;
+    TemplateData& row = AppendItem(rows);
     row.set("id", std::to_string(m.id));
     row.set("level", std::to_string(m.level));
     row.set("name", a[kMenuName].ToText());
@@ -120,7 +123,7 @@ void ShowTree(AdminVisit& visit) {
       function.set("id", fun);
       function.set("name", f == functions.end() ? "#" + fun : f->second.name);
       function.set("url", f == functions.end() ? "" : f->second.url);
-      row.set("function", function);
+      row["function"] = std::move(function);
     }
     if (m.top || m.open) {
       TemplateData link;
@@ -128,11 +131,10 @@ void ShowTree(AdminVisit& visit) {
                            ? visit.page()
                            : visit.page() + "?branch=" + std::to_string(m.id));
       link.set("label", visit.Text(m.open ? "close_branch" : "open_branch"));
-      row.set("branch", link);
+      row["branch"] = std::move(link);
     }
-    rows.push_back(row);
   }
-  data.set("rows", rows);
+  data["rows"] = std::move(rows);
   data.set("has_rows", TemplateData(!tree.rows.empty()));
   visit.Show("admin/menus", data);
 }

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <limits>
 #include <set>
+#include <utility>
 
 #include "web/admin/branch.h"
 #include "web/admin/view.h"
@@ -112,26 +113,29 @@ void ShowOverview(AdminVisit& visit) {
     return;
   }
   TemplateData data = visit.Data(visit.Text("rights"));
+  // The lists are built in place: an added or set item is a copy of all
+  // it holds.
+  const std::vector<RoleInfo> all_roles = AllRoles(visit);
   TemplateData roles = List();
-  for (const RoleInfo& r : AllRoles(visit)) {
-    TemplateData item;
+  ReserveItems(roles, all_roles.size());
+  for (const RoleInfo& r : all_roles) {
+    TemplateData& item = AppendItem(roles);
     item.set("id", r.id);
     item.set("name", r.name);
     item.set("memo", r.memo);
-    roles.push_back(item);
   }
-  data.set("roles", roles);
+  data["roles"] = std::move(roles);
   const PeoplePage found = FindPeople(visit, search, *page, kPeoplePerPage);
   TemplateData people = List();
+  ReserveItems(people, found.people.size());
   for (const PersonInfo& p : found.people) {
-    TemplateData item;
+    TemplateData& item = AppendItem(people);
     item.set("id", p.id);
     item.set("name", p.name);
     item.set("account", p.account);
     item.set("department", p.department);
-    people.push_back(item);
   }
-  data.set("people", people);
+  data["people"] = std::move(people);
   data.set("has_people", TemplateData(!found.people.empty()));
   data.set("search", search);
   data.set("count", std::to_string(found.total));
@@ -209,17 +213,17 @@ void RoleMenus(AdminVisit& visit) {
   data.set("role", role->name);
   if (branch > 0) data.set("branch", std::to_string(branch));
   TemplateData items = List();
+  ReserveItems(items, tree.rows.size());
   TemplateData branches = List();
   const std::string here = visit.page() + "/role?id=" + id;
   for (const ShownMenu& m : tree.rows) {
     // Menu columns: MenuName is the fourth, MenuEnglish the sixth.
-    TemplateData item;
+    TemplateData& item = AppendItem(items);
     item.set("id", std::to_string(m.id));
     item.set("level", std::to_string(m.level));
     item.set("name", m.cells[3].ToText());
     item.set("english", m.cells[5].ToText());
     item.set("checked", TemplateData(granted.count(m.id) > 0));
-    items.push_back(item);
     if (m.top || m.open) {
       TemplateData link;
       link.set("href",
@@ -231,9 +235,9 @@ void RoleMenus(AdminVisit& visit) {
       branches.push_back(link);
     }
   }
-  data.set("menus", items);
+  data["menus"] = std::move(items);
   data.set("has_menus", TemplateData(!tree.rows.empty()));
-  data.set("branches", branches);
+  data["branches"] = std::move(branches);
   data.set("action", visit.page() + "/role");
   visit.Show("admin/rights_role", data);
 }
