@@ -1,5 +1,6 @@
 #include "testing/recording_connection.h"
 
+#include "frame/statement.h"
 #include "frame/static_recordset.h"
 #include "wrenhaven/error.h"
 
@@ -52,6 +53,21 @@ std::unique_ptr<Recordset> TappedConnection::Open(std::string_view statement,
                                                   CursorType cursor) {
   sent.emplace_back(statement);
   return target_->Open(statement, cursor);
+}
+
+void TappedConnection::ExecuteWith(std::string_view statement,
+                                   std::span<const Variant> values) {
+  sent.push_back(WithValuesWritten(statement, values));
+  sent_apart.emplace_back(statement);
+  target_->ExecuteWith(statement, values);
+}
+
+std::unique_ptr<Recordset> TappedConnection::OpenWith(
+    std::string_view statement, std::span<const Variant> values,
+    CursorType cursor) {
+  sent.push_back(WithValuesWritten(statement, values));
+  sent_apart.emplace_back(statement);
+  return target_->OpenWith(statement, values, cursor);
 }
 
 TappedConnections::Factory TappedConnections::Tapped() {
