@@ -96,12 +96,18 @@ class TappedConnections {
   Factory Tapped();
   // What was sent since the last call, connection by connection.
   std::vector<std::string> Sent();
+  // The same of the texts passed on with their values apart.
+  std::vector<std::string> SentApart();
 
  private:
+  std::vector<std::string> Since(std::vector<std::string> TappedConnection::*,
+                                 std::vector<size_t>& seen);
+
   Factory make_;
   std::mutex mutex_;
   std::vector<std::shared_ptr<TappedConnection>> taps_;
   std::vector<size_t> seen_;
+  std::vector<size_t> seen_apart_;
 };
 
 }  // namespace wrenhaven
