@@ -69,6 +69,14 @@ void ForEachMark(std::string_view s, Found&& found) {
   }
 }
 
+// `text` between `open` and `close`.
+std::string Between(char open, std::string_view text, char close) {
+  std::string out(1, open);
+  out.append(text);
+  out += close;
+  return out;
+}
+
 [[noreturn]] void MarksDisagree(size_t count, std::string_view why) {
   Raise(ErrorCode::kInvalidArgument,
         "The statement's marks do not match its " + std::to_string(count) +
@@ -76,6 +84,12 @@ void ForEachMark(std::string_view s, Found&& found) {
 }
 
 }  // namespace
+
+std::string Mark(size_t n) {
+  std::string out = "$";
+  out += std::to_string(n);
+  return out;
+}
 
 StatementValue ValueOfMark(const Variant& value, size_t mark) {
   StatementValue out;
@@ -135,14 +149,14 @@ void CheckMarks(std::string_view statement, size_t count) {
   ForEachMark(statement, [&](size_t, size_t, size_t number) {
     if (number == 0 || number > count) {
       MarksDisagree(count, number > kMostMarks
-                               ? "a mark past $" + std::to_string(kMostMarks)
-                               : "it has $" + std::to_string(number));
+                               ? "a mark past " + Mark(kMostMarks)
+                               : "it has " + Mark(number));
     }
     seen[number - 1] = true;
   });
   const auto missing = std::find(seen.begin(), seen.end(), false);
   if (missing != seen.end()) {
-    MarksDisagree(count, "$" + std::to_string(missing - seen.begin() + 1) +
+    MarksDisagree(count, Mark(static_cast<size_t>(missing - seen.begin()) + 1) +
                              " is missing");
   }
 }
@@ -160,11 +174,11 @@ std::string WithValuesWritten(std::string_view statement,
         break;
       case StatementValue::Form::kWhole:
       case StatementValue::Form::kReal:
-        literals.push_back(v.text.starts_with('-') ? "(" + v.text + ")"
+        literals.push_back(v.text.starts_with('-') ? Between('(', v.text, ')')
                                                    : std::move(v.text));
         break;
       case StatementValue::Form::kText:
-        literals.push_back("'" + DoubleQuotes(v.text) + "'");
+        literals.push_back(Between('\'', DoubleQuotes(v.text), '\''));
         break;
     }
   }

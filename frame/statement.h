@@ -60,6 +60,9 @@ bool IsNumberText(std::string_view text);
 // Statements whose values stand apart from their text, as the marks $1,
 // $2, ... (Connection::OpenWith).
 
+// The mark of the nth value: "$n".
+std::string Mark(size_t n);
+
 // One value as a database is sent it.
 struct StatementValue {
   enum class Form { kNull, kWhole, kReal, kText };

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/statement.h"
 #include "host/connection_pool.h"
 #include "host/session_text.h"
 #include "host/sessions.h"
@@ -211,7 +212,7 @@ class DatabaseSessionStore : public SessionStore {
     std::string where =
         " FROM SYS_OnlineSession WHERE PersonID <> '' AND Expires > $1";
     // The next mark, for the value just added.
-    auto mark = [&values] { return "$" + std::to_string(values.size()); };
+    auto mark = [&values] { return Mark(values.size()); };
     if (!query.account.empty()) {
       values.push_back(Variant::String(
           LowerAscii(host::KeptText(query.account, kMaxHolderAccount))));
@@ -241,9 +242,8 @@ class DatabaseSessionStore : public SessionStore {
       auto rs = conn.OpenWith(
           "SELECT SessionKey, PersonID, Account, LoginID, Address, Browser, "
           "Created, LastSeen" +
-              where + " ORDER BY Created DESC, SessionKey LIMIT $" +
-              std::to_string(paged.size() - 1) + " OFFSET $" +
-              std::to_string(paged.size()),
+              where + " ORDER BY Created DESC, SessionKey LIMIT " +
+              Mark(paged.size() - 1) + " OFFSET " + Mark(paged.size()),
           paged, CursorType::kForwardOnly);
       while (!rs->Eof()) {
         ListedSession row;

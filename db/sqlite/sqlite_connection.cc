@@ -411,8 +411,7 @@ class SqliteConnection : public Connection {
     }
     for (size_t i = 0; i < bound.size(); ++i) {
       const StatementValue& v = bound[i];
-      const int at = sqlite3_bind_parameter_index(
-          s, ("$" + std::to_string(i + 1)).c_str());
+      const int at = sqlite3_bind_parameter_index(s, Mark(i + 1).c_str());
       int rc = SQLITE_OK;
       switch (v.form) {
         case StatementValue::Form::kNull:
