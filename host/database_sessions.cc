@@ -1,7 +1,10 @@
 // Sessions in the SYS_OnlineSession table, under the digest of their
 // identifier. The statements are the same text on
 // every database; times are whole microseconds since 1970, so they compare
-// as plain numbers there.
+// as plain numbers there. The statements of every request (load, touch,
+// save, the person's list) send their values apart from their text, so
+// each text is the same on every request and a database prepares it once
+// per connection.
 #include "wrenhaven/database_sessions.h"
 
 #include <algorithm>
@@ -11,7 +14,9 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "frame/statement.h"
 #include "host/connection_pool.h"
 #include "host/session_text.h"
 #include "host/sessions.h"
@@ -54,6 +59,19 @@ int64_t TimeValue(const Variant& v, std::string_view column) {
   }
   Raise(ErrorCode::kHost, "The stored session's " + std::string(column) +
                               " is no time: " + v.Debug());
+}
+
+// A whole number as a statement's value: exact as Long or Double up to
+// 2^53, and past that as its digits, which the databases read as the
+// number their place asks for.
+Variant Whole(int64_t v) {
+  if (v >= INT32_MIN && v <= INT32_MAX) {
+    return Variant::Long(static_cast<int32_t>(v));
+  }
+  constexpr int64_t kExact = int64_t{1} << 53;
+  if (v >= -kExact && v <= kExact)
+    return Variant::Double(static_cast<double>(v));
+  return Variant::String(std::to_string(v));
 }
 
 // The single quotes of a text literal doubled.
@@ -105,16 +123,15 @@ class DatabaseSessionStore : public SessionStore {
 
   std::optional<Entry> Load(const std::string& id) override {
     CheckId(id);
-    const std::string key = Quoted(SessionKey(id));
+    const Variant key = Variant::String(SessionKey(id));
     const int64_t now = Micros(now_());
     std::optional<Entry> out;
     Use("The session could not be read", [&](Connection& conn) {
-      auto rs = conn.Open(
+      auto rs = conn.OpenWith(
           "SELECT Data, Created, LastSeen, Expires, PersonID, Account, "
           "LoginID, Address, Browser FROM SYS_OnlineSession WHERE "
-          "SessionKey = " +
-              key,
-          CursorType::kForwardOnly);
+          "SessionKey = $1",
+          {&key, 1}, CursorType::kForwardOnly);
       if (rs->Eof()) return;
       const std::string data = rs->Value(0).ToStringStrict();
       const int64_t created = TimeValue(rs->Value(1), "Created");
@@ -127,17 +144,18 @@ class DatabaseSessionStore : public SessionStore {
       if (expires == 0) return;  // removed or ended
       if (now >= expires || now - last_seen >= idle_ ||
           now - created >= absolute_) {
-        EndWhere(conn, "SessionKey = " + key, now);
+        EndWhere(conn, "SessionKey = " + Quoted(key.string()), now);
         return;
       }
       Entry entry{host::SessionValuesFromText(data),
                   SessionClock::time_point(microseconds(created)),
                   std::move(holder)};
       if (now - last_seen >= touch_) {
-        conn.Execute(
-            "UPDATE SYS_OnlineSession SET LastSeen = " + std::to_string(now) +
-            ", Expires = " + std::to_string(Expiry(created, now)) +
-            " WHERE SessionKey = " + key + " AND Expires <> 0");
+        const Variant values[] = {Whole(now), Whole(Expiry(created, now)), key};
+        conn.ExecuteWith(
+            "UPDATE SYS_OnlineSession SET LastSeen = $1, Expires = $2 "
+            "WHERE SessionKey = $3 AND Expires <> 0",
+            values);
       }
       out = std::move(entry);
     });
@@ -152,23 +170,29 @@ class DatabaseSessionStore : public SessionStore {
     const std::string data = host::SessionValuesToText(entry.values);
     const SessionHolder& h = entry.holder;
     const std::string account = host::KeptText(h.account, kMaxHolderAccount);
+    const Variant values[] = {
+        Variant::String(SessionKey(id)),
+        Variant::String(data),
+        Whole(created),
+        Whole(now),
+        Whole(Expiry(created, now)),
+        Variant::String(host::KeptText(h.person, 64)),
+        Variant::String(account),
+        Variant::String(LowerAscii(account)),
+        Whole(std::max<int64_t>(h.login_id, 0)),
+        Variant::String(host::KeptText(h.address, kMaxHolderAddress)),
+        Variant::String(host::KeptText(h.browser, kMaxHolderBrowser))};
     Use("The session could not be stored", [&](Connection& conn) {
-      conn.Execute(
+      conn.ExecuteWith(
           "INSERT INTO SYS_OnlineSession (" + std::string(kColumns) +
-          ") VALUES (" + Quoted(SessionKey(id)) + ", " + Quoted(data) + ", " +
-          std::to_string(created) + ", " + std::to_string(now) + ", " +
-          std::to_string(Expiry(created, now)) + ", " +
-          Quoted(host::KeptText(h.person, 64)) + ", " + Quoted(account) + ", " +
-          Quoted(LowerAscii(account)) + ", " +
-          std::to_string(std::max<int64_t>(h.login_id, 0)) + ", " +
-          Quoted(host::KeptText(h.address, kMaxHolderAddress)) + ", " +
-          Quoted(host::KeptText(h.browser, kMaxHolderBrowser)) +
-          ") ON CONFLICT (SessionKey) DO UPDATE SET Data = excluded.Data, "
-          "Created = excluded.Created, LastSeen = excluded.LastSeen, "
-          "Expires = excluded.Expires, PersonID = excluded.PersonID, "
-          "Account = excluded.Account, AccountKey = excluded.AccountKey, "
-          "LoginID = excluded.LoginID, Address = excluded.Address, "
-          "Browser = excluded.Browser WHERE SYS_OnlineSession.Expires <> 0");
+              ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
+              "ON CONFLICT (SessionKey) DO UPDATE SET Data = excluded.Data, "
+              "Created = excluded.Created, LastSeen = excluded.LastSeen, "
+              "Expires = excluded.Expires, PersonID = excluded.PersonID, "
+              "Account = excluded.Account, AccountKey = excluded.AccountKey, "
+              "LoginID = excluded.LoginID, Address = excluded.Address, "
+              "Browser = excluded.Browser WHERE SYS_OnlineSession.Expires <> 0",
+          values);
     });
     SweepIfDue(now);
   }
@@ -184,22 +208,25 @@ class DatabaseSessionStore : public SessionStore {
 
   SessionList List(const SessionQuery& query) override {
     const int64_t now = Micros(now_());
+    std::vector<Variant> values = {Whole(now)};
     std::string where =
-        " FROM SYS_OnlineSession WHERE PersonID <> '' AND Expires > " +
-        std::to_string(now);
+        " FROM SYS_OnlineSession WHERE PersonID <> '' AND Expires > $1";
+    // The next mark, for the value just added.
+    auto mark = [&values] { return Mark(values.size()); };
     if (!query.account.empty()) {
-      where +=
-          " AND AccountKey = " +
-          Quoted(LowerAscii(host::KeptText(query.account, kMaxHolderAccount)));
+      values.push_back(Variant::String(
+          LowerAscii(host::KeptText(query.account, kMaxHolderAccount))));
+      where += " AND AccountKey = " + mark();
     }
     if (!query.person.empty()) {
-      where += " AND PersonID = " + Quoted(host::KeptText(query.person, 64));
+      values.push_back(Variant::String(host::KeptText(query.person, 64)));
+      where += " AND PersonID = " + mark();
     }
     SessionList out;
     Use("The sessions could not be listed", [&](Connection& conn) {
       if (query.count) {
-        auto count =
-            conn.Open("SELECT COUNT(*)" + where, CursorType::kForwardOnly);
+        auto count = conn.OpenWith("SELECT COUNT(*)" + where, values,
+                                   CursorType::kForwardOnly);
         out.total = count->Eof()
                         ? 0
                         : static_cast<size_t>(WholeNumber(count->Value(0)));
@@ -208,13 +235,16 @@ class DatabaseSessionStore : public SessionStore {
       }
       // An offset past any number the database takes has no rows.
       if (query.limit == 0 || query.offset > kFurthestOffset) return;
-      auto rs = conn.Open(
+      std::vector<Variant> paged = values;
+      paged.push_back(
+          Whole(static_cast<int64_t>(std::min(query.limit, kMostRows))));
+      paged.push_back(Whole(static_cast<int64_t>(query.offset)));
+      auto rs = conn.OpenWith(
           "SELECT SessionKey, PersonID, Account, LoginID, Address, Browser, "
           "Created, LastSeen" +
               where + " ORDER BY Created DESC, SessionKey LIMIT " +
-              std::to_string(std::min(query.limit, kMostRows)) + " OFFSET " +
-              std::to_string(query.offset),
-          CursorType::kForwardOnly);
+              Mark(paged.size() - 1) + " OFFSET " + Mark(paged.size()),
+          paged, CursorType::kForwardOnly);
       while (!rs->Eof()) {
         ListedSession row;
         row.key = rs->Value(0).ToText();

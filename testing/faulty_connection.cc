@@ -55,6 +55,20 @@ std::unique_ptr<Recordset> FaultyConnection::Open(std::string_view statement,
                                            *this);
 }
 
+void FaultyConnection::ExecuteWith(std::string_view statement,
+                                   std::span<const Variant> values) {
+  Step();
+  target_->ExecuteWith(statement, values);
+}
+
+std::unique_ptr<Recordset> FaultyConnection::OpenWith(
+    std::string_view statement, std::span<const Variant> values,
+    CursorType cursor) {
+  Step();
+  return std::make_unique<FaultyRecordset>(
+      target_->OpenWith(statement, values, cursor), *this);
+}
+
 void FaultyConnection::Begin() {
   Step();
   target_->Begin();

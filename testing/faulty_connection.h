@@ -24,6 +24,11 @@ class FaultyConnection : public Connection {
   void Execute(std::string_view statement) override;
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override;
+  void ExecuteWith(std::string_view statement,
+                   std::span<const Variant> values) override;
+  std::unique_ptr<Recordset> OpenWith(std::string_view statement,
+                                      std::span<const Variant> values,
+                                      CursorType cursor) override;
   const Dialect& dialect() const override { return target_->dialect(); }
   void Begin() override;
   void Commit() override;

@@ -1,5 +1,6 @@
 #include "testing/recording_connection.h"
 
+#include "frame/statement.h"
 #include "frame/static_recordset.h"
 #include "wrenhaven/error.h"
 
@@ -54,6 +55,21 @@ std::unique_ptr<Recordset> TappedConnection::Open(std::string_view statement,
   return target_->Open(statement, cursor);
 }
 
+void TappedConnection::ExecuteWith(std::string_view statement,
+                                   std::span<const Variant> values) {
+  sent.push_back(WithValuesWritten(statement, values));
+  sent_apart.emplace_back(statement);
+  target_->ExecuteWith(statement, values);
+}
+
+std::unique_ptr<Recordset> TappedConnection::OpenWith(
+    std::string_view statement, std::span<const Variant> values,
+    CursorType cursor) {
+  sent.push_back(WithValuesWritten(statement, values));
+  sent_apart.emplace_back(statement);
+  return target_->OpenWith(statement, values, cursor);
+}
+
 TappedConnections::Factory TappedConnections::Tapped() {
   return [this] {
     auto tapped = std::make_shared<TappedConnection>(make_());
@@ -64,14 +80,24 @@ TappedConnections::Factory TappedConnections::Tapped() {
 }
 
 std::vector<std::string> TappedConnections::Sent() {
+  return Since(&TappedConnection::sent, seen_);
+}
+
+std::vector<std::string> TappedConnections::SentApart() {
+  return Since(&TappedConnection::sent_apart, seen_apart_);
+}
+
+std::vector<std::string> TappedConnections::Since(
+    std::vector<std::string> TappedConnection::*texts,
+    std::vector<size_t>& seen) {
   std::lock_guard lock(mutex_);
   std::vector<std::string> out;
   for (size_t i = 0; i < taps_.size(); ++i) {
-    const auto& sent = taps_[i]->sent;
-    if (seen_.size() <= i) seen_.push_back(0);
-    out.insert(out.end(), sent.begin() + static_cast<std::ptrdiff_t>(seen_[i]),
+    const auto& sent = (*taps_[i]).*texts;
+    if (seen.size() <= i) seen.push_back(0);
+    out.insert(out.end(), sent.begin() + static_cast<std::ptrdiff_t>(seen[i]),
                sent.end());
-    seen_[i] = sent.size();
+    seen[i] = sent.size();
   }
   return out;
 }

@@ -61,6 +61,13 @@ class TappedConnection : public Connection {
   void Execute(std::string_view statement) override;
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override;
+  // Passed on with the values apart; recorded in `sent` with the values
+  // written in, as the default of Connection writes them.
+  void ExecuteWith(std::string_view statement,
+                   std::span<const Variant> values) override;
+  std::unique_ptr<Recordset> OpenWith(std::string_view statement,
+                                      std::span<const Variant> values,
+                                      CursorType cursor) override;
   const Dialect& dialect() const override { return target_->dialect(); }
   void Begin() override { target_->Begin(); }
   void Commit() override { target_->Commit(); }
@@ -71,6 +78,8 @@ class TappedConnection : public Connection {
 
   // Every statement in the order sent, executed and opened alike.
   std::vector<std::string> sent;
+  // The texts passed on with their values apart, marks and all.
+  std::vector<std::string> sent_apart;
 
  private:
   std::shared_ptr<Connection> target_;
@@ -87,12 +96,18 @@ class TappedConnections {
   Factory Tapped();
   // What was sent since the last call, connection by connection.
   std::vector<std::string> Sent();
+  // The same of the texts passed on with their values apart.
+  std::vector<std::string> SentApart();
 
  private:
+  std::vector<std::string> Since(std::vector<std::string> TappedConnection::*,
+                                 std::vector<size_t>& seen);
+
   Factory make_;
   std::mutex mutex_;
   std::vector<std::shared_ptr<TappedConnection>> taps_;
   std::vector<size_t> seen_;
+  std::vector<size_t> seen_apart_;
 };
 
 }  // namespace wrenhaven

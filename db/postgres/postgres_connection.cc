@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "db/postgres/postgres_dialect.h"
 #include "db/postgres/postgres_value.h"
 #include "frame/nested_transactions.h"
+#include "frame/statement.h"
 #include "frame/static_recordset.h"
 #include "frame/text.h"
 #include "wrenhaven/error.h"
@@ -199,26 +201,25 @@ class PostgresConnection : public Connection {
   }
 
   void Execute(std::string_view statement) override {
-    Run(statement, /*empty_allowed=*/true);
+    Run(statement, nullptr, /*empty_allowed=*/true);
   }
 
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override {
-    ResultHandle result = Run(statement, /*empty_allowed=*/false);
-    if (cursor == CursorType::kForwardOnly) {
-      return std::make_unique<ForwardRecordset>(std::move(result));
-    }
-    const PGresult* r = result.get();
-    std::vector<std::string> names = FieldNames(r);
-    const int rows = PQntuples(r);
-    const int fields = PQnfields(r);
-    std::vector<Variant> cells;
-    cells.reserve(static_cast<size_t>(rows) * static_cast<size_t>(fields));
-    for (int row = 0; row < rows; ++row) {
-      for (int f = 0; f < fields; ++f) cells.push_back(Cell(r, row, f));
-    }
-    return std::make_unique<StaticRecordset>(std::move(names),
-                                             std::move(cells));
+    return Opened(Run(statement, nullptr, /*empty_allowed=*/false), cursor);
+  }
+
+  void ExecuteWith(std::string_view statement,
+                   std::span<const Variant> values) override {
+    const Values texts = TextsOf(statement, values);
+    Run(statement, &texts, /*empty_allowed=*/false);
+  }
+
+  std::unique_ptr<Recordset> OpenWith(std::string_view statement,
+                                      std::span<const Variant> values,
+                                      CursorType cursor) override {
+    const Values texts = TextsOf(statement, values);
+    return Opened(Run(statement, &texts, /*empty_allowed=*/false), cursor);
   }
 
   const Dialect& dialect() const override { return dialect_; }
@@ -264,8 +265,48 @@ class PostgresConnection : public Connection {
   int transaction_depth() const override { return nesting_.depth(); }
 
  private:
+  std::unique_ptr<Recordset> Opened(ResultHandle result, CursorType cursor) {
+    if (cursor == CursorType::kForwardOnly) {
+      return std::make_unique<ForwardRecordset>(std::move(result));
+    }
+    const PGresult* r = result.get();
+    std::vector<std::string> names = FieldNames(r);
+    const int rows = PQntuples(r);
+    const int fields = PQnfields(r);
+    std::vector<Variant> cells;
+    cells.reserve(static_cast<size_t>(rows) * static_cast<size_t>(fields));
+    for (int row = 0; row < rows; ++row) {
+      for (int f = 0; f < fields; ++f) cells.push_back(Cell(r, row, f));
+    }
+    return std::make_unique<StaticRecordset>(std::move(names),
+                                             std::move(cells));
+  }
+
+  // The values of a statement as the server is sent them: text, or null
+  // for NULL, each read by the server as a literal of the type its place
+  // asks for.
+  struct Values {
+    std::vector<StatementValue> values;
+    std::vector<const char*> texts;
+  };
+
+  static Values TextsOf(std::string_view statement,
+                        std::span<const Variant> values) {
+    CheckMarks(statement, values.size());
+    Values out;
+    out.values.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      out.values.push_back(ValueOfMark(values[i], i + 1));
+    }
+    for (const StatementValue& v : out.values) {
+      out.texts.push_back(
+          v.form == StatementValue::Form::kNull ? nullptr : v.text.c_str());
+    }
+    return out;
+  }
+
   ResultHandle Control(std::string_view text) {
-    return Run(text, /*empty_allowed=*/false);
+    return Run(text, nullptr, /*empty_allowed=*/false);
   }
 
   // Outside any transaction on the server, no level is open here either.
@@ -274,12 +315,8 @@ class PostgresConnection : public Connection {
     if (status == PQTRANS_IDLE || status == PQTRANS_UNKNOWN) nesting_.Reset();
   }
 
-  // Sends one statement through the extended protocol, which the server
-  // refuses to run when the text holds more than one statement, so a value
-  // can never smuggle in a second one. Nothing is bound: the text is the
-  // whole statement.
   // Dates in the form the driver reads.
-  void Configure() { Run("SET DateStyle TO ISO, YMD", false); }
+  void Configure() { Run("SET DateStyle TO ISO, YMD", nullptr, false); }
 
   // Quotes are the only escape inside a text literal the statements make
   // (a backslash is an ordinary character) only while the server reads
@@ -306,6 +343,7 @@ class PostgresConnection : public Connection {
   // statement, which is not repeated: it may have run.
   void Reconnect() {
     ended_ = false;
+    prepared_.clear();  // the server forgot them with the old connection
     PQreset(conn_.get());
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
       Raise(ErrorCode::kUnavailable,
@@ -341,7 +379,9 @@ class PostgresConnection : public Connection {
     }
   }
 
-  ResultHandle Run(std::string_view statement, bool empty_allowed) {
+  // `values` null: the text is the whole statement, and nothing is bound.
+  ResultHandle Run(std::string_view statement, const Values* values,
+                   bool empty_allowed) {
     if (NoticeLoss()) {
       // A transaction does not survive the connection it was begun on: its
       // later statements must not run on a new one as if nothing was lost.
@@ -368,7 +408,8 @@ class PostgresConnection : public Connection {
       Fail("A statement cannot contain a NUL character", shown);
     }
     const std::string text(statement);
-    ResultHandle result = Exchange(text);
+    ResultHandle result =
+        values ? ExchangePrepared(text, values->texts) : Exchange(text);
     switch (result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR) {
       case PGRES_COMMAND_OK:
       case PGRES_TUPLES_OK:
@@ -388,17 +429,65 @@ class PostgresConnection : public Connection {
     }
   }
 
-  // Sends the statement and waits for its answer at most answer_wait_: a
-  // server that stops answering where TCP cannot tell (a network cut
-  // behind a proxy that still acknowledges) fails the statement as
-  // unavailable, and the connection is made again for the next one. Null
-  // when the statement could not be sent.
+  // Sends one statement through the extended protocol, which the server
+  // refuses to run when the text holds more than one statement, so a value
+  // can never smuggle in a second one. Nothing is bound: the text is the
+  // whole statement.
   ResultHandle Exchange(const std::string& text) {
+    return Answer(PQsendQueryParams(conn_.get(), text.c_str(), 0, nullptr,
+                                    nullptr, nullptr, nullptr, 0));
+  }
+
+  // The texts sent with values are prepared once per connection, under a
+  // name of their own, and then only their values are sent: the server
+  // parses and plans a statement of the main window once, not on every
+  // request. The most recently used kPreparedKept stay prepared; a text
+  // whose preparation failed is not kept.
+  static constexpr size_t kPreparedKept = 64;
+
+  ResultHandle ExchangePrepared(const std::string& text,
+                                const std::vector<const char*>& values) {
     PGconn* const c = conn_.get();
-    if (PQsendQueryParams(c, text.c_str(), 0, nullptr, nullptr, nullptr,
-                          nullptr, 0) != 1) {
-      return nullptr;
+    const int count = static_cast<int>(values.size());
+    auto kept = std::find_if(prepared_.begin(), prepared_.end(),
+                             [&](const auto& p) { return p.first == text; });
+    if (kept != prepared_.end()) {
+      prepared_.splice(prepared_.begin(), prepared_, kept);
+    } else {
+      // An aborted transaction refuses every statement but its end: the
+      // statement fails as any other would, with the server's word.
+      if (PQtransactionStatus(c) == PQTRANS_INERROR) {
+        return Answer(PQsendQueryParams(c, text.c_str(), count, nullptr,
+                                        values.data(), nullptr, nullptr, 0));
+      }
+      if (prepared_.size() >= kPreparedKept) {
+        ResultHandle dropped =
+            Exchange("DEALLOCATE " + prepared_.back().second);
+        if (!dropped || PQresultStatus(dropped.get()) != PGRES_COMMAND_OK) {
+          return dropped;
+        }
+        prepared_.pop_back();
+      }
+      const std::string name = "wrenhaven_" + std::to_string(++names_made_);
+      ResultHandle made =
+          Answer(PQsendPrepare(c, name.c_str(), text.c_str(), count, nullptr));
+      if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK) return made;
+      prepared_.emplace_front(text, name);
     }
+    return Answer(PQsendQueryPrepared(c, prepared_.front().second.c_str(),
+                                      count, values.data(), nullptr, nullptr,
+                                      0));
+  }
+
+  // Waits for the answer to what was just sent (`sent` is the client
+  // library's word on sending it) at most answer_wait_: a server that
+  // stops answering where TCP cannot tell (a network cut behind a proxy
+  // that still acknowledges) fails the statement as unavailable, and the
+  // connection is made again for the next one. Null when nothing could be
+  // sent.
+  ResultHandle Answer(int sent) {
+    PGconn* const c = conn_.get();
+    if (sent != 1) return nullptr;
     const auto deadline = std::chrono::steady_clock::now() + answer_wait_;
     while (PQisBusy(c) == 1) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -435,6 +524,9 @@ class PostgresConnection : public Connection {
   PostgresDialect dialect_;
   NestedTransactions nesting_;
   bool ended_ = false;  // the server said it ends this connection
+  // Prepared texts and their names, the most recently used first.
+  std::list<std::pair<std::string, std::string>> prepared_;
+  uint64_t names_made_ = 0;
 };
 
 }  // namespace

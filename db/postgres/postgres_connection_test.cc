@@ -290,6 +290,107 @@ TEST_F(PostgresTest, ACommitThatTheServerTurnsIntoARollbackRaises) {
   EXPECT_GT(db.Scalar("select count(*) from SYS_right").ToLong(), 0);
 }
 
+// Texts run with values apart: prepared once per connection, under a
+// bounded number of names, and prepared again where the server forgot them.
+
+int64_t Prepared(TestDb& db, std::string_view text = "") {
+  std::string query = "select count(*) from pg_prepared_statements";
+  if (!text.empty()) {
+    std::string quoted;
+    for (const char c : text)
+      quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    query += " where statement = '" + quoted + "'";
+  }
+  return db.Scalar(query).ToLong();
+}
+
+Variant First(Connection& conn, std::string_view text,
+              std::vector<Variant> values) {
+  auto rs = conn.OpenWith(text, values, CursorType::kForwardOnly);
+  Variant v = rs->Eof() ? Variant::Empty() : rs->Value(0);
+  rs->Close();
+  return v;
+}
+
+TEST_F(PostgresTest, ATextWithValuesIsPreparedOnceAndRunWithEach) {
+  TestDb db("postgresql");
+  Connection& conn = *db.conn();
+  const std::string text = "select $1 || '-' || $2";
+  EXPECT_EQ(First(conn, text, {Variant::String("a"), Variant::Long(1)}),
+            Variant::String("a-1"));
+  EXPECT_EQ(First(conn, text, {Variant::String("b'"), Variant::Long(2)}),
+            Variant::String("b'-2"));
+  EXPECT_EQ(First(conn, text, {Variant::Null(), Variant::Long(3)}),
+            Variant::Null());
+  EXPECT_EQ(Prepared(db, text), 1);
+  EXPECT_EQ(Prepared(db), 1);  // whole texts are not prepared
+}
+
+TEST_F(PostgresTest, ThePreparedTextsAreBounded) {
+  TestDb db("postgresql");
+  Connection& conn = *db.conn();
+  for (int i = 0; i < 70; ++i) {
+    EXPECT_EQ(
+        First(conn, "select $1 + " + std::to_string(i), {Variant::Long(1000)}),
+        Variant::Long(1000 + i));
+  }
+  EXPECT_EQ(Prepared(db), 64);
+  // The oldest were let go and are prepared again when they come back;
+  // the most recently used stay.
+  EXPECT_EQ(Prepared(db, "select $1 + 0"), 0);
+  EXPECT_EQ(First(conn, "select $1 + 0", {Variant::Long(5)}), Variant::Long(5));
+  EXPECT_EQ(Prepared(db, "select $1 + 0"), 1);
+  EXPECT_EQ(Prepared(db, "select $1 + 69"), 1);
+  EXPECT_EQ(Prepared(db, "select $1 + 6"), 0);
+  EXPECT_EQ(Prepared(db), 64);
+}
+
+TEST_F(PostgresTest, APreparedTextIsPreparedAgainOnANewConnection) {
+  TestDb db("postgresql", /*demo=*/true);
+  Connection& conn = *db.conn();
+  const std::string text = "select count(*) from SYS_Role where RoleID > $1";
+  EXPECT_EQ(First(conn, text, {Variant::Long(0)}).ToLong(), 5);
+  EXPECT_THROW(db.Exec("SELECT pg_terminate_backend(pg_backend_pid())"), Error);
+  EXPECT_EQ(First(conn, text, {Variant::Long(1)}).ToLong(), 4);
+  EXPECT_EQ(Prepared(db, text), 1);
+}
+
+TEST_F(PostgresTest, AFailedPreparationIsNotKept) {
+  TestDb db("postgresql");
+  Connection& conn = *db.conn();
+  const std::string text = "select v from later where id = $1";
+  const std::string m = Message([&] { First(conn, text, {Variant::Long(1)}); },
+                                ErrorCode::kDatabase);
+  EXPECT_TRUE(Contains(m, "later")) << m;
+  db.Exec("create table later (id integer, v text)");
+  db.Exec("insert into later values (1, 'here')");
+  EXPECT_EQ(First(conn, text, {Variant::Long(1)}), Variant::String("here"));
+}
+
+// A statement after a failed one fails, prepared or not, until the
+// transaction is rolled back; a text prepared inside it stays prepared.
+TEST_F(PostgresTest, AFailedTransactionFailsTextsWithValuesUntilRolledBack) {
+  TestDb db("postgresql", /*demo=*/true);
+  Connection& conn = *db.conn();
+  const std::string kept = "select count(*) from SYS_Role where RoleID > $1";
+  const std::string fresh = "select count(*) from SYS_Role where RoleID < $1";
+  conn.Begin();
+  EXPECT_EQ(First(conn, kept, {Variant::Long(0)}).ToLong(), 5);
+  EXPECT_THROW(conn.Execute("select 1/0"), Error);
+  for (const std::string& text : {kept, fresh}) {
+    const std::string m = Message(
+        [&] { First(conn, text, {Variant::Long(0)}); }, ErrorCode::kDatabase);
+    EXPECT_TRUE(Contains(m, "aborted")) << m;
+  }
+  EXPECT_THROW(conn.ExecuteWith("delete from SYS_Role where RoleID > $1",
+                                std::vector<Variant>{Variant::Long(0)}),
+               Error);
+  conn.Rollback();
+  EXPECT_EQ(First(conn, kept, {Variant::Long(0)}).ToLong(), 5);
+  EXPECT_EQ(First(conn, fresh, {Variant::Long(100)}).ToLong(), 5);
+  EXPECT_EQ(Prepared(db), 2);
+}
+
 // A transaction does not go on, half of it lost, on a new connection.
 TEST_F(PostgresTest, AConnectionLostInATransactionEndsIt) {
   TestDb db("postgresql", /*demo=*/true);

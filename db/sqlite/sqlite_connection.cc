@@ -14,6 +14,7 @@
 #include "db/sqlite/sqlite_dialect.h"
 #include "db/sqlite/writer_turn.h"
 #include "frame/nested_transactions.h"
+#include "frame/statement.h"
 #include "frame/static_recordset.h"
 #include "frame/text.h"
 #include "wrenhaven/error.h"
@@ -278,51 +279,23 @@ class SqliteConnection : public Connection {
   void Execute(std::string_view statement) override {
     StmtHandle stmt = Prepare(statement);
     if (!stmt) return;  // nothing but blanks or a comment
-    RefuseTransactionControl(stmt.get(), statement);
-    WriteInTurn(stmt.get(), [&] {
-      int rc;
-      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-      }
-      Check(db_.get(), rc, statement);
-    });
-    Keep(statement, std::move(stmt));
+    Run(statement, std::move(stmt));
+  }
+
+  void ExecuteWith(std::string_view statement,
+                   std::span<const Variant> values) override {
+    Run(statement, Bound(statement, values));
   }
 
   std::unique_ptr<Recordset> Open(std::string_view statement,
                                   CursorType cursor) override {
-    StmtHandle stmt = Prepare(statement);
-    if (!stmt) {
-      Raise(ErrorCode::kDatabase, "The statement is empty [statement: " +
-                                      std::string(statement) + "]");
-    }
-    RefuseTransactionControl(stmt.get(), statement);
-    if (cursor == CursorType::kForwardOnly) {
-      if (!sqlite3_stmt_readonly(stmt.get()) && turn_ && !holding_) {
-        Raise(ErrorCode::kDatabase,
-              "A statement that writes cannot be read forward-only outside a "
-              "transaction [statement: " +
-                  std::string(statement) + "]");
-      }
-      return std::make_unique<ForwardRecordset>(db_.get(), std::move(stmt),
-                                                std::string(statement));
-    }
-    std::vector<std::string> names = ColumnNames(stmt.get());
-    std::vector<DateRule> rules = DateRules(stmt.get());
-    std::vector<Variant> cells;
-    const int n = static_cast<int>(names.size());
-    WriteInTurn(stmt.get(), [&] {
-      int rc;
-      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        for (int i = 0; i < n; ++i) {
-          cells.push_back(
-              ColumnValue(stmt.get(), i, rules[static_cast<size_t>(i)]));
-        }
-      }
-      Check(db_.get(), rc, statement);
-    });
-    Keep(statement, std::move(stmt));
-    return std::make_unique<StaticRecordset>(std::move(names),
-                                             std::move(cells));
+    return Opened(statement, Prepare(statement), cursor);
+  }
+
+  std::unique_ptr<Recordset> OpenWith(std::string_view statement,
+                                      std::span<const Variant> values,
+                                      CursorType cursor) override {
+    return Opened(statement, Bound(statement, values), cursor);
   }
 
   const Dialect& dialect() const override { return dialect_; }
@@ -366,6 +339,99 @@ class SqliteConnection : public Connection {
   int transaction_depth() const override { return nesting_.depth(); }
 
  private:
+  std::unique_ptr<Recordset> Opened(std::string_view statement, StmtHandle stmt,
+                                    CursorType cursor) {
+    if (!stmt) {
+      Raise(ErrorCode::kDatabase, "The statement is empty [statement: " +
+                                      std::string(statement) + "]");
+    }
+    RefuseTransactionControl(stmt.get(), statement);
+    if (cursor == CursorType::kForwardOnly) {
+      if (!sqlite3_stmt_readonly(stmt.get()) && turn_ && !holding_) {
+        Raise(ErrorCode::kDatabase,
+              "A statement that writes cannot be read forward-only outside a "
+              "transaction [statement: " +
+                  std::string(statement) + "]");
+      }
+      return std::make_unique<ForwardRecordset>(db_.get(), std::move(stmt),
+                                                std::string(statement));
+    }
+    std::vector<std::string> names = ColumnNames(stmt.get());
+    std::vector<DateRule> rules = DateRules(stmt.get());
+    std::vector<Variant> cells;
+    const int n = static_cast<int>(names.size());
+    WriteInTurn(stmt.get(), [&] {
+      int rc;
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+          cells.push_back(
+              ColumnValue(stmt.get(), i, rules[static_cast<size_t>(i)]));
+        }
+      }
+      Check(db_.get(), rc, statement);
+    });
+    Keep(statement, std::move(stmt));
+    return std::make_unique<StaticRecordset>(std::move(names),
+                                             std::move(cells));
+  }
+
+  void Run(std::string_view statement, StmtHandle stmt) {
+    RefuseTransactionControl(stmt.get(), statement);
+    WriteInTurn(stmt.get(), [&] {
+      int rc;
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      }
+      Check(db_.get(), rc, statement);
+    });
+    Keep(statement, std::move(stmt));
+  }
+
+  // The statement with its values bound to the marks $1, $2, ... by name
+  // (a mark used twice is one parameter), whole numbers as integers.
+  StmtHandle Bound(std::string_view statement,
+                   std::span<const Variant> values) {
+    CheckMarks(statement, values.size());
+    std::vector<StatementValue> bound;
+    bound.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      bound.push_back(ValueOfMark(values[i], i + 1));
+    }
+    StmtHandle stmt = Prepare(statement);
+    if (!stmt) {
+      Raise(ErrorCode::kDatabase, "The statement is empty [statement: " +
+                                      std::string(statement) + "]");
+    }
+    sqlite3_stmt* s = stmt.get();
+    // Parameters of another form (?, :name) would be left null.
+    if (static_cast<size_t>(sqlite3_bind_parameter_count(s)) != bound.size()) {
+      Raise(ErrorCode::kInvalidArgument,
+            "The statement has parameters other than its marks $1 to $" +
+                std::to_string(bound.size()) +
+                " [statement: " + CutForMessage(statement) + "]");
+    }
+    for (size_t i = 0; i < bound.size(); ++i) {
+      const StatementValue& v = bound[i];
+      const int at = sqlite3_bind_parameter_index(s, Mark(i + 1).c_str());
+      int rc = SQLITE_OK;
+      switch (v.form) {
+        case StatementValue::Form::kNull:
+          rc = sqlite3_bind_null(s, at);
+          break;
+        case StatementValue::Form::kWhole:
+          rc = sqlite3_bind_int64(s, at, v.whole);
+          break;
+        case StatementValue::Form::kReal:
+          rc = sqlite3_bind_double(s, at, v.real);
+          break;
+        case StatementValue::Form::kText:
+          rc = sqlite3_bind_text64(s, at, v.text.data(), v.text.size(),
+                                   SQLITE_TRANSIENT, SQLITE_UTF8);
+          break;
+      }
+      Check(db_.get(), rc, statement);
+    }
+    return stmt;
+  }
   void RefuseTransactionControl(sqlite3_stmt* stmt, std::string_view text) {
     if (IsTransactionControl(sqlite3_sql(stmt))) {
       Raise(ErrorCode::kDatabase,
@@ -442,8 +508,11 @@ class SqliteConnection : public Connection {
     return nullptr;
   }
 
+  // A kept statement holds no values: a text run again without them does
+  // not find the last ones still bound.
   void Keep(std::string_view statement, StmtHandle stmt) {
     if (sqlite3_reset(stmt.get()) != SQLITE_OK) return;  // dropped
+    sqlite3_clear_bindings(stmt.get());
     if (kept_.size() >= kKeptStatements) kept_.pop_back();
     kept_.emplace_front(std::string(statement), std::move(stmt));
   }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <vector>
+
 #include "frame/shapes.h"
 #include "testing/test_db.h"
 #include "wrenhaven/dialect.h"
@@ -206,6 +208,36 @@ TEST(SqliteReuseTest, ManyDifferentTextsStayCorrect) {
       const Variant v = db.Scalar(
           "select count(*) from SYS_Menu where MenuID<=" + std::to_string(id));
       ASSERT_EQ(v, Variant::Long(id < 23 ? id : 23)) << id;
+    }
+  }
+}
+
+// A kept statement is reset to no values: the same text run without them
+// does not find the last ones still bound.
+TEST(SqliteTest, AKeptStatementHoldsNoValues) {
+  TestDb db;
+  Connection& conn = *db.conn();
+  auto rs = conn.OpenWith("SELECT $1 AS v",
+                          std::vector<Variant>{Variant::String("secret")},
+                          CursorType::kStatic);
+  EXPECT_EQ(rs->Value(0), Variant::String("secret"));
+  rs->Close();
+  rs = conn.Open("SELECT $1 AS v", CursorType::kStatic);
+  EXPECT_EQ(rs->Value(0), Variant::Null());
+}
+
+// Only the marks $1, $2, ... take values: a parameter of another form
+// would be left null.
+TEST(SqliteTest, ParametersOfOtherFormsAreRefused) {
+  TestDb db;
+  for (const char* text :
+       {"SELECT $1, ?", "SELECT $1, :name", "SELECT $1, @a"}) {
+    try {
+      db.conn()->OpenWith(text, std::vector<Variant>{Variant::Long(1)},
+                          CursorType::kStatic);
+      ADD_FAILURE() << text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::kInvalidArgument) << e.what();
     }
   }
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,6 +61,28 @@ class Connection : public Object {
                                           CursorType cursor) = 0;
   // The statements that differ between databases.
   virtual const Dialect& dialect() const = 0;
+
+  // The same with the values apart from the text: the marks $1, $2, ...
+  // stand for values[0], values[1], ..., each read as a literal of the
+  // type its place asks for (as a quoted literal would be). A value may be
+  // Null (NULL), a number, a text or a date; whole numbers past 32 bits
+  // are given as Double (exact up to 2^53) or as a text of digits. Marks
+  // are counted outside quoted literals, quoted names and comments; the
+  // texts given here use no other quoting (no E'' or dollar quotes).
+  // Every number from 1 to values.size() must stand in the text, and no
+  // other: a mismatch, or a value of another kind, raises
+  // kInvalidArgument or kTypeMismatch before anything is sent.
+  //
+  // A driver may prepare the text once and send only the values after
+  // that. By default the values are written into the text as literals
+  // (texts quoted, their quotes doubled) and the whole text goes to
+  // Execute or Open, so a connection that wraps another forwards these
+  // two as well, or the wrapped one sees only whole texts.
+  virtual void ExecuteWith(std::string_view statement,
+                           std::span<const Variant> values);
+  virtual std::unique_ptr<Recordset> OpenWith(std::string_view statement,
+                                              std::span<const Variant> values,
+                                              CursorType cursor);
 
   // Transactions: what runs between Begin and Commit happens whole, or not
   // at all after Rollback. Begin inside an open transaction opens a nested

@@ -459,6 +459,38 @@ TEST_P(DatabaseSessionsTest, AListWithoutACountSendsOnlyThePagesSelect) {
   EXPECT_TRUE(store->List(query(SIZE_MAX, 5, true)).rows.empty());
 }
 
+// The statements of every request send their values apart, so that their
+// texts are the same from one request to the next (a database prepares
+// each once per connection) and hold no session's key or person.
+TEST_P(DatabaseSessionsTest, EveryRequestSendsTheSameTexts) {
+  TappedConnections taps(db_.Connections());
+  auto store =
+      MakeDatabaseSessionStore(taps.Tapped(), {}, [this] { return now_; });
+  SessionQuery mine;
+  mine.person = "7";
+  mine.limit = 21;
+  std::vector<std::string> ids;
+  for (int round = 0; round < 3; ++round) {
+    ids.push_back(host::NewSessionId());
+    store->Save(ids.back(), {{}, now_, {"7", "ann", 100 + round, "", ""}});
+    now_ += 30s;  // past the touch
+    ASSERT_TRUE(store->Load(ids.back()).has_value());
+    EXPECT_EQ(store->List(mine).rows.size(), ids.size() - mine.offset);
+    mine.offset = 1 - mine.offset;
+  }
+  std::vector<std::string> apart = taps.SentApart();
+  EXPECT_EQ(apart.size(), 15u);
+  std::sort(apart.begin(), apart.end());
+  apart.erase(std::unique(apart.begin(), apart.end()), apart.end());
+  EXPECT_EQ(apart.size(), 5u);  // save, load, touch, count, page
+  for (const std::string& text : apart) {
+    EXPECT_EQ(text.find(SessionKey(ids[0])), std::string::npos) << text;
+    EXPECT_EQ(text.find("'7'"), std::string::npos) << text;
+    EXPECT_EQ(text.find(std::to_string(Micros(now_))), std::string::npos)
+        << text;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsTest,
                          ::testing::ValuesIn(TestDatabases()));
 
