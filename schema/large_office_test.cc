@@ -130,6 +130,51 @@ TEST_P(LargeOfficeTest, ItsPeopleSignInAndSeeTheirMenus) {
                   "LoginOK=1"));
 }
 
+// The tables kept from the records (the summary, the hours, the months)
+// hold what the records say after the load, and records written later are
+// counted into them as before.
+TEST_P(LargeOfficeTest, TheTablesKeptFromTheRecordsFollowThem) {
+  TestDb db(GetParam());
+  LoadLargeOffice(*db.conn(), kSmall);
+  const auto check = [&] {
+    EXPECT_EQ(Count(db,
+                    "SELECT COUNT(*) FROM (SELECT personID, lastTime, "
+                    "outTime, Times FROM HR_LoginSummary EXCEPT SELECT "
+                    "personID, MAX(loginTime), MAX(loginOutTime), COUNT(*) "
+                    "FROM HR_Login WHERE LoginOK = 1 GROUP BY personID) d"),
+              0);
+    EXPECT_EQ(Count(db, "SELECT COUNT(*) FROM HR_LoginSummary"),
+              Count(db,
+                    "SELECT COUNT(DISTINCT personID) FROM HR_Login WHERE "
+                    "LoginOK = 1"));
+    EXPECT_EQ(Count(db, "SELECT SUM(OK) FROM HR_LoginHours"),
+              Count(db, "SELECT COUNT(*) FROM HR_Login WHERE LoginOK = 1"));
+    EXPECT_EQ(Count(db, "SELECT SUM(Failed) FROM HR_LoginHours"),
+              Count(db, "SELECT COUNT(*) FROM HR_Login WHERE LoginOK = 0"));
+    // Every record is of the day, after six: each one with a person counts
+    // in its month.
+    EXPECT_EQ(Count(db, "SELECT SUM(Times) FROM HR_LoginMonth"),
+              Count(db,
+                    "SELECT COUNT(*) FROM HR_Login WHERE personID IS NOT "
+                    "NULL"));
+    EXPECT_EQ(Count(db, "SELECT COUNT(*) FROM HR_LoginMonth"),
+              Count(db,
+                    "SELECT COUNT(*) FROM (SELECT DISTINCT personID, "
+                    "substr(CAST(loginTime AS TEXT),1,7) FROM HR_Login "
+                    "WHERE personID IS NOT NULL) d"));
+  };
+  check();
+  EXPECT_GT(Count(db, "SELECT COUNT(*) FROM HR_LoginMonth"), 0);
+  db.Exec(
+      "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
+      "loginTime) VALUES (7, 'p000007', '******', 1, '2001-02-03 09:10:11')");
+  check();
+  EXPECT_EQ(Count(db,
+                  "SELECT Times FROM HR_LoginMonth WHERE personID = 7 AND "
+                  "substr(CAST(Month AS TEXT),1,7) = '2001-02'"),
+            1);
+}
+
 TEST_P(LargeOfficeTest, WrittenWholeOrNotAtAll) {
   TestDb db(GetParam());
   // The departments are there already: the first insert fails.

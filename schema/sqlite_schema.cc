@@ -387,6 +387,26 @@ const std::vector<std::string_view>& SqliteSchema() {
   return kStatements;
 }
 
+const KeptFromRecords& SqliteKeptFromRecords() {
+  static const KeptFromRecords kKept = [] {
+    constexpr std::string_view kTrigger = "CREATE TRIGGER IF NOT EXISTS ";
+    KeptFromRecords kept;
+    for (std::string_view s : SqliteSchema()) {
+      if (s.starts_with(kTrigger) &&
+          s.find(" AFTER INSERT ON HR_Login BEGIN ") !=
+              std::string_view::npos) {
+        kept.insert_triggers.push_back(s);
+        const std::string_view rest = s.substr(kTrigger.size());
+        kept.trigger_names.push_back(rest.substr(0, rest.find(' ')));
+      } else if (s.starts_with("INSERT INTO HR_Login")) {
+        kept.fills.push_back(s);
+      }
+    }
+    return kept;
+  }();
+  return kKept;
+}
+
 #undef SUMMARY_REMOVE_OLD
 #undef SUMMARY_ADD_NEW
 #undef HOURS_ADD_NEW
