@@ -276,8 +276,6 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
   }
   rights.Flush();
 
-  // The records: in time order over the span, between 07:00 and 19:00, at
-  // random people; the same office every time.
   // On SQLite the triggers that count each record into the kept tables
   // are left out while the records are written (the tables are empty, as
   // are the records).
@@ -288,6 +286,8 @@ void LoadLargeOffice(Connection& conn, const LargeOfficeSize& size,
       conn.Execute("DROP TRIGGER " + std::string(name));
     }
   }
+  // The records: in time order over the span, between 07:00 and 19:00, at
+  // random people; the same office every time.
   auto logins = inserter(
       "INSERT INTO HR_Login (personID, LoginAccount, LoginPwd, LoginOK, "
       "LoginIP, LoginMemo, LoginScreen, loginTime, loginOutTime) VALUES ",
