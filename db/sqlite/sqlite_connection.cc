@@ -148,17 +148,60 @@ std::vector<std::string> ColumnNames(sqlite3_stmt* stmt) {
   return names;
 }
 
+// Pages send the same texts again and again (a visitor's menus, the
+// listings, a session read by its key), and preparing is most of the cost
+// of a small query, so a connection keeps its most recently finished
+// statements, keyed by their whole text. A statement in use is never on
+// the shelf: a second result set on the same text gets a statement of its
+// own. A forward-only result set puts its statement back when it closes,
+// while its connection is still open.
+class StatementShelf {
+ public:
+  static constexpr size_t kKeptStatements = 64;
+
+  StmtHandle Take(std::string_view statement) {
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if (it->first == statement) {
+        StmtHandle stmt = std::move(it->second);
+        kept_.erase(it);
+        return stmt;
+      }
+    }
+    return nullptr;
+  }
+
+  // A kept statement holds no values: a text run again without them does
+  // not find the last ones still bound. One whose last step failed is
+  // dropped.
+  void Keep(std::string_view statement, StmtHandle stmt) {
+    if (sqlite3_reset(stmt.get()) != SQLITE_OK) return;
+    sqlite3_clear_bindings(stmt.get());
+    if (kept_.size() >= kKeptStatements) kept_.pop_back();
+    kept_.emplace_front(std::string(statement), std::move(stmt));
+  }
+
+  void Clear() { kept_.clear(); }
+
+ private:
+  std::list<std::pair<std::string, StmtHandle>> kept_;
+};
+
 // Rows are read one at a time as the caller moves on.
 class ForwardRecordset : public Recordset {
  public:
-  ForwardRecordset(sqlite3* db, StmtHandle stmt, std::string statement)
+  ForwardRecordset(sqlite3* db, StmtHandle stmt, std::string statement,
+                   std::weak_ptr<StatementShelf> shelf)
       : db_(db),
+        shelf_(std::move(shelf)),
         stmt_(std::move(stmt)),
         statement_(std::move(statement)),
         names_(ColumnNames(stmt_.get())),
         rules_(DateRules(stmt_.get())) {
     Step();
   }
+  ~ForwardRecordset() override { PutBack(); }
+  ForwardRecordset(const ForwardRecordset&) = delete;
+  ForwardRecordset& operator=(const ForwardRecordset&) = delete;
 
   bool Eof() const override {
     CheckOpen();
@@ -199,10 +242,20 @@ class ForwardRecordset : public Recordset {
   void SetAbsolutePage(int32_t) override { NoPaging(); }
   void Close() override {
     CheckOpen();
-    stmt_.reset();
+    PutBack();
   }
 
  private:
+  // The statement back on its connection's shelf, or finalized when the
+  // connection has closed meanwhile.
+  void PutBack() {
+    if (!stmt_) return;
+    if (const std::shared_ptr<StatementShelf> shelf = shelf_.lock()) {
+      shelf->Keep(statement_, std::move(stmt_));
+    }
+    stmt_.reset();
+  }
+
   void Step() {
     const int rc = sqlite3_step(stmt_.get());
     Check(db_, rc, statement_);
@@ -226,6 +279,7 @@ class ForwardRecordset : public Recordset {
   }
 
   sqlite3* db_;
+  std::weak_ptr<StatementShelf> shelf_;
   StmtHandle stmt_;
   std::string statement_;
   std::vector<std::string> names_;
@@ -271,7 +325,8 @@ class SqliteConnection : public Connection {
 
   ~SqliteConnection() override {
     // Closing rolls back what is still open; the turn goes with it.
-    kept_.clear();
+    shelf_->Clear();
+    shelf_.reset();
     db_.reset();
     if (holding_) turn_->Give();
   }
@@ -354,7 +409,7 @@ class SqliteConnection : public Connection {
                   std::string(statement) + "]");
       }
       return std::make_unique<ForwardRecordset>(db_.get(), std::move(stmt),
-                                                std::string(statement));
+                                                std::string(statement), shelf_);
     }
     std::vector<std::string> names = ColumnNames(stmt.get());
     std::vector<DateRule> rules = DateRules(stmt.get());
@@ -370,7 +425,7 @@ class SqliteConnection : public Connection {
       }
       Check(db_.get(), rc, statement);
     });
-    Keep(statement, std::move(stmt));
+    shelf_->Keep(statement, std::move(stmt));
     return std::make_unique<StaticRecordset>(std::move(names),
                                              std::move(cells));
   }
@@ -383,7 +438,7 @@ class SqliteConnection : public Connection {
       }
       Check(db_.get(), rc, statement);
     });
-    Keep(statement, std::move(stmt));
+    shelf_->Keep(statement, std::move(stmt));
   }
 
   // The statement with its values bound to the marks $1, $2, ... by name
@@ -490,37 +545,10 @@ class SqliteConnection : public Connection {
     GiveTurn();
   }
 
-  // Pages send the same texts again and again (a visitor's menus, the
-  // listings), and preparing is most of the cost of a small query, so the
-  // connection keeps its most recently finished statements, keyed by their
-  // whole text. A statement in use is never in the cache: a second result
-  // set on the same text gets a statement of its own.
-  static constexpr size_t kKeptStatements = 64;
-
-  StmtHandle Reuse(std::string_view statement) {
-    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-      if (it->first == statement) {
-        StmtHandle stmt = std::move(it->second);
-        kept_.erase(it);
-        return stmt;
-      }
-    }
-    return nullptr;
-  }
-
-  // A kept statement holds no values: a text run again without them does
-  // not find the last ones still bound.
-  void Keep(std::string_view statement, StmtHandle stmt) {
-    if (sqlite3_reset(stmt.get()) != SQLITE_OK) return;  // dropped
-    sqlite3_clear_bindings(stmt.get());
-    if (kept_.size() >= kKeptStatements) kept_.pop_back();
-    kept_.emplace_front(std::string(statement), std::move(stmt));
-  }
-
   // One statement only: text after the first statement other than blanks
   // is refused, so a value can never smuggle in a second one.
   StmtHandle Prepare(std::string_view statement) {
-    if (StmtHandle kept = Reuse(statement)) return kept;
+    if (StmtHandle kept = shelf_->Take(statement)) return kept;
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     const int rc =
@@ -543,7 +571,7 @@ class SqliteConnection : public Connection {
   // database handle closes.
   DbHandle db_;
   std::chrono::milliseconds patience_;
-  std::list<std::pair<std::string, StmtHandle>> kept_;
+  std::shared_ptr<StatementShelf> shelf_ = std::make_shared<StatementShelf>();
   SqliteDialect dialect_;
   std::shared_ptr<sqlite::WriterTurn> turn_;  // nullptr: none to share
   bool holding_ = false;                      // this connection has the turn

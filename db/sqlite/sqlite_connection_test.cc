@@ -226,6 +226,42 @@ TEST(SqliteTest, AKeptStatementHoldsNoValues) {
   EXPECT_EQ(rs->Value(0), Variant::Null());
 }
 
+// A forward-only result set gives its statement back when it closes: the
+// same text opened again starts at the first row, without the values of
+// the last run, whether the last one was read to its end or not.
+TEST(SqliteReuseTest, AForwardStatementComesBackFromItsFirstRowWithoutValues) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  Connection& conn = *db.conn();
+  const std::string text =
+      "Select RoleID from SYS_Role where RoleID >= coalesce($1, 4) "
+      "order by RoleID";
+  auto rs = conn.OpenWith(text, std::vector<Variant>{Variant::Long(2)},
+                          CursorType::kForwardOnly);
+  rs->MoveNext();
+  EXPECT_EQ(rs->Value(0), Variant::Long(3));
+  rs->Close();  // left half-way
+  rs = conn.Open(text, CursorType::kForwardOnly);
+  EXPECT_EQ(rs->GetRows().Dump(), "(0 To 0, 0 To 1) [4] [5]");
+  rs.reset();  // read to its end and dropped without Close
+  rs = conn.OpenWith(text, std::vector<Variant>{Variant::Long(5)},
+                     CursorType::kForwardOnly);
+  EXPECT_EQ(rs->GetRows().Dump(), "(0 To 0, 0 To 0) [5]");
+}
+
+// A result set may outlive its connection: it still reads its rows and
+// closes without a shelf to give its statement to.
+TEST(SqliteReuseTest, AForwardResultSetOutlivesItsConnection) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  std::shared_ptr<Connection> conn = db.Connections()();
+  auto rs = conn->Open("Select RoleID from SYS_Role order by RoleID",
+                       CursorType::kForwardOnly);
+  conn.reset();
+  EXPECT_EQ(rs->Value(0), Variant::Long(1));
+  rs->MoveNext();
+  EXPECT_EQ(rs->Value(0), Variant::Long(2));
+  rs->Close();
+}
+
 // Only the marks $1, $2, ... take values: a parameter of another form
 // would be left null.
 TEST(SqliteTest, ParametersOfOtherFormsAreRefused) {
