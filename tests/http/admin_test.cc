@@ -153,6 +153,18 @@ class AdminTest : public ::testing::TestWithParam<std::string> {
   static std::string Token(Browser& b) {
     return TokenOf(Get(b, "/admin/functions/new").body);
   }
+  // Function 5 (Expenses) becomes Claims at /apps/claims, with `memo`.
+  static Reply RenameFunction(Browser& b, const std::string& memo) {
+    return Post(b, "/admin/functions/edit",
+                {{"token", Token(b)},
+                 {"id", "5"},
+                 {"FunName", "Claims"},
+                 {"FunMemo", memo},
+                 {"FunType", "2"},
+                 {"FunOrder", "1"},
+                 {"FunClass", "Finance"},
+                 {"FunUrl", "/apps/claims"}});
+  }
 
   int64_t Count(const std::string& query) {
     return db_->Scalar(query).ToLong();
@@ -690,17 +702,7 @@ TEST_P(AdminTest, FunctionsAreChangedAndDeleted) {
   const std::string token = Token(*ann);
   EXPECT_TRUE(Has(Get(*ann, "/admin/functions/edit?id=5").body,
                   "name=\"FunUrl\" value=\"/apps/expenses\""));
-  ASSERT_EQ(Post(*ann, "/admin/functions/edit",
-                 {{"token", token},
-                  {"id", "5"},
-                  {"FunName", "Claims"},
-                  {"FunMemo", "Expense claims"},
-                  {"FunType", "2"},
-                  {"FunOrder", "1"},
-                  {"FunClass", "Finance"},
-                  {"FunUrl", "/apps/claims"}})
-                .status,
-            302);
+  ASSERT_EQ(RenameFunction(*ann, "Expense claims").status, 302);
   EXPECT_EQ(Text("SELECT FunName || FunUrl FROM SYS_Function WHERE FunID=5"),
             "Claims/apps/claims");
   EXPECT_TRUE(Has(Get(*ann, "/admin/functions/delete?id=5").body,
@@ -713,6 +715,28 @@ TEST_P(AdminTest, FunctionsAreChangedAndDeleted) {
   // The menu that opened it stays.
   EXPECT_EQ(Count("SELECT COUNT(*) FROM SYS_Menu WHERE FunID=5"), 1);
   EXPECT_EQ(Get(*ann, "/admin/functions/edit?id=5").status, 404);
+}
+
+// The tree names each menu's function from the catalogue as it is at that
+// request: changed through the pages or straight in the database (as by
+// another server), the next tree shows the change.
+TEST_P(AdminTest, TheTreeNamesFunctionsAsTheyAreNow) {
+  auto ann = As("ann");
+  const std::string tree = "/admin/menus?branch=6";
+  const std::string shown =
+      "<span class=\"fun\">Expenses</span> <code>/apps/expenses</code>";
+  EXPECT_TRUE(Has(Get(*ann, tree).body, shown));
+  EXPECT_TRUE(Has(Get(*ann, tree).body, shown));  // kept, the same
+  ASSERT_EQ(RenameFunction(*ann, "").status, 302);
+  EXPECT_TRUE(
+      Has(Get(*ann, tree).body,
+          "<span class=\"fun\">Claims</span> <code>/apps/claims</code>"));
+  db_->Exec("UPDATE SYS_Function SET FunName='Refunds' WHERE FunID=5");
+  EXPECT_TRUE(
+      Has(Get(*ann, tree).body,
+          "<span class=\"fun\">Refunds</span> <code>/apps/claims</code>"));
+  db_->Exec("DELETE FROM SYS_Function WHERE FunID=5");
+  EXPECT_TRUE(Has(Get(*ann, tree).body, "<span class=\"fun\">#5</span>"));
 }
 
 TEST_P(AdminTest, AdministrationCannotBeGivenAwayByDelegation) {

@@ -13,11 +13,11 @@
 //                                   rewrites it
 //   GET  /admin/menus/delete?id=N   the confirmation; POST deletes it
 #include <algorithm>
-#include <map>
 #include <utility>
 
 #include "web/admin/branch.h"
 #include "web/admin/form.h"
+#include "web/admin/function_shelf.h"
 #include "web/admin/gate.h"
 #include "web/admin/view.h"
 #include "web/admin/visit.h"
@@ -47,22 +47,26 @@ constexpr const char* kItems[] = {"FunID",    "MenuParentID", "MenuName",
                                   "MenuTip",  "MenuEnglish",  "MenuEnglishTip",
                                   "MenuIcon", "MenuOrder"};
 
-struct FunctionInfo {
-  std::string name;
-  std::string url;
-};
-
-// The catalogue by FunID, in its listing order.
-std::vector<std::pair<std::string, FunctionInfo>> ReadFunctions(
-    AdminVisit& visit) {
+// The catalogue, kept on the host's shelf while the rights stamp holds;
+// read afresh when `may_keep` is false.
+FunctionShelf::Kept ReadFunctions(AdminVisit& visit, bool may_keep = true) {
+  FunctionShelf* shelf = may_keep ? visit.functions() : nullptr;
+  RightsStamp stamp;
+  if (shelf != nullptr) {
+    stamp = ReadRightsStamp(*visit.http().connection());
+    if (FunctionShelf::Kept kept = shelf->Find(stamp)) return kept;
+  }
   auto function = Create<Function>(visit.http());
   const VariantArray all = function->GetAllData();
-  std::vector<std::pair<std::string, FunctionInfo>> out;
+  auto read = std::make_shared<FunctionCatalogue>();
   for (int32_t r = 1; r <= all.UBound(1); ++r) {
-    out.push_back(
-        {all(r, 0).ToText(), {all(r, 1).ToText(), all(r, 6).ToText()}});
+    std::string id = all(r, 0).ToText();
+    read->by_id.emplace(id, read->listed.size());
+    read->listed.push_back(
+        {std::move(id), {all(r, 1).ToText(), all(r, 6).ToText()}});
   }
-  return out;
+  if (shelf != nullptr) shelf->Keep(stamp, read);
+  return read;
 }
 
 std::string Indent(int level) {
@@ -96,8 +100,7 @@ void ShowTree(AdminVisit& visit) {
   }
   const int32_t branch = *asked;
   const BranchView tree = ReadBranch(*menu, branch);
-  std::map<std::string, FunctionInfo> functions;
-  for (auto& [id, info] : ReadFunctions(visit)) functions[id] = info;
+  const FunctionShelf::Kept functions = ReadFunctions(visit);
 
   TemplateData data = visit.Data(visit.Text("menus"));
   SetNotice(visit, data);
@@ -118,11 +121,11 @@ void ShowTree(AdminVisit& visit) {
     row.set("order", a[kMenuOrder].ToText());
     const std::string fun = a[kFunID].ToText();
     if (!fun.empty()) {
-      const auto f = functions.find(fun);
+      const FunctionInfo* f = functions->Find(fun);
       TemplateData function;
       function.set("id", fun);
-      function.set("name", f == functions.end() ? "#" + fun : f->second.name);
-      function.set("url", f == functions.end() ? "" : f->second.url);
+      function.set("name", f == nullptr ? "#" + fun : f->name);
+      function.set("url", f == nullptr ? "" : f->url);
       row["function"] = std::move(function);
     }
     if (m.top || m.open) {
@@ -159,7 +162,8 @@ std::vector<FormField> MenuFields(AdminVisit& visit, const BranchView& tree,
                                   const std::vector<std::string>& values,
                                   const std::vector<int32_t>& not_parents) {
   std::vector<FormOption> functions = {{"", visit.Text("no_function")}};
-  for (auto& [id, info] : ReadFunctions(visit)) {
+  const FunctionShelf::Kept catalogue = ReadFunctions(visit);
+  for (const auto& [id, info] : catalogue->listed) {
     functions.push_back({id, info.name + "  (" + info.url + ")"});
   }
   std::vector<FormOption> parents = {{"", visit.Text("first_level")}};
@@ -251,7 +255,9 @@ bool RefusedDelegation(AdminVisit& visit, const std::string& before_fun,
   const std::optional<int64_t> before = number(before_fun);
   const std::optional<int64_t> after = number(after_fun);
   bool touches = false;
-  for (const auto& [id, info] : ReadFunctions(visit)) {
+  // A check of what a change may reach reads the catalogue as it is now.
+  const FunctionShelf::Kept catalogue = ReadFunctions(visit, false);
+  for (const auto& [id, info] : catalogue->listed) {
     const std::optional<int64_t> fun = number(id);
     if (fun && (fun == before || fun == after) &&
         LeadsToAdministration(info.url)) {

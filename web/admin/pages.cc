@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "web/admin/form.h"
+#include "web/admin/function_shelf.h"
 #include "web/admin/gate.h"
 #include "web/admin/texts.h"
 #include "web/admin/view.h"
@@ -33,7 +34,7 @@ constexpr AdminEntry kAdminPages[] = {
 // Every path below "/admin/" comes here first. Nothing of a page runs
 // before the visitor is known to be signed in and allowed, and nothing of a
 // posted form before its token is known to be the session's.
-void AdminGate(HttpPage& http) {
+void AdminGate(HttpPage& http, FunctionShelf& functions) {
   const std::string& path = http.request().path();
   const std::string page = AdminPageOf(path);
   AdminVisit denied(http, page, "", "");
@@ -65,21 +66,23 @@ void AdminGate(HttpPage& http) {
     denied.Message(403, denied.Text("denied"), denied.Text("bad_token"));
     return;
   }
-  AdminVisit visit(http, page, path.substr(page.size()), FormToken(session));
+  AdminVisit visit(http, page, path.substr(page.size()), FormToken(session),
+                   &functions);
   entry->show(visit);
 }
 
 }  // namespace
 
 AdminVisit::AdminVisit(HttpPage& http, std::string page, std::string rest,
-                       std::string token)
+                       std::string token, FunctionShelf* functions)
     : http_(http),
       english_(PrefersEnglish(
           http.request().ServerVariable("HTTP_ACCEPT_LANGUAGE"))),
       page_(std::move(page)),
       rest_(std::move(rest)),
       post_(http.request().method() == "POST"),
-      token_(std::move(token)) {}
+      token_(std::move(token)),
+      functions_(functions) {}
 
 std::string AdminVisit::Query(std::string_view name) const {
   return http_.request()
@@ -299,7 +302,10 @@ void SetNotice(const AdminVisit& visit, TemplateData& data) {
 }
 
 void AddAdminPages(HttpHost& host) {
-  host.AddPages("/admin/", AdminGate, PageKind::kAdmin);
+  auto functions = std::make_shared<FunctionShelf>();
+  host.AddPages(
+      "/admin/", [functions](HttpPage& http) { AdminGate(http, *functions); },
+      PageKind::kAdmin);
 }
 
 bool HoldsAdministrationRight(HttpPage& page) {

@@ -22,14 +22,19 @@
 
 namespace wrenhaven::web {
 
+class FunctionShelf;
+
 class AdminVisit {
  public:
   // `page` is the administration page ("/admin/menus"), `rest` what the
   // path has after it ("", "/edit").
+  // `functions` keeps the function catalogue between visits of this
+  // host's pages (none: read on every visit).
   AdminVisit(HttpPage& http, std::string page, std::string rest,
-             std::string token);
+             std::string token, FunctionShelf* functions = nullptr);
 
   HttpPage& http() { return http_; }
+  FunctionShelf* functions() { return functions_; }
   bool english() const { return english_; }
   const std::string& page() const { return page_; }
   const std::string& rest() const { return rest_; }
@@ -66,6 +71,7 @@ class AdminVisit {
   std::string rest_;
   bool post_;
   std::string token_;
+  FunctionShelf* functions_;
 };
 
 // The pages. Each answers every path below its own address.
