@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -301,6 +303,34 @@ TEST(SqliteTest, TheCommitMarkMovesWithEveryCommit) {
   const std::string there = elsewhere.conn()->CommitMark();
   EXPECT_FALSE(there.empty());
   EXPECT_NE(there, conn.CommitMark());
+}
+
+// Another process sees the same index through a mapping of its own: its
+// commit moves the mark here too.
+TEST(SqliteTest, TheCommitMarkMovesWithAnotherProcesssCommit) {
+  TestDb db(/*database=*/"sqlite", /*demo=*/true);
+  Connection& conn = *db.conn();
+  (void)db.Scalar("select count(*) from SYS_Role");
+  const std::string mark = conn.CommitMark();
+  ASSERT_FALSE(mark.empty());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 1;
+    try {
+      OpenSqlite(db.path(), false)
+          ->Execute("update SYS_Role set RoleMemo='other' where RoleID=1");
+      status = 0;
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(conn.CommitMark(), mark);
+  EXPECT_EQ(db.Scalar("select RoleMemo from SYS_Role where RoleID=1"),
+            Variant::String("other"));
 }
 
 // Only the marks $1, $2, ... take values: a parameter of another form
