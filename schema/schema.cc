@@ -37,11 +37,9 @@ void LoadDemoData(Connection& conn) {
   tx.Commit();
 }
 
-namespace {
-
 // Read on every signed-in request: with no values, the text is still sent
 // as one a driver prepares once per connection.
-int64_t ReadRightsVersion(Connection& conn) {
+int64_t RightsVersion(Connection& conn) {
   std::unique_ptr<Recordset> rs =
       conn.OpenWith("SELECT Version FROM SYS_Version WHERE Name='rights'", {},
                     CursorType::kStatic);
@@ -56,25 +54,6 @@ int64_t ReadRightsVersion(Connection& conn) {
   return version.kind() == Kind::kDouble
              ? static_cast<int64_t>(std::llround(version.ToDouble()))
              : version.ToLong();
-}
-
-}  // namespace
-
-int64_t RightsVersion(Connection& conn) {
-  // Every window reads the version; while nothing at all has been
-  // committed to the database since this thread last read it, that
-  // reading still holds. The mark is taken before the reading, so a
-  // commit that comes between them moves the mark on again.
-  struct Reading {
-    std::string mark;
-    int64_t version = 0;
-  };
-  thread_local Reading last;
-  std::string mark = conn.CommitMark();
-  if (!mark.empty() && mark == last.mark) return last.version;
-  const int64_t version = ReadRightsVersion(conn);
-  last = {std::move(mark), version};
-  return version;
 }
 
 bool HoldsDemoPasswords(Connection& conn) {

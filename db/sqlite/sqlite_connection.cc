@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
-#include <cstdint>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -28,14 +26,6 @@ namespace {
 // A connection that leaves checkpoints to a SqliteCheckpointer still makes
 // one itself past this many pages of log.
 constexpr int kSafetyCheckpointPages = 10000;
-
-// The WAL index as the file format describes it: pages of 32 KiB, a
-// header of 48 bytes kept twice at its start, the first four bytes the
-// index's version number and byte 12 set once the header is written.
-constexpr int kWalIndexPage = 32768;
-constexpr size_t kWalIndexHeader = 48;
-constexpr uint32_t kWalIndexVersion = 3007000;
-constexpr size_t kWalIndexIsInit = 12;
 
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -326,10 +316,9 @@ bool IsTransactionControl(std::string_view text) {
 
 class SqliteConnection : public Connection {
  public:
-  SqliteConnection(DbHandle db, std::chrono::milliseconds patience, bool wal)
+  SqliteConnection(DbHandle db, std::chrono::milliseconds patience)
       : db_(std::move(db)),
         patience_(patience),
-        wal_(wal),
         turn_(sqlite::WriterTurnFor(sqlite3_db_filename(db_.get(), "main")
                                         ? sqlite3_db_filename(db_.get(), "main")
                                         : "")) {}
@@ -403,51 +392,6 @@ class SqliteConnection : public Connection {
   }
 
   int transaction_depth() const override { return nesting_.depth(); }
-
-  // In WAL mode every commit, of any connection or process, rewrites the
-  // header of the shared WAL index (its change counter moves on with each
-  // one). The header is written twice, the second copy first; a reader
-  // that finds both copies equal has a header that no commit is halfway
-  // through. The connection's own mapping of the index is borrowed from
-  // its file, so no descriptor of this process opens or closes that file
-  // beside SQLite's own (closing one would drop SQLite's locks on it).
-  std::string CommitMark() override {
-    if (!wal_ || !sqlite3_get_autocommit(db_.get())) return {};
-    sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(db_.get(), "main", SQLITE_FCNTL_FILE_POINTER,
-                             &file) != SQLITE_OK ||
-        file == nullptr || file->pMethods == nullptr ||
-        file->pMethods->iVersion < 2 || file->pMethods->xShmMap == nullptr) {
-      return {};
-    }
-    volatile void* region = nullptr;
-    // Region 0 is mapped by the connection's first read; without it
-    // (bExtend 0) nothing is made.
-    if (file->pMethods->xShmMap(file, 0, kWalIndexPage, 0, &region) !=
-            SQLITE_OK ||
-        region == nullptr) {
-      return {};
-    }
-    unsigned char first[kWalIndexHeader];
-    unsigned char second[kWalIndexHeader];
-    const auto* header = static_cast<const volatile unsigned char*>(region);
-    for (size_t i = 0; i < kWalIndexHeader; ++i) first[i] = header[i];
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    for (size_t i = 0; i < kWalIndexHeader; ++i) {
-      second[i] = header[kWalIndexHeader + i];
-    }
-    uint32_t version = 0;
-    std::memcpy(&version, first, sizeof version);
-    if (std::memcmp(first, second, kWalIndexHeader) != 0 ||
-        version != kWalIndexVersion || first[kWalIndexIsInit] != 1) {
-      return {};
-    }
-    const char* name = sqlite3_db_filename(db_.get(), "main");
-    std::string mark = name != nullptr ? name : "";
-    mark += '\0';
-    mark.append(reinterpret_cast<const char*>(first), kWalIndexHeader);
-    return mark;
-  }
 
  private:
   std::unique_ptr<Recordset> Opened(std::string_view statement, StmtHandle stmt,
@@ -627,29 +571,12 @@ class SqliteConnection : public Connection {
   // database handle closes.
   DbHandle db_;
   std::chrono::milliseconds patience_;
-  const bool wal_;  // the file is in WAL mode, with its shared index
   std::shared_ptr<StatementShelf> shelf_ = std::make_shared<StatementShelf>();
   SqliteDialect dialect_;
   std::shared_ptr<sqlite::WriterTurn> turn_;  // nullptr: none to share
   bool holding_ = false;                      // this connection has the turn
   NestedTransactions nesting_;
 };
-
-// A file in memory, or one on which WAL could not be set, keeps another
-// journal mode (and no shared index).
-bool InWalMode(sqlite3* db) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &raw, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return false;
-  }
-  const StmtHandle stmt(raw);
-  if (sqlite3_step(raw) != SQLITE_ROW) return false;
-  const unsigned char* mode = sqlite3_column_text(raw, 0);
-  return mode != nullptr &&
-         std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
-}
 
 }  // namespace
 
@@ -697,9 +624,8 @@ std::shared_ptr<Connection> OpenSqlite(const std::string& path,
   if (options.background_checkpoints) {
     sqlite3_wal_autocheckpoint(db.get(), kSafetyCheckpointPages);
   }
-  const bool wal = InWalMode(db.get());
-  return std::make_shared<SqliteConnection>(std::move(db), options.busy_timeout,
-                                            wal);
+  return std::make_shared<SqliteConnection>(std::move(db),
+                                            options.busy_timeout);
 }
 
 }  // namespace wrenhaven

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -262,75 +260,6 @@ TEST(SqliteReuseTest, AForwardResultSetOutlivesItsConnection) {
   rs->MoveNext();
   EXPECT_EQ(rs->Value(0), Variant::Long(2));
   rs->Close();
-}
-
-// The commit mark stands still while nothing is committed, reads
-// included, and moves with every commit of any connection; a connection
-// inside a transaction of its own gives none.
-TEST(SqliteTest, TheCommitMarkMovesWithEveryCommit) {
-  TestDb db(/*database=*/"sqlite", /*demo=*/true);
-  Connection& conn = *db.conn();
-  const std::shared_ptr<Connection> other = db.Connections()();
-  (void)db.Scalar("select count(*) from SYS_Role");
-  (void)other->Open("select count(*) from SYS_Menu", CursorType::kStatic);
-  const std::string mark = conn.CommitMark();
-  ASSERT_FALSE(mark.empty());
-  EXPECT_EQ(conn.CommitMark(), mark);
-  EXPECT_EQ(other->CommitMark(), mark);
-  (void)other->Open("select count(*) from HR_person", CursorType::kStatic);
-  EXPECT_EQ(conn.CommitMark(), mark);
-
-  other->Execute("update SYS_Role set RoleMemo='a' where RoleID=1");
-  const std::string after_other = conn.CommitMark();
-  EXPECT_NE(after_other, mark);
-  EXPECT_EQ(other->CommitMark(), after_other);
-  db.Exec("update SYS_Role set RoleMemo='b' where RoleID=1");
-  const std::string after_own = conn.CommitMark();
-  EXPECT_NE(after_own, after_other);
-  EXPECT_NE(after_own, mark);
-
-  {
-    Transaction t(conn);
-    db.Exec("update SYS_Role set RoleMemo='c' where RoleID=1");
-    EXPECT_EQ(conn.CommitMark(), "");
-    EXPECT_EQ(other->CommitMark(), after_own);
-  }
-  EXPECT_EQ(conn.CommitMark(), after_own);  // rolled back: nothing committed
-
-  // Another database file never gives the same mark.
-  TestDb elsewhere(/*database=*/"sqlite", /*demo=*/true);
-  (void)elsewhere.Scalar("select count(*) from SYS_Role");
-  const std::string there = elsewhere.conn()->CommitMark();
-  EXPECT_FALSE(there.empty());
-  EXPECT_NE(there, conn.CommitMark());
-}
-
-// Another process sees the same index through a mapping of its own: its
-// commit moves the mark here too.
-TEST(SqliteTest, TheCommitMarkMovesWithAnotherProcesssCommit) {
-  TestDb db(/*database=*/"sqlite", /*demo=*/true);
-  Connection& conn = *db.conn();
-  (void)db.Scalar("select count(*) from SYS_Role");
-  const std::string mark = conn.CommitMark();
-  ASSERT_FALSE(mark.empty());
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int status = 1;
-    try {
-      OpenSqlite(db.path(), false)
-          ->Execute("update SYS_Role set RoleMemo='other' where RoleID=1");
-      status = 0;
-    } catch (...) {
-    }
-    _exit(status);
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_NE(conn.CommitMark(), mark);
-  EXPECT_EQ(db.Scalar("select RoleMemo from SYS_Role where RoleID=1"),
-            Variant::String("other"));
 }
 
 // Only the marks $1, $2, ... take values: a parameter of another form

@@ -99,14 +99,6 @@ class Connection : public Object {
   virtual void Rollback() = 0;
   // Open transactions, the outermost counted: 0 when none is open.
   virtual int transaction_depth() const = 0;
-
-  // A mark of what the database holds committed, taken without sending a
-  // statement: two equal marks (from any connections of this process)
-  // mean that nothing was committed to that database in between, by any
-  // connection or process. Marks of different databases differ. Empty
-  // when the connection cannot tell that cheaply, or while a transaction
-  // of its own is open; by default it is always empty.
-  virtual std::string CommitMark() { return {}; }
 };
 
 // A transaction held for a scope:

@@ -28,9 +28,7 @@ void LoadDemoData(Connection& conn);
 
 // The database's rights version (SYS_Version 'rights'): what a page host
 // compares to learn that menus, functions, grants or roles changed since
-// it last looked. One statement at most: none while the connection's
-// CommitMark shows that nothing was committed since this thread last read
-// it. Raises kDatabase when the row is missing.
+// it last looked. One statement. Raises kDatabase when the row is missing.
 int64_t RightsVersion(Connection& conn);
 
 // True when some demo account still has its public password, so the
