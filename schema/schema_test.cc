@@ -195,6 +195,43 @@ TEST_P(SchemaTest, EveryChangeOfWhoMaySeeWhatCountsTheRightsVersionUp) {
   EXPECT_EQ(version(), before);
 }
 
+// Another server's change is seen on the very next reading, whether it
+// went through the triggers or straight to the version row; a reading
+// inside a transaction sees the transaction's own change, and the
+// committed version again once it is rolled back.
+TEST_P(SchemaTest, TheRightsVersionFollowsOtherConnectionsAtOnce) {
+  TestDb db(GetParam(), /*demo=*/true);
+  Connection& conn = *db.conn();
+  const std::shared_ptr<Connection> other = db.Connections()();
+  auto stored = [&db] {
+    return int64_t{db.Scalar("select Version from SYS_Version where "
+                             "Name='rights'")
+                       .ToLong()};
+  };
+  const int64_t first = RightsVersion(conn);
+  EXPECT_EQ(RightsVersion(conn), first);
+  for (int i = 0; i < 3; ++i) {
+    other->Execute("update SYS_Role set RoleMemo='" + std::to_string(i) +
+                   "' where RoleID=1");
+    const int64_t read = RightsVersion(conn);
+    EXPECT_GT(read, first + i);
+    EXPECT_EQ(read, stored());
+  }
+  const int64_t committed = RightsVersion(conn);
+  other->Execute("insert into HR_Login (LoginAccount) values ('x')");
+  EXPECT_EQ(RightsVersion(conn), committed);
+  {
+    Transaction t(conn);
+    db.Exec("update SYS_Role set RoleMemo='y' where RoleID=1");
+    EXPECT_GT(RightsVersion(conn), committed);
+  }
+  EXPECT_EQ(RightsVersion(conn), committed);
+  other->Execute(
+      "update SYS_Version set Version = Version + 100 where Name='rights'");
+  EXPECT_EQ(RightsVersion(conn), committed + 100);
+  EXPECT_EQ(RightsVersion(*other), committed + 100);
+}
+
 TEST_P(SchemaTest, QuotedMenuOrderIsStoredAsTheNumberItNames) {
   TestDb db(GetParam());
   // As the menu insert writes it, through the database's insert head.
