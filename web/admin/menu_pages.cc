@@ -51,10 +51,8 @@ constexpr const char* kItems[] = {"FunID",    "MenuParentID", "MenuName",
 // read afresh when `may_keep` is false.
 FunctionShelf::Kept ReadFunctions(AdminVisit& visit, bool may_keep = true) {
   FunctionShelf* shelf = may_keep ? visit.functions() : nullptr;
-  RightsStamp stamp;
   if (shelf != nullptr) {
-    stamp = ReadRightsStamp(*visit.http().connection());
-    if (FunctionShelf::Kept kept = shelf->Find(stamp)) return kept;
+    if (FunctionShelf::Kept kept = shelf->Find(visit.stamp())) return kept;
   }
   auto function = Create<Function>(visit.http());
   const VariantArray all = function->GetAllData();
@@ -65,7 +63,7 @@ FunctionShelf::Kept ReadFunctions(AdminVisit& visit, bool may_keep = true) {
     read->listed.push_back(
         {std::move(id), {all(r, 1).ToText(), all(r, 6).ToText()}});
   }
-  if (shelf != nullptr) shelf->Keep(stamp, read);
+  if (shelf != nullptr) shelf->Keep(visit.stamp(), read);
   return read;
 }
 

@@ -2,6 +2,7 @@
 #include "web/admin/pages.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "web/admin/form.h"
@@ -39,7 +40,7 @@ void AdminGate(HttpPage& http, FunctionShelf& functions) {
   const std::string page = AdminPageOf(path);
   AdminVisit denied(http, page, "", "");
   // Rights read again first when they changed since the session's.
-  FollowRights(http);
+  const std::optional<RightsStamp> stamp = FollowRights(http);
   Session& session = http.session();
   if (session.Get("PersonID").ToText().empty()) {
     denied.Message(403, denied.Text("denied"), denied.Text("not_signed_in"),
@@ -66,15 +67,17 @@ void AdminGate(HttpPage& http, FunctionShelf& functions) {
     denied.Message(403, denied.Text("denied"), denied.Text("bad_token"));
     return;
   }
+  // The stamp the rights were followed under stands for the whole visit.
   AdminVisit visit(http, page, path.substr(page.size()), FormToken(session),
-                   &functions);
+                   stamp ? &functions : nullptr, stamp.value_or(RightsStamp{}));
   entry->show(visit);
 }
 
 }  // namespace
 
 AdminVisit::AdminVisit(HttpPage& http, std::string page, std::string rest,
-                       std::string token, FunctionShelf* functions)
+                       std::string token, FunctionShelf* functions,
+                       RightsStamp stamp)
     : http_(http),
       english_(PrefersEnglish(
           http.request().ServerVariable("HTTP_ACCEPT_LANGUAGE"))),
@@ -82,7 +85,8 @@ AdminVisit::AdminVisit(HttpPage& http, std::string page, std::string rest,
       rest_(std::move(rest)),
       post_(http.request().method() == "POST"),
       token_(std::move(token)),
-      functions_(functions) {}
+      functions_(functions),
+      stamp_(stamp) {}
 
 std::string AdminVisit::Query(std::string_view name) const {
   return http_.request()

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "web/create.h"
+#include "web/menu_cache.h"
 #include "web/render.h"
 #include "wrenhaven/audit.h"
 #include "wrenhaven/error.h"
@@ -29,12 +30,15 @@ class AdminVisit {
   // `page` is the administration page ("/admin/menus"), `rest` what the
   // path has after it ("", "/edit").
   // `functions` keeps the function catalogue between visits of this
-  // host's pages (none: read on every visit).
+  // host's pages under `stamp`, the rights stamp read at the start of the
+  // visit (none: read on every visit).
   AdminVisit(HttpPage& http, std::string page, std::string rest,
-             std::string token, FunctionShelf* functions = nullptr);
+             std::string token, FunctionShelf* functions = nullptr,
+             RightsStamp stamp = {});
 
   HttpPage& http() { return http_; }
   FunctionShelf* functions() { return functions_; }
+  const RightsStamp& stamp() const { return stamp_; }
   bool english() const { return english_; }
   const std::string& page() const { return page_; }
   const std::string& rest() const { return rest_; }
@@ -72,6 +76,7 @@ class AdminVisit {
   bool post_;
   std::string token_;
   FunctionShelf* functions_;
+  RightsStamp stamp_;
 };
 
 // The pages. Each answers every path below its own address.
