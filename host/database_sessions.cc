@@ -121,83 +121,43 @@ class DatabaseSessionStore : public SessionStore {
     });
   }
 
-  // The session and, in the same statement, its person's live sessions
-  // as List gives them: this spares the main window, which lists them on
-  // every page, a second trip to the database.
   std::optional<Entry> Load(const std::string& id) override {
     CheckId(id);
     const Variant key = Variant::String(SessionKey(id));
     const int64_t now = Micros(now_());
-    const Variant values[] = {key, Whole(now)};
     std::optional<Entry> out;
     Use("The session could not be read", [&](Connection& conn) {
       auto rs = conn.OpenWith(
-          "SELECT 0, SessionKey, Data, Created, LastSeen, Expires, PersonID, "
-          "Account, LoginID, Address, Browser FROM SYS_OnlineSession WHERE "
-          "SessionKey = $1 UNION ALL SELECT * FROM (SELECT 1, SessionKey, '', "
-          "Created, LastSeen, Expires, PersonID, Account, LoginID, Address, "
-          "Browser FROM SYS_OnlineSession WHERE PersonID = (SELECT PersonID "
-          "FROM SYS_OnlineSession WHERE SessionKey = $1) AND PersonID <> '' "
-          "AND Expires > $2 ORDER BY Created DESC, SessionKey LIMIT " +
-              std::to_string(kListedWithLoad) + ") AS listed",
-          values, CursorType::kForwardOnly);
-      std::optional<std::string> data;
-      int64_t created = 0;
-      int64_t last_seen = 0;
-      int64_t expires = 0;
-      SessionHolder holder;
-      std::vector<ListedSession> listed;
-      while (!rs->Eof()) {
-        const int64_t c = TimeValue(rs->Value(3), "Created");
-        const int64_t seen = TimeValue(rs->Value(4), "LastSeen");
-        SessionHolder h{rs->Value(6).ToText(), rs->Value(7).ToText(),
-                        WholeNumber(rs->Value(8)), rs->Value(9).ToText(),
-                        rs->Value(10).ToText()};
-        if (WholeNumber(rs->Value(0)) == 0) {
-          data = rs->Value(2).ToStringStrict();
-          created = c;
-          last_seen = seen;
-          expires = TimeValue(rs->Value(5), "Expires");
-          holder = std::move(h);
-        } else {
-          listed.push_back(
-              ListedSession{rs->Value(1).ToText(), std::move(h),
-                            SessionClock::time_point(microseconds(c)),
-                            SessionClock::time_point(microseconds(seen))});
-        }
-        rs->MoveNext();
-      }
+          "SELECT Data, Created, LastSeen, Expires, PersonID, Account, "
+          "LoginID, Address, Browser FROM SYS_OnlineSession WHERE "
+          "SessionKey = $1",
+          {&key, 1}, CursorType::kForwardOnly);
+      if (rs->Eof()) return;
+      const std::string data = rs->Value(0).ToStringStrict();
+      const int64_t created = TimeValue(rs->Value(1), "Created");
+      const int64_t last_seen = TimeValue(rs->Value(2), "LastSeen");
+      const int64_t expires = TimeValue(rs->Value(3), "Expires");
+      SessionHolder holder{rs->Value(4).ToText(), rs->Value(5).ToText(),
+                           WholeNumber(rs->Value(6)), rs->Value(7).ToText(),
+                           rs->Value(8).ToText()};
       rs->Close();
-      if (!data || expires == 0) return;  // none, removed or ended
+      if (expires == 0) return;  // removed or ended
       if (now >= expires || now - last_seen >= idle_ ||
           now - created >= absolute_) {
         EndWhere(conn, "SessionKey = " + Quoted(key.string()), now);
         return;
       }
-      const bool touch = now - last_seen >= touch_;
-      if (touch) {
-        const Variant touched[] = {Whole(now), Whole(Expiry(created, now)),
-                                   key};
+      Entry entry{host::SessionValuesFromText(data),
+                  SessionClock::time_point(microseconds(created)),
+                  std::move(holder)};
+      if (now - last_seen >= touch_) {
+        const Variant values[] = {Whole(now), Whole(Expiry(created, now)), key};
         conn.ExecuteWith(
             "UPDATE SYS_OnlineSession SET LastSeen = $1, Expires = $2 "
             "WHERE SessionKey = $3 AND Expires <> 0",
-            touched);
+            values);
       }
-      // The rows of a union come in no promised order.
-      std::sort(listed.begin(), listed.end(),
-                [](const ListedSession& a, const ListedSession& b) {
-                  return a.signed_in != b.signed_in ? a.signed_in > b.signed_in
-                                                    : a.key < b.key;
-                });
-      for (ListedSession& row : listed) {
-        if (touch && row.key == key.string()) {
-          row.last_seen = SessionClock::time_point(microseconds(now));
-        }
-      }
-      out.emplace(host::SessionValuesFromText(*data),
-                  SessionClock::time_point(microseconds(created)),
-                  std::move(holder));
-      if (!out->holder.person.empty()) out->listed = std::move(listed);
+      out = std::move(entry);
     });
     SweepIfDue(now);
     return out;
