@@ -94,6 +94,9 @@ class PageRun : public HttpPage {
   bool https() const override { return https_; }
   SessionStore* session_store() override { return &store_; }
   std::string session_key() const override { return scope_.key(); }
+  std::optional<int64_t> rights_version() const override {
+    return scope_.rights_version();
+  }
   void SignedIn(SessionHolder holder) override {
     scope_.SignedIn(std::move(holder));
   }

@@ -18,6 +18,7 @@ SessionScope::SessionScope(SessionStore& store, std::string cookie_name,
       id_ = c.value;
       created_ = stored->created;
       holder_ = stored->holder;
+      rights_version_ = stored->rights_version;
     }
     break;
   }

@@ -4,6 +4,7 @@
 #ifndef WRENHAVEN_HOST_SESSION_SCOPE_H_
 #define WRENHAVEN_HOST_SESSION_SCOPE_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,9 @@ class SessionScope {
 
   // The key the loaded session is listed under; "" without one.
   std::string key() const;
+  // The office's rights version the store read with the session, if it
+  // did (see SessionStore::Entry::rights_version).
+  std::optional<int64_t> rights_version() const { return rights_version_; }
   // Someone signed in on this page: the session moves to a fresh
   // identifier when the page ends, listed under `holder`.
   void SignedIn(SessionHolder holder);
@@ -54,6 +58,7 @@ class SessionScope {
   std::string id_;  // "" without a live session
   SessionClock::time_point created_{};
   SessionHolder holder_;
+  std::optional<int64_t> rights_version_;
   bool cookie_sent_ = false;
   std::shared_ptr<HttpSession> session_;
 };

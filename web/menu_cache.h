@@ -11,8 +11,10 @@
 //     server or program made it;
 //   - MenuChangesInProcess(), counted up by every change of the menu tree
 //     made through the library in this process, at once.
-// Each main window reads both first (one cheap statement), and the cache
-// forgets everything when the stamp is not the one it holds rows for.
+// Each main window reads both first (one cheap statement, or none when
+// the session store read the database's version with the session), and
+// the cache forgets everything when the stamp is not the one it holds
+// rows for.
 //
 // Beside the rows, the cache keeps the two menus of a main window as drawn
 // (per role list, chosen top entry and language), under the same stamp:

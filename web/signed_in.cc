@@ -7,6 +7,7 @@
 
 #include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
+#include "wrenhaven/menu.h"
 #include "wrenhaven/signed_in.h"
 
 namespace wrenhaven::web {
@@ -64,8 +65,16 @@ std::optional<RightsStamp> FollowRights(HttpPage& page) {
   const std::string held = session.Get(kRightsVersionKey).ToText();
   const std::string person = session.Get("PersonID").ToText();
   if (held.empty() || person.empty()) return std::nullopt;
-  Connection& conn = *page.connection();
-  const RightsStamp stamp = ReadRightsStamp(conn);
+  // The version read with the session, when the store read it, is as
+  // fresh as one read now: both come after the request arrived, and
+  // everything the page reads under it comes later still.
+  RightsStamp stamp;
+  if (const std::optional<int64_t> read = page.rights_version()) {
+    stamp.process = MenuChangesInProcess();
+    stamp.database = *read;
+  } else {
+    stamp = ReadRightsStamp(*page.connection());
+  }
   const std::string now = std::to_string(stamp.database);
   if (held == now) return stamp;
   if (!IsDigits(person)) {
@@ -74,7 +83,7 @@ std::optional<RightsStamp> FollowRights(HttpPage& page) {
     session.Abandon();
     return stamp;
   }
-  ReadRoles(conn, session, person, stamp.database);
+  ReadRoles(*page.connection(), session, person, stamp.database);
   return stamp;
 }
 

@@ -34,8 +34,10 @@ void NoteSignIn(HttpPage& page);
 
 // At the start of a signed-in page. A session without a rights version
 // (none of the sign-in page's) is left as it is and nullopt returned,
-// without a statement. Otherwise reads the rights stamp and returns it;
-// when its version differs from the session's, the role values are read
+// without a statement. Otherwise reads the rights stamp and returns it
+// (its database part is the page's rights_version() when the session
+// store read one with the session: no statement then); when its version
+// differs from the session's, the role values are read
 // again and the version kept. A session whose person is no number is
 // ended instead (the page then sees nobody signed in). Raises the
 // database's error.

@@ -22,7 +22,10 @@
 // names its holder (person, account, login record, address, browser) for
 // the list of sessions; when it ends (signed out, run out, ended by force)
 // the login record's loginOutTime is written in the same transaction,
-// only where it is still empty, with the database's clock.
+// only where it is still empty, with the database's clock. Reading a
+// session also reads the office's rights version (SessionStore::Entry::
+// rights_version) in the same statement, so a page that follows the
+// rights needs no trip of its own for it.
 //
 // Every database failure raises, so the page shows the error page rather
 // than a signed-out visitor.

@@ -14,6 +14,7 @@
 #ifndef WRENHAVEN_HTTP_PAGE_H_
 #define WRENHAVEN_HTTP_PAGE_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,6 +98,11 @@ class HttpPage {
   // The key the visitor's session is listed under (SessionStore's
   // ListedSession::key); "" while the visitor has no stored session.
   virtual std::string session_key() const { return ""; }
+  // The office's rights version (SYS_Version 'rights') as read with the
+  // visitor's session at the start of this request, when the session
+  // store reads it there; pages that follow the rights use it instead of
+  // asking the database again. nullopt otherwise.
+  virtual std::optional<int64_t> rights_version() const { return std::nullopt; }
   // The visitor signed in on this page: when the page goes well, the
   // session moves to a fresh identifier (as HttpSession::RenewId) and is
   // listed under `holder`.

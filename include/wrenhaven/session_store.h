@@ -91,6 +91,11 @@ class SessionStore {
     std::vector<std::pair<std::string, Variant>> values;
     SessionClock::time_point created;
     SessionHolder holder;  // nobody, for a visitor not signed in
+    // The office's rights version (SYS_Version 'rights'), when Load read it
+    // in the same statement as the session: a store in the office's
+    // database does, and the page then follows the rights under it without
+    // asking the database again. Save ignores it.
+    std::optional<int64_t> rights_version;
   };
   virtual ~SessionStore() = default;
 

@@ -491,6 +491,27 @@ TEST_P(DatabaseSessionsTest, EveryRequestSendsTheSameTexts) {
   }
 }
 
+// Every load hands back the office's rights version as it stands, and
+// none when the office has no version row.
+TEST_P(DatabaseSessionsTest, TheLoadCarriesTheRightsVersion) {
+  auto store = Store();
+  const std::string id = host::NewSessionId();
+  store->Save(id, {{}, now_, {"7", "ann", 1, "", ""}});
+  db_.Exec("UPDATE SYS_Version SET Version = 4294967301 WHERE Name = 'rights'");
+  std::optional<SessionStore::Entry> got = store->Load(id);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->rights_version, std::optional<int64_t>(4294967301));
+  db_.Exec("INSERT INTO SYS_Role (RoleName) VALUES ('r')");
+  got = store->Load(id);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->rights_version, std::optional<int64_t>(4294967302));
+  db_.Exec("DELETE FROM SYS_Version");
+  got = store->Load(id);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_FALSE(got->rights_version.has_value());
+  EXPECT_FALSE(store->Load(host::NewSessionId()).has_value());
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsTest,
                          ::testing::ValuesIn(TestDatabases()));
 
@@ -620,6 +641,65 @@ TEST_P(DatabaseSessionsHttpTest, TheMainWindowListsTheNewestTwentyUncounted) {
   // The own session, the newest, is not among them.
   EXPECT_EQ(shown, std::vector<std::string>(keys.begin(), keys.begin() + 20));
   EXPECT_EQ(window.body.find("Someone else"), std::string::npos);
+}
+
+// The load of the session reads the rights version too, so the main window
+// sends nothing of its own for it; a change made straight into the tables
+// (as another program would) still shows on the very next window of every
+// server on the database.
+TEST_P(DatabaseSessionsHttpTest, TheLoadReadsTheRightsVersionForThePage) {
+  TappedConnections taps(db_->Connections());
+  HttpHostOptions options;
+  options.log_requests = false;
+  std::vector<std::unique_ptr<TestHost>> hosts;
+  for (int i = 0; i < 2; ++i) {
+    hosts.push_back(std::make_unique<TestHost>(
+        options, taps.Tapped(), web::AddOfficePages,
+        MakeDatabaseSessionStore(taps.Tapped(), options.session_limits)));
+  }
+  Browser b(hosts[0]->port());
+  const std::string id = SignIn(b);
+  auto window = [&](TestHost& host) {
+    Browser on(host.port());
+    on.SetCookie("WRENHAVEN_SESSION", id);
+    return on.Get("/MyOffice/");
+  };
+  auto menus = [](const Reply& r) {
+    size_t n = 0;
+    for (size_t at = r.body.find("data-menu=\""); at != std::string::npos;
+         at = r.body.find("data-menu=\"", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  auto versions = [](const std::vector<std::string>& sent) {
+    return std::count_if(sent.begin(), sent.end(), [](const std::string& s) {
+      return s.find("SYS_Version") != std::string::npos;
+    });
+  };
+  size_t shown = 0;
+  for (auto& host : hosts) {
+    ASSERT_EQ(window(*host).status, 200);  // the menus read and kept
+    taps.Sent();
+    const Reply kept = window(*host);
+    ASSERT_EQ(kept.status, 200);
+    shown = menus(kept);
+    const std::vector<std::string> sent = taps.Sent();
+    // The load, with the version, and the person's other sessions.
+    ASSERT_EQ(sent.size(), 2u) << ::testing::PrintToString(sent);
+    EXPECT_NE(sent[0].find("FROM SYS_OnlineSession"), std::string::npos);
+    EXPECT_EQ(versions(sent), 1) << sent[0];
+  }
+  ASSERT_GT(shown, 0u);
+  db_->Exec("DELETE FROM SYS_right");
+  for (auto& host : hosts) {
+    const Reply after = window(*host);
+    ASSERT_EQ(after.status, 200);
+    EXPECT_EQ(menus(after), 0u) << after.body;
+  }
+  // Without a version row the page asks on its own and fails plainly.
+  db_->Exec("DELETE FROM SYS_Version");
+  EXPECT_EQ(window(*hosts[1]).status, 500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DatabaseSessionsHttpTest,
