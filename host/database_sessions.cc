@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "host/session_text.h"
 #include "host/sessions.h"
 #include "host/sign_outs.h"
+#include "wrenhaven/dialect.h"
 #include "wrenhaven/error.h"
 
 namespace wrenhaven {
@@ -122,47 +125,103 @@ class DatabaseSessionStore : public SessionStore {
   }
 
   // The session and, in the same statement, the office's rights version,
-  // which the page would otherwise ask for on its own: with the database
-  // across a network each trip costs more than either reading.
+  // which the page would otherwise ask for on its own. On PostgreSQL the
+  // statement also reads the person's newest live sessions, as List gives
+  // them, which the main window lists on every page: across a network
+  // each trip costs more than the reading. SQLite answers the two
+  // statements no slower than the one.
   std::optional<Entry> Load(const std::string& id) override {
     CheckId(id);
     const Variant key = Variant::String(SessionKey(id));
     const int64_t now = Micros(now_());
+    const Variant values[] = {key, Whole(now),
+                              Whole(static_cast<int64_t>(kListedWithLoad))};
     std::optional<Entry> out;
     Use("The session could not be read", [&](Connection& conn) {
-      auto rs = conn.OpenWith(
-          "SELECT Data, Created, LastSeen, Expires, PersonID, Account, "
-          "LoginID, Address, Browser, (SELECT Version FROM SYS_Version WHERE "
-          "Name = 'rights') FROM SYS_OnlineSession WHERE SessionKey = $1",
-          {&key, 1}, CursorType::kForwardOnly);
-      if (rs->Eof()) return;
-      const std::string data = rs->Value(0).ToStringStrict();
-      const int64_t created = TimeValue(rs->Value(1), "Created");
-      const int64_t last_seen = TimeValue(rs->Value(2), "LastSeen");
-      const int64_t expires = TimeValue(rs->Value(3), "Expires");
-      SessionHolder holder{rs->Value(4).ToText(), rs->Value(5).ToText(),
-                           WholeNumber(rs->Value(6)), rs->Value(7).ToText(),
-                           rs->Value(8).ToText()};
-      const Variant version = rs->Value(9);
+      const bool with_list = conn.dialect().name() == "postgresql";
+      static const std::string kOwn =
+          "SELECT 0, SessionKey, Data, Created, LastSeen, Expires, PersonID, "
+          "Account, LoginID, Address, Browser, (SELECT Version FROM "
+          "SYS_Version WHERE Name = 'rights') FROM SYS_OnlineSession WHERE "
+          "SessionKey = $1";
+      // The limit goes as a value, as List's does: the plan the database
+      // keeps for the statement then reads the person's index newest
+      // first and stops at the limit, where a written-in limit has it
+      // read and sort all of a person's sessions.
+      static const std::string kWithList =
+          kOwn +
+          " UNION ALL SELECT * FROM (SELECT 1, SessionKey, '', Created, "
+          "LastSeen, Expires, PersonID, Account, LoginID, Address, Browser, "
+          "CAST(NULL AS bigint) FROM SYS_OnlineSession WHERE PersonID = "
+          "(SELECT PersonID FROM SYS_OnlineSession WHERE SessionKey = $1) AND "
+          "PersonID <> '' AND Expires > $2 ORDER BY Created DESC, SessionKey "
+          "LIMIT $3) AS listed";
+      auto rs = conn.OpenWith(with_list ? kWithList : kOwn,
+                              with_list ? std::span<const Variant>(values)
+                                        : std::span<const Variant>(values, 1),
+                              CursorType::kForwardOnly);
+      std::optional<std::string> data;
+      int64_t created = 0;
+      int64_t last_seen = 0;
+      int64_t expires = 0;
+      SessionHolder holder;
+      std::optional<int64_t> version;
+      std::vector<ListedSession> listed;
+      while (!rs->Eof()) {
+        const int64_t c = TimeValue(rs->Value(3), "Created");
+        const int64_t seen = TimeValue(rs->Value(4), "LastSeen");
+        SessionHolder h{rs->Value(6).ToText(), rs->Value(7).ToText(),
+                        WholeNumber(rs->Value(8)), rs->Value(9).ToText(),
+                        rs->Value(10).ToText()};
+        if (WholeNumber(rs->Value(0)) == 0) {
+          data = rs->Value(2).ToStringStrict();
+          created = c;
+          last_seen = seen;
+          expires = TimeValue(rs->Value(5), "Expires");
+          holder = std::move(h);
+          const Variant v = rs->Value(11);
+          if (!v.is_null()) version = WholeNumber(v);
+        } else {
+          listed.push_back(
+              ListedSession{rs->Value(1).ToText(), std::move(h),
+                            SessionClock::time_point(microseconds(c)),
+                            SessionClock::time_point(microseconds(seen))});
+        }
+        rs->MoveNext();
+      }
       rs->Close();
-      if (expires == 0) return;  // removed or ended
+      if (!data || expires == 0) return;  // none, removed or ended
       if (now >= expires || now - last_seen >= idle_ ||
           now - created >= absolute_) {
         EndWhere(conn, "SessionKey = " + Quoted(key.string()), now);
         return;
       }
-      Entry entry{host::SessionValuesFromText(data),
-                  SessionClock::time_point(microseconds(created)),
-                  std::move(holder)};
-      if (!version.is_null()) entry.rights_version = WholeNumber(version);
-      if (now - last_seen >= touch_) {
-        const Variant values[] = {Whole(now), Whole(Expiry(created, now)), key};
+      const bool touch = now - last_seen >= touch_;
+      if (touch) {
+        const Variant touched[] = {Whole(now), Whole(Expiry(created, now)),
+                                   key};
         conn.ExecuteWith(
             "UPDATE SYS_OnlineSession SET LastSeen = $1, Expires = $2 "
             "WHERE SessionKey = $3 AND Expires <> 0",
-            values);
+            touched);
       }
-      out = std::move(entry);
+      out.emplace(host::SessionValuesFromText(*data),
+                  SessionClock::time_point(microseconds(created)),
+                  std::move(holder));
+      out->rights_version = version;
+      if (!with_list || out->holder.person.empty()) return;
+      // The rows of a union come in no promised order.
+      std::sort(listed.begin(), listed.end(),
+                [](const ListedSession& a, const ListedSession& b) {
+                  return a.signed_in != b.signed_in ? a.signed_in > b.signed_in
+                                                    : a.key < b.key;
+                });
+      for (ListedSession& row : listed) {
+        if (touch && row.key == key.string()) {
+          row.last_seen = SessionClock::time_point(microseconds(now));
+        }
+      }
+      out->listed = std::move(listed);
     });
     SweepIfDue(now);
     return out;
@@ -213,7 +272,9 @@ class DatabaseSessionStore : public SessionStore {
 
   SessionList List(const SessionQuery& query) override {
     const int64_t now = Micros(now_());
-    std::vector<Variant> values = {Whole(now)};
+    std::vector<Variant> values;
+    values.reserve(5);  // the time, account, person, page size and offset
+    values.push_back(Whole(now));
     std::string where =
         " FROM SYS_OnlineSession WHERE PersonID <> '' AND Expires > $1";
     // The next mark, for the value just added.

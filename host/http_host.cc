@@ -73,12 +73,10 @@ class HttpContext : public ScriptingContext {
 class PageRun : public HttpPage {
  public:
   PageRun(host::ConnectionPool& pool, std::shared_ptr<HttpRequest> request,
-          host::SessionScope& scope, SessionStore& store,
-          std::shared_ptr<Server> server,
+          host::SessionScope& scope, std::shared_ptr<Server> server,
           std::shared_ptr<Application> application, bool https)
       : pool_(pool),
         scope_(scope),
-        store_(store),
         request_(std::move(request)),
         response_(std::make_shared<HttpResponse>()),
         session_(scope.session()),
@@ -92,7 +90,7 @@ class PageRun : public HttpPage {
   HttpSession& session() override { return *session_; }
   std::shared_ptr<ScriptingContext> context() override { return context_; }
   bool https() const override { return https_; }
-  SessionStore* session_store() override { return &store_; }
+  SessionStore* session_store() override { return &scope_.store(); }
   std::string session_key() const override { return scope_.key(); }
   std::optional<int64_t> rights_version() const override {
     return scope_.rights_version();
@@ -148,7 +146,6 @@ class PageRun : public HttpPage {
  private:
   host::ConnectionPool& pool_;
   host::SessionScope& scope_;
-  SessionStore& store_;
   std::shared_ptr<HttpRequest> request_;
   std::shared_ptr<HttpResponse> response_;
   std::shared_ptr<HttpSession> session_;
@@ -422,8 +419,8 @@ void HttpHost::Impl::RunPage(const PageHandler& handler,
   }
   host::SessionScope scope(*sessions, options.session_cookie,
                            request->items(Request::Collection::kCookies));
-  PageRun page(pool, std::move(request), scope, *sessions, server_object,
-               application, origin.https);
+  PageRun page(pool, std::move(request), scope, server_object, application,
+               origin.https);
   std::exception_ptr error;
   try {
     handler(page);

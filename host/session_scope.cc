@@ -1,5 +1,7 @@
 #include "host/session_scope.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "host/session_text.h"
@@ -19,6 +21,7 @@ SessionScope::SessionScope(SessionStore& store, std::string cookie_name,
       created_ = stored->created;
       holder_ = stored->holder;
       rights_version_ = stored->rights_version;
+      listed_ = std::move(stored->listed);
     }
     break;
   }
@@ -36,6 +39,7 @@ void SessionScope::SignedIn(SessionHolder holder) {
   holder.address = KeptText(holder.address, kMaxHolderAddress);
   holder.browser = KeptText(holder.browser, kMaxHolderBrowser);
   holder_ = std::move(holder);
+  listed_.reset();
   session_->RenewId();
 }
 
@@ -62,6 +66,64 @@ std::optional<std::string> SessionScope::Close(bool page_ok, bool https) {
     store_.Save(id_, SessionStore::Entry{s.values(), created_, holder_});
   }
   return std::nullopt;
+}
+
+std::optional<SessionStore::Entry> SessionScope::PageStore::Load(
+    const std::string& id) {
+  return scope_.store_.Load(id);
+}
+
+void SessionScope::PageStore::Save(const std::string& id, Entry entry) {
+  scope_.listed_.reset();
+  scope_.store_.Save(id, std::move(entry));
+}
+
+void SessionScope::PageStore::Remove(const std::string& id) {
+  scope_.listed_.reset();
+  scope_.store_.Remove(id);
+}
+
+// Only the first page of the holder's own list, uncounted, and only as
+// many rows as were read (all of them when fewer than the most read).
+SessionList SessionScope::PageStore::List(const SessionQuery& query) {
+  const auto& listed = scope_.listed_;
+  if (listed && !query.person.empty() &&
+      query.person == scope_.holder_.person && query.account.empty() &&
+      query.offset == 0 && !query.count &&
+      (listed->size() < kListedWithLoad || query.limit <= listed->size())) {
+    SessionList out;
+    const size_t rows = std::min(query.limit, listed->size());
+    out.rows.assign(listed->begin(),
+                    listed->begin() + static_cast<std::ptrdiff_t>(rows));
+    out.total = UncountedTotal(0, out.rows.size());
+    return out;
+  }
+  return scope_.store_.List(query);
+}
+
+bool SessionScope::PageStore::End(const std::string& key,
+                                  const std::string& person) {
+  scope_.listed_.reset();
+  return scope_.store_.End(key, person);
+}
+
+size_t SessionScope::PageStore::EndAllOf(const std::string& person) {
+  scope_.listed_.reset();
+  return scope_.store_.EndAllOf(person);
+}
+
+void SessionScope::PageStore::Sweep() {
+  scope_.listed_.reset();
+  scope_.store_.Sweep();
+}
+
+std::optional<size_t> SessionScope::PageStore::CountOpen() {
+  return scope_.store_.CountOpen();
+}
+
+std::optional<uint64_t> SessionScope::PageStore::ListVersion(
+    const std::string& person) {
+  return scope_.store_.ListVersion(person);
 }
 
 std::string SessionScope::Cookie(std::string_view id, bool https,

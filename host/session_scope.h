@@ -25,6 +25,10 @@ class SessionScope {
                const std::vector<HttpItem>& cookies);
 
   const std::shared_ptr<HttpSession>& session() const { return session_; }
+  // The store as the page sees it: the holder's own list comes from the
+  // rows the store read with the session, while the page changes no
+  // session through it; everything else goes to the store.
+  SessionStore& store() { return page_store_; }
 
   // The key the loaded session is listed under; "" without one.
   std::string key() const;
@@ -53,7 +57,28 @@ class SessionScope {
  private:
   std::string Cookie(std::string_view id, bool https, bool expire) const;
 
+  class PageStore : public SessionStore {
+   public:
+    explicit PageStore(SessionScope& scope) : scope_(scope) {}
+    std::optional<Entry> Load(const std::string& id) override;
+    void Save(const std::string& id, Entry entry) override;
+    void Remove(const std::string& id) override;
+    SessionList List(const SessionQuery& query) override;
+    bool End(const std::string& key, const std::string& person) override;
+    size_t EndAllOf(const std::string& person) override;
+    void Sweep() override;
+    std::optional<size_t> CountOpen() override;
+    std::optional<uint64_t> ListVersion(const std::string& person) override;
+
+   private:
+    SessionScope& scope_;
+  };
+
   SessionStore& store_;
+  PageStore page_store_{*this};
+  // The holder's sessions read with this one; dropped by any change of a
+  // session during the page.
+  std::optional<std::vector<ListedSession>> listed_;
   const std::string cookie_name_;
   std::string id_;  // "" without a live session
   SessionClock::time_point created_{};

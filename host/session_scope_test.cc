@@ -24,8 +24,18 @@ class MapStore : public SessionStore {
     entries[id] = std::move(entry);
   }
   void Remove(const std::string& id) override { entries.erase(id); }
+  SessionList List(const SessionQuery& query) override {
+    asked.push_back(query);
+    return {};
+  }
+  bool End(const std::string& key, const std::string& person) override {
+    (void)key;
+    (void)person;
+    return true;
+  }
 
   std::map<std::string, Entry> entries;
+  std::vector<SessionQuery> asked;  // what List was asked
 };
 
 constexpr char kName[] = "SID";
@@ -172,6 +182,64 @@ TEST(SessionScopeTest, TheHolderOfASignInStaysWithTheSession) {
   }
   SessionScope none(store, kName, {});
   EXPECT_EQ(none.key(), "");
+}
+
+// The rows the store read with the session answer the holder's own first
+// page of the list; any other question, and any after a change of a
+// session through the page, goes to the store.
+TEST(SessionScopeTest, TheListReadWithTheSessionAnswersOnlyItsOwnPage) {
+  MapStore store;
+  const std::string id = NewSessionId();
+  SessionStore::Entry entry{{}, {}, SessionHolder{"7", "ann", 1, "", ""}};
+  std::vector<ListedSession> listed;
+  for (int i = 0; i < 3; ++i) {
+    listed.push_back({"k" + std::to_string(i), entry.holder, {}, {}});
+  }
+  entry.listed = listed;
+  store.entries[id] = entry;
+  SessionScope scope(store, kName, {{kName, id}});
+  SessionStore& page = scope.store();
+  SessionQuery mine;
+  mine.person = "7";
+  mine.limit = 2;
+  mine.count = false;
+  SessionList got = page.List(mine);
+  ASSERT_EQ(got.rows.size(), 2u);
+  EXPECT_EQ(got.rows[1].key, "k1");
+  EXPECT_EQ(got.total, 2u);
+  mine.limit = 50;  // more than were read: all there are
+  EXPECT_EQ(page.List(mine).rows.size(), 3u);
+  EXPECT_TRUE(store.asked.empty());
+
+  SessionQuery other = mine;
+  other.person = "8";
+  SessionQuery counted = mine;
+  counted.count = true;
+  SessionQuery later = mine;
+  later.offset = 1;
+  SessionQuery account = mine;
+  account.account = "ann";
+  for (const SessionQuery& q : {other, counted, later, account}) {
+    EXPECT_TRUE(page.List(q).rows.empty());
+  }
+  EXPECT_EQ(store.asked.size(), 4u);
+  // A full read of the most Load reads may have left some out.
+  store.asked.clear();
+  std::vector<ListedSession> full(SessionStore::kListedWithLoad, listed[0]);
+  store.entries[id].listed = full;
+  SessionScope busy(store, kName, {{kName, id}});
+  mine.limit = SessionStore::kListedWithLoad;
+  EXPECT_EQ(busy.store().List(mine).rows.size(), SessionStore::kListedWithLoad);
+  mine.limit = SessionStore::kListedWithLoad + 1;
+  EXPECT_TRUE(busy.store().List(mine).rows.empty());
+  EXPECT_EQ(store.asked.size(), 1u);
+
+  // Ending a session drops the rows read before.
+  store.asked.clear();
+  mine.limit = 2;
+  EXPECT_TRUE(page.End("k1", "7"));
+  EXPECT_TRUE(page.List(mine).rows.empty());
+  EXPECT_EQ(store.asked.size(), 1u);
 }
 
 }  // namespace

@@ -96,7 +96,17 @@ class SessionStore {
     // database does, and the page then follows the rights under it without
     // asking the database again. Save ignores it.
     std::optional<int64_t> rights_version;
+    // From Load: the holder's live sessions, this one among them, as List
+    // gives them for the holder's person (newest sign-in first, at most
+    // kListedWithLoad), when the store reads them in the same trip to the
+    // database as the session itself (the database store does on
+    // PostgreSQL, where a trip costs more than the reading); nullopt when
+    // it did not. The page host answers that person's list from them
+    // during the page. Not stored by Save.
+    std::optional<std::vector<ListedSession>> listed;
   };
+  // The most sessions Load reads with a session's own.
+  static constexpr size_t kListedWithLoad = 32;
   virtual ~SessionStore() = default;
 
   // The live session `id`, its idle time restarted; nullopt when there is

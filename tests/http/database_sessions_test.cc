@@ -459,6 +459,69 @@ TEST_P(DatabaseSessionsTest, AListWithoutACountSendsOnlyThePagesSelect) {
   EXPECT_TRUE(store->List(query(SIZE_MAX, 5, true)).rows.empty());
 }
 
+// On PostgreSQL a load reads the person's newest live sessions with the
+// session, as List gives them; SQLite reads them when asked.
+TEST_P(DatabaseSessionsTest, ALoadReadsThePersonsListWithTheSession) {
+  auto store = Store();
+  SessionQuery mine;
+  mine.person = "7";
+  mine.limit = 100;
+  mine.count = false;
+  std::vector<std::string> ids;
+  for (int i = 0; i < 40; ++i) {
+    ids.push_back(host::NewSessionId());
+    store->Save(ids.back(), {{},
+                             now_ - std::chrono::seconds(100 - i),
+                             {"7", "ann", i + 1, "", "B" + std::to_string(i)}});
+  }
+  store->Save(host::NewSessionId(), {{}, now_, {"8", "bob", 0, "", ""}});
+  const std::string nobody = host::NewSessionId();
+  store->Save(nobody, {{{"x", Variant::Long(1)}}, now_});
+  ids.push_back(host::NewSessionId());
+  store->Save(ids.back(), {{}, now_ - 200s, {"7", "ann", 99, "", "old"}});
+  now_ += 30s;  // past the touch
+
+  std::optional<SessionStore::Entry> loaded = store->Load(ids[20]);
+  ASSERT_TRUE(loaded.has_value());
+  if (GetParam() != "postgresql") {
+    EXPECT_FALSE(loaded->listed.has_value());
+    return;
+  }
+  // The newest 32 of the person's live sessions, the loaded one among
+  // them, as List gives them; nobody else's.
+  ASSERT_TRUE(loaded->listed.has_value());
+  mine.limit = SessionStore::kListedWithLoad;
+  const SessionList listed = store->List(mine);
+  ASSERT_EQ(listed.rows.size(), SessionStore::kListedWithLoad);
+  ASSERT_EQ(loaded->listed->size(), listed.rows.size());
+  for (size_t i = 0; i < listed.rows.size(); ++i) {
+    const ListedSession& a = (*loaded->listed)[i];
+    const ListedSession& b = listed.rows[i];
+    EXPECT_EQ(a.key, b.key) << i;
+    EXPECT_EQ(a.key, SessionKey(ids[39 - i])) << i;
+    EXPECT_EQ(a.holder, b.holder) << i;
+    EXPECT_EQ(a.signed_in, b.signed_in) << i;
+    EXPECT_EQ(a.last_seen, b.last_seen) << i;
+  }
+  // Its own row among them shows the use this load recorded.
+  const auto own = std::find_if(
+      loaded->listed->begin(), loaded->listed->end(),
+      [&](const ListedSession& s) { return s.key == SessionKey(ids[20]); });
+  ASSERT_NE(own, loaded->listed->end());
+  EXPECT_EQ(own->last_seen, now_);
+  EXPECT_EQ(loaded->rights_version, std::optional<int64_t>(0));
+
+  // A session of nobody's lists nobody; an ended one is not among them.
+  loaded = store->Load(nobody);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_FALSE(loaded->listed.has_value());
+  ASSERT_TRUE(store->End(SessionKey(ids[39]), "7"));
+  loaded = store->Load(ids[20]);
+  ASSERT_TRUE(loaded.has_value());
+  ASSERT_TRUE(loaded->listed.has_value());
+  EXPECT_EQ(loaded->listed->front().key, SessionKey(ids[38]));
+}
+
 // The statements of every request send their values apart, so that their
 // texts are the same from one request to the next (a database prepares
 // each once per connection) and hold no session's key or person.
@@ -630,7 +693,16 @@ TEST_P(DatabaseSessionsHttpTest, TheMainWindowListsTheNewestTwentyUncounted) {
 
   const Reply window = b.Get("/MyOffice/");
   ASSERT_EQ(window.status, 200);
-  EXPECT_EQ(Counts(taps.Sent()), 0u);
+  // On PostgreSQL the list comes with the session's own row.
+  const std::vector<std::string> sent = taps.Sent();
+  EXPECT_EQ(Counts(sent), 0u);
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                          [](const std::string& s) {
+                            return s.find("FROM SYS_OnlineSession") !=
+                                   std::string::npos;
+                          }),
+            GetParam() == "postgresql" ? 1 : 2)
+      << ::testing::PrintToString(sent);
   static const std::regex li("<li data-key=\"([0-9a-f]{64})\">");
   std::vector<std::string> shown;
   for (auto it =
@@ -685,8 +757,10 @@ TEST_P(DatabaseSessionsHttpTest, TheLoadReadsTheRightsVersionForThePage) {
     ASSERT_EQ(kept.status, 200);
     shown = menus(kept);
     const std::vector<std::string> sent = taps.Sent();
-    // The load, with the version, and the person's other sessions.
-    ASSERT_EQ(sent.size(), 2u) << ::testing::PrintToString(sent);
+    // The load, with the version, and the person's other sessions (on
+    // PostgreSQL read by the load as well).
+    ASSERT_EQ(sent.size(), GetParam() == "postgresql" ? 1u : 2u)
+        << ::testing::PrintToString(sent);
     EXPECT_NE(sent[0].find("FROM SYS_OnlineSession"), std::string::npos);
     EXPECT_EQ(versions(sent), 1) << sent[0];
   }
